@@ -1,0 +1,55 @@
+#pragma once
+// The fit of the scan's four corners to the sheet's nominal corners:
+// nominal = A * image + T, least squares over the four corner pairs.
+// Image frame: pixels of the scan, x to the right from the left edge, y
+// upwards from the bottom edge. Nominal frame: see sheet_geometry.hpp.
+
+#include <array>
+#include <iosfwd>
+#include <optional>
+
+#include "geometry/matrix.hpp"
+
+namespace georef::geometry {
+
+using Matrix = math::matrixT<double>;
+
+// One corner of the scan as the corner file gives it (image frame, pixels).
+struct CornerPoint {
+    int id = 0;  // read and otherwise ignored
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// LD, LH, PH, PD: lower left, upper left, upper right, lower right.
+using CornerPoints = std::array<CornerPoint, 4>;
+
+// Reads the four corner records (id x y, white space separated, twelve
+// formatted extractions); anything after the fourth record is ignored.
+// Empty when any extraction fails (short or malformed file).
+std::optional<CornerPoints> ReadCornerPoints(std::istream& in);
+
+// Fits the corners of a valid sheet. On success replaces A by the 2x2 and T
+// by the 2x1 result and returns true. Throws math::matrix_error (and leaves
+// A and T unchanged) when the corner set is degenerate so that a pivot of an
+// inversion is exactly zero.
+bool FitCorners(const CornerPoints& corners, int sheetNumber, Matrix& A, Matrix& T);
+
+// image = (!A) * (nominal - T): nominal 2x1 metres -> image 2x1 pixels.
+Matrix ImageFromNominal(const Matrix& A, const Matrix& T, const Matrix& nominal);
+
+// ImageFromNominal with the inverse of A formed once, for the per-pixel path.
+// Gives bit-identical results. Throws math::matrix_error when A is singular.
+class InverseFit {
+public:
+    InverseFit(const Matrix& A, const Matrix& T);
+
+    // (X, Y) nominal metres -> (x, y) image pixels.
+    void ImageFromNominal(double X, double Y, double& x, double& y) const noexcept;
+
+private:
+    double m_inverse[2][2];
+    double m_shift[2];
+};
+
+}  // namespace georef::geometry

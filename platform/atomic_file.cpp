@@ -1,0 +1,86 @@
+#include "platform/atomic_file.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace georef::platform {
+
+namespace {
+
+std::runtime_error SystemError(const std::string& what, const std::string& name) {
+    return std::runtime_error(what + " " + name + ": " + std::strerror(errno));
+}
+
+// The directory part of a path, with its trailing '/', or "" for a bare name.
+std::string DirectoryOf(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(std::string target) : m_target(std::move(target)) {
+    std::string pattern = m_target + ".tmp-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        throw SystemError("cannot create a temporary file for", m_target);
+    }
+    m_temporary.assign(name.data());
+    // mkstemp creates the file 0600; give it the permissions a plain fopen would.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    m_stream = ::fdopen(fd, "wb");
+    if (m_stream == nullptr) {
+        const int saved = errno;
+        ::close(fd);
+        ::unlink(m_temporary.c_str());
+        errno = saved;
+        throw SystemError("cannot open the temporary file", m_temporary);
+    }
+}
+
+AtomicFile::~AtomicFile() {
+    if (m_stream != nullptr) {
+        std::fclose(m_stream);
+    }
+    if (!m_committed) {
+        ::unlink(m_temporary.c_str());
+    }
+}
+
+void AtomicFile::Commit() {
+    if (m_stream == nullptr) {
+        throw std::runtime_error("temporary file already closed: " + m_temporary);
+    }
+    std::FILE* stream = m_stream;
+    m_stream = nullptr;
+    const bool flushed = std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
+    const int flushErrno = errno;
+    const bool closed = std::fclose(stream) == 0;
+    if (!flushed || !closed) {
+        errno = flushed ? errno : flushErrno;
+        throw SystemError("cannot write", m_temporary);
+    }
+    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+        throw SystemError("cannot replace", m_target);
+    }
+    m_committed = true;
+    // Make the rename itself durable.
+    const std::string dir = DirectoryOf(m_target);
+    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}
+
+}  // namespace georef::platform

@@ -1,0 +1,41 @@
+#pragma once
+// A file that appears under its final name only when it is complete.
+//
+// The content is written into a temporary file in the same directory as the
+// target; Commit() flushes it to disk and renames it over the target. If the
+// object goes away without a successful Commit() the temporary file is
+// removed and the target is left exactly as it was.
+
+#include <cstdio>
+#include <string>
+
+namespace georef::platform {
+
+class AtomicFile {
+public:
+    // Creates the temporary file beside target. Throws std::runtime_error
+    // (with the system's reason) when it cannot be created.
+    explicit AtomicFile(std::string target);
+    ~AtomicFile();
+
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // The open stream of the temporary file ("wb"); owned by this object.
+    std::FILE* Stream() const noexcept { return m_stream; }
+    const std::string& Target() const noexcept { return m_target; }
+    const std::string& TemporaryName() const noexcept { return m_temporary; }
+
+    // Flushes, syncs and closes the temporary file, then renames it over the
+    // target. Throws std::runtime_error when any step fails; the temporary
+    // file is then removed by the destructor.
+    void Commit();
+
+private:
+    std::string m_target;
+    std::string m_temporary;
+    std::FILE* m_stream = nullptr;
+    bool m_committed = false;
+};
+
+}  // namespace georef::platform

@@ -1,0 +1,44 @@
+#include "platform/file_system.hpp"
+
+#include <filesystem>
+#include <system_error>
+
+namespace georef::platform {
+
+namespace fs = std::filesystem;
+
+bool Exists(const std::string& name) noexcept {
+    std::error_code ec;
+    const fs::file_status status = fs::status(name, ec);
+    return !ec && fs::exists(status);
+}
+
+bool IsDirectory(const std::string& name) noexcept {
+    std::error_code ec;
+    const fs::file_status status = fs::status(name, ec);
+    return !ec && fs::is_directory(status);
+}
+
+std::optional<std::int64_t> FileSize(const std::string& name) noexcept {
+    std::error_code ec;
+    if (!fs::is_regular_file(name, ec) || ec) {
+        return std::nullopt;
+    }
+    const std::uintmax_t size = fs::file_size(name, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(size);
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) {
+        return name;
+    }
+    if (dir.back() == '/') {
+        return dir + name;
+    }
+    return dir + '/' + name;
+}
+
+}  // namespace georef::platform

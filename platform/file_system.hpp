@@ -1,0 +1,25 @@
+#pragma once
+// Queries on the file system that the run needs: does a name exist, is it a
+// directory, how many bytes does a file hold. None of them throws.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace georef::platform {
+
+// True when something (file, directory, other) exists under the name.
+bool Exists(const std::string& name) noexcept;
+
+// True when the name exists and is a directory (links are followed).
+bool IsDirectory(const std::string& name) noexcept;
+
+// Size in bytes of the regular file under the name; empty when the name does
+// not exist, is not a regular file or cannot be queried.
+std::optional<std::int64_t> FileSize(const std::string& name) noexcept;
+
+// "dir" + '/' + "name": the separator is added only when dir does not already
+// end in one, and an empty dir gives the name alone.
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+}  // namespace georef::platform
