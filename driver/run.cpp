@@ -1,0 +1,214 @@
+#include "driver/run.hpp"
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "driver/run_parameters.hpp"
+#include "geometry/corner_fit.hpp"
+#include "geometry/matrix.hpp"
+#include "geometry/sheet_geometry.hpp"
+#include "platform/failure.hpp"
+#include "platform/file_system.hpp"
+#include "raster/source_raster.hpp"
+#include "raster/tile_image.hpp"
+#include "tiling/run_context.hpp"
+#include "tiling/tile_loop.hpp"
+#include "transform/transformation_file.hpp"
+
+namespace georef::driver {
+
+namespace {
+
+// The console texts of the run. Each ends where its value (if any) follows.
+const std::array<const char*, 7> kUsage = {
+    "program pro georeferencovani listu 3. vojenskeho mapovani  v meritku 1:25 000",
+    "syntaxe : cislo_listu soubor_s_rohy_mapoveho_listu jmeno_transformovaneho_listu_img cesta_out dpi",
+    "cislo_listu - ve formatu ccccc ",
+    "soubor_s_rohy_mapoveho_listu - v poradi bodu LD LH PH PD, kazdy radek obsahuje cb x y v pixlech, "
+    "orientace os x - vlevo y - nahoru",
+    "jmeno_transformovaneho_listu_img - jpg nebo tif",
+    "out cesta - jmeno  existujiciho adresare kam se ukladaji georeferencovane dlazdice",
+    "dpi - rozliseni vystupu ",
+};
+// "chyba nelze otevřít " in the Windows-1250 code page: r-caron is F8, i-acute is ED.
+const char* const kCannotOpen = "chyba nelze otev\xF8\xEDt ";
+const char* const kNoConfig = "nenalezen soubor s transformacni matici config.bin";
+const char* const kDamagedConfig = "poskozeny soubor s transformacni matici config.bin";
+const char* const kSheetNotInIndex = "transformacni matice bohuzel neumoznuje transormovat list c ";
+const char* const kBadImageName = "chyba vystupniho souboru ";
+const char* const kOpening = "otviram ";
+const char* const kDone = "program dobehl do konce";
+const char* const kBadDpi = "chybne rozliseni dpi ";
+const char* const kBadSheetNumber = "chybne cislo listu ";
+const char* const kBadCornerFile = "chybny soubor s rohy mapoveho listu ";
+const char* const kSingularFit = "chyba nelze spocitat transformaci z rohu mapoveho listu ";
+const char* const kUnreadableImage = "chyba nelze nacist obraz ";
+const char* const kOutOfMemory = "chyba nedostatek pameti";
+
+// The parameters of one run, as the command line gives them.
+struct CommandLine {
+    std::int32_t sheetNumber = 0;
+    std::string cornerFile;
+    std::string imageName;
+    std::string outputDirectory;
+    int tileSize = 0;        // pixels per tile edge
+    float pixelSize = 0.0f;  // metres per pixel edge
+};
+
+CommandLine ParseCommandLine(const char* const* argv) {
+    CommandLine line;
+    const long dpi = ParseDecimal(argv[5]);
+    const long sheet = ParseDecimal(argv[1]);
+    const std::optional<int> tileSize = CheckedTileSize(dpi);
+    if (!tileSize) {
+        throw Failure(std::string(kBadDpi) + argv[5], ExitStatus::usage);
+    }
+    line.tileSize = *tileSize;
+    line.pixelSize = PixelSizeFromTileSize(line.tileSize);
+    // A number beyond 32 bits names no sheet; keep it out of range rather than wrap it.
+    line.sheetNumber = sheet < std::numeric_limits<std::int32_t>::min() ||
+                               sheet > std::numeric_limits<std::int32_t>::max()
+                           ? std::numeric_limits<std::int32_t>::max()
+                           : static_cast<std::int32_t>(sheet);
+    line.cornerFile = argv[2];
+    line.imageName = argv[3];
+    line.outputDirectory = argv[4];
+    return line;
+}
+
+geometry::CornerPoints ReadCorners(const std::string& name) {
+    std::ifstream in(name);
+    if (!in.is_open()) {
+        throw Failure(kCannotOpen + name);
+    }
+    const std::optional<geometry::CornerPoints> corners = geometry::ReadCornerPoints(in);
+    if (!corners) {
+        throw Failure(kBadCornerFile + name);
+    }
+    return *corners;
+}
+
+// The sheet's data from config.bin in the working directory.
+struct SheetData {
+    transform::SheetBoundary boundary;
+    transform::TransformGrid grid;
+};
+
+transform::SheetIndexEntry FindSheet(transform::TransformationFile& file, std::int32_t sheetNumber) {
+    try {
+        const std::optional<transform::SheetIndexEntry> entry = file.FindSheet(sheetNumber);
+        if (!entry) {
+            throw Failure(kSheetNotInIndex + std::to_string(sheetNumber));
+        }
+        return *entry;
+    } catch (const transform::DamagedFile&) {
+        throw Failure(kDamagedConfig);
+    }
+}
+
+SheetData ReadSheetData(transform::TransformationFile& file, const transform::SheetIndexEntry& entry) {
+    try {
+        transform::SheetBoundary boundary = file.ReadBoundary(entry);
+        transform::TransformGrid grid = file.ReadGrid(entry);
+        return SheetData{std::move(boundary), std::move(grid)};
+    } catch (const transform::DamagedFile&) {
+        throw Failure(kDamagedConfig);
+    }
+}
+
+void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostream& out) {
+    if (!platform::Exists(name) || platform::IsDirectory(name)) {
+        throw Failure(kBadImageName + name);
+    }
+    out << kOpening << name << std::endl;
+    try {
+        source.Open(name);
+        source.ReadBands();
+    } catch (const raster::RasterError&) {
+        throw Failure(kUnreadableImage + name);
+    }
+}
+
+// The run sequence: each step either completes or throws the Failure that
+// ends the run. Returns the status of a run that got to its end.
+ExitStatus RunSheet(const char* const* argv, std::ostream& out) {
+    const CommandLine line = ParseCommandLine(argv);
+
+    // The corner fit: nominal = A * image + T. The sizes are the fit's to set.
+    geometry::Matrix A(6, 6);
+    geometry::Matrix T(6, 6);
+    const geometry::CornerPoints corners = ReadCorners(line.cornerFile);
+    if (!geometry::IsValidSheetNumber(line.sheetNumber)) {
+        throw Failure(kBadSheetNumber + std::to_string(line.sheetNumber), ExitStatus::usage);
+    }
+    try {
+        if (!geometry::FitCorners(corners, line.sheetNumber, A, T)) {
+            return ExitStatus::failure;
+        }
+    } catch (const math::matrix_error&) {
+        throw Failure(kSingularFit + line.cornerFile);
+    }
+
+    std::optional<transform::TransformationFile> config = transform::TransformationFile::Open("config.bin");
+    if (!config) {
+        throw Failure(kNoConfig);
+    }
+    const transform::SheetIndexEntry entry = FindSheet(*config, line.sheetNumber);
+    raster::SourceRaster source;
+    const SheetData sheet = ReadSheetData(*config, entry);
+    config.reset();
+
+    LoadImage(source, line.imageName, out);
+
+    tiling::RunContext run;
+    run.tileSize = line.tileSize;
+    run.pixelSize = line.pixelSize;
+    run.sheetNumber = line.sheetNumber;
+    run.boundary = &sheet.boundary;
+    run.grid = &sheet.grid;
+    run.A = &A;
+    run.T = &T;
+    run.source = &source;
+    const bool allWritten = tiling::TileLoop(line.outputDirectory, run, out);
+
+    source.Close();
+    source.FreePlanes();
+    out << kDone << std::endl;
+    return allWritten ? ExitStatus::okay : ExitStatus::failure;
+}
+
+}  // namespace
+
+int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
+    try {
+        if (argc != 6) {
+            for (const char* usageLine : kUsage) {
+                out << usageLine << std::endl;
+            }
+            return static_cast<int>(ExitStatus::usage);
+        }
+        return static_cast<int>(RunSheet(argv, out));
+    } catch (const Failure& failure) {
+        out << failure.what() << std::endl;
+        return static_cast<int>(failure.Status());
+    } catch (const raster::JpegError& error) {
+        // The JPEG library's own message, where the library itself would print it.
+        err << error.what() << std::endl;
+        return static_cast<int>(ExitStatus::failure);
+    } catch (const std::bad_alloc&) {
+        out << kOutOfMemory << std::endl;
+        return static_cast<int>(ExitStatus::failure);
+    } catch (const std::exception& error) {
+        out << "chyba " << error.what() << std::endl;
+        return static_cast<int>(ExitStatus::failure);
+    } catch (...) {
+        return static_cast<int>(ExitStatus::failure);
+    }
+}
+
+}  // namespace georef::driver
