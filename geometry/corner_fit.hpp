@@ -32,10 +32,12 @@ std::optional<CornerPoints> ReadCornerPoints(std::istream& in);
 // Fits the corners of a valid sheet. On success replaces A by the 2x2 and T
 // by the 2x1 result and returns true. Throws math::matrix_error (and leaves
 // A and T unchanged) when the corner set is degenerate so that a pivot of an
-// inversion is exactly zero.
+// inversion is exactly zero, std::invalid_argument for an invalid sheet
+// number (see IsValidSheetNumber).
 bool FitCorners(const CornerPoints& corners, int sheetNumber, Matrix& A, Matrix& T);
 
 // image = (!A) * (nominal - T): nominal 2x1 metres -> image 2x1 pixels.
+// Inverts A on every call; throws math::matrix_error when A is singular.
 Matrix ImageFromNominal(const Matrix& A, const Matrix& T, const Matrix& nominal);
 
 // ImageFromNominal with the inverse of A formed once, for the per-pixel path.

@@ -29,17 +29,20 @@ bool IsValidSheetNumber(int sheetNumber) noexcept;
 SheetGraticule MakeSheetGraticule(int sheetNumber) noexcept;
 
 // 8x1: x, y (nominal frame, metres) of the corners LD, LH, PH, PD.
+// @throws std::invalid_argument when the number is not valid.
 Matrix MakeNominalCorners(int sheetNumber);
 
 // Bilinear map from graticule to nominal frame between the four nominal
 // corners. lonLat is 2x1 (longitude, latitude in degrees); returns a new 2x1
 // (x, y) in metres. Positions outside the sheet are extrapolated.
+// @throws std::invalid_argument when the number is not valid.
 Matrix NominalFromGraticule(int sheetNumber, const Matrix& lonLat);
 
 // The same map with the graticule and the nominal corners derived once, for
 // the per-pixel path. Gives bit-identical results to NominalFromGraticule.
 class SheetMapping {
 public:
+    // @throws std::invalid_argument when the number is not valid.
     explicit SheetMapping(int sheetNumber);
 
     const SheetGraticule& Graticule() const noexcept { return m_graticule; }
