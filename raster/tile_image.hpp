@@ -29,47 +29,66 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Size in bytes of the file, or -1 when there is none.
+// Size in bytes of the regular file under the name (the full 64-bit size),
+// or -1 when there is none.
 std::int64_t FileSizeOf(const std::string& name) noexcept;
 
 // The open-or-create decision: true when the name exists, is not a
-// directory and holds more than 0 bytes.
+// directory and holds more than 0 bytes. A missing name, a directory and an
+// empty file all make a new tile.
 bool TileExists(const std::string& name) noexcept;
 
+// Life of one tile: AllocateBuffer, then either OpenExisting + LoadPixels or
+// CreateNew + ClearWhite, painting, Save, CloseFile. The file is replaced
+// only by a complete JPEG: the encoder writes a temporary file beside the
+// tile, which is renamed over it when Save succeeds and removed otherwise.
 class TileImage {
 public:
     TileImage();
-    ~TileImage();
+    ~TileImage();  // releases everything still held; an unsaved tile file stays as it was
 
     TileImage(const TileImage&) = delete;
     TileImage& operator=(const TileImage&) = delete;
 
-    // n x n pixels, content undefined. Requires 1 <= n and n * n * 3 < 2^31.
+    // n x n pixels, content undefined. Throws std::invalid_argument unless
+    // 1 <= n and n * n * 3 < 2^31.
     void AllocateBuffer(int n);
 
-    // Opens an existing tile and starts decoding. Throws TileError when it
-    // cannot be opened, JpegError when it is not a JPEG.
+    // Opens an existing tile and starts decoding; also prepares its
+    // replacement, so a tile that could not be written back is refused
+    // before any painting. Throws TileError when the tile cannot be read or
+    // replaced (write-protected, directory not writable), JpegError when it
+    // is not a JPEG. Without a buffer, the tile takes the decoded size.
     void OpenExisting(const std::string& name);
 
-    // Decodes into the buffer; a tile of another size, or one that does not
-    // decode to RGB, gives a white buffer instead. Throws JpegError.
+    // Decodes into the buffer. Greyscale tiles are converted to RGB; a tile
+    // of another size, or one that does not decode to three components
+    // (CMYK), gives a white buffer instead. Throws JpegError when decoding
+    // fails; the tile file is unchanged.
     void LoadPixels();
 
     // Prepares a new tile (quality 70). Throws TileError when it cannot be
-    // created.
+    // created (a directory of that name, a missing or read-only directory).
     void CreateNew(const std::string& name);
 
+    // Every byte of the buffer to 255.
     void ClearWhite() noexcept;
 
     // Bilinear sample of the scan at column position x, row position y (plane
-    // frame: row 0 at the top) into pixel pixelIndex. Positions outside
-    // 0 <= x < width - 1, 0 <= y < height - 1 leave the pixel untouched.
+    // frame: row 0 at the top, in scan pixels) into pixel pixelIndex
+    // (row * width + column of this tile). rowLength must be the scan's
+    // Width(). Positions outside 0 <= x < width - 1, 0 <= y < height - 1 (and
+    // NaN) leave the pixel untouched, as does an index outside the buffer.
     void SamplePixel(const SourceRaster& source, int rowLength, int pixelIndex, double x, double y) noexcept;
 
-    // Encodes the buffer and replaces the tile file. Throws TileError or
-    // JpegError; the tile file is then unchanged.
+    // Encodes the buffer as a baseline RGB JPEG (quality 70 for a new tile,
+    // 75 for one that existed) and replaces the tile file. Throws JpegError
+    // when the library gives up (for example "Output file write error ---
+    // out of disk space?"), TileError when the file cannot be replaced; the
+    // tile file is then unchanged and no temporary file is left.
     void Save();
 
+    // Closes the tile's file; a replacement not yet saved is discarded.
     void CloseFile() noexcept;
 
     int Width() const noexcept { return m_width; }
@@ -78,7 +97,9 @@ public:
     const std::uint8_t* Pixels() const noexcept { return m_pixels.get(); }
 
 private:
-    struct Impl;  // libjpeg objects and the open file
+    void Allocate(int width, int height);
+
+    struct Impl;  // libjpeg objects, the open file and the pending replacement
     std::unique_ptr<Impl> m_impl;
     std::string m_name;
     int m_width = -1;
@@ -89,8 +110,10 @@ private:
 };
 
 // The bilinear sampling of one pixel (see TileImage::SamplePixel), exposed
-// for the renderer's hot path. Returns false, writing nothing, when the
-// position is outside the domain.
+// for the renderer's hot path. planes are width x height samples with
+// rowLength (== width) samples per row; x, y in the plane frame; rgb receives
+// three bytes. Returns false, writing nothing, when the position is outside
+// 0 <= x < width - 1, 0 <= y < height - 1.
 inline bool SampleBilinear(const std::uint8_t* const planes[3], int rowLength, int width, int height,
                            double x, double y, std::uint8_t* rgb) noexcept;
 

@@ -1,0 +1,209 @@
+#include "raster/source_raster.hpp"
+
+#include <array>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_vsi.h>
+#include <gdal.h>
+
+namespace georef::raster {
+
+namespace {
+
+// While alive, GDAL's errors and warnings are recorded but not printed: a
+// failure reaches the run as a RasterError carrying GDAL's last message, and
+// the run prints it once in its own words.
+class QuietGdalErrors {
+public:
+    QuietGdalErrors() noexcept {
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        CPLErrorReset();
+    }
+    ~QuietGdalErrors() { CPLPopErrorHandler(); }
+    QuietGdalErrors(const QuietGdalErrors&) = delete;
+    QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
+};
+
+// GDAL's last error message, or a fallback when it gave none.
+std::string LastGdalMessage(const char* fallback) {
+    const char* message = CPLGetLastErrorMsg();
+    return (message != nullptr && message[0] != '\0') ? std::string(message) : std::string(fallback);
+}
+
+GDALDatasetH Dataset(void* handle) noexcept { return static_cast<GDALDatasetH>(handle); }
+
+// One colour per palette index, 0 0 0 for indices the table does not cover.
+struct Palette {
+    std::vector<std::array<std::uint8_t, 3>> colours;
+};
+
+Palette ReadPalette(GDALColorTableH table) {
+    const GDALPaletteInterp interpretation = GDALGetPaletteInterpretation(table);
+    if (interpretation != GPI_RGB && interpretation != GPI_Gray) {
+        throw RasterError(std::string("colour table of type ") +
+                          GDALGetPaletteInterpretationName(interpretation) + " is not supported");
+    }
+    Palette palette;
+    const int count = GDALGetColorEntryCount(table);
+    palette.colours.resize(static_cast<std::size_t>(count > 0 ? count : 0));
+    for (int i = 0; i < count; ++i) {
+        const GDALColorEntry* entry = GDALGetColorEntry(table, i);
+        if (entry == nullptr) {
+            continue;
+        }
+        // Entries of a grey table hold the grey value in c1; c4 (alpha) is ignored.
+        const auto clamp = [](short v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); };
+        const std::uint8_t r = clamp(entry->c1);
+        const std::uint8_t g = interpretation == GPI_RGB ? clamp(entry->c2) : r;
+        const std::uint8_t b = interpretation == GPI_RGB ? clamp(entry->c3) : r;
+        palette.colours[static_cast<std::size_t>(i)] = {r, g, b};
+    }
+    return palette;
+}
+
+// Reads the whole band into buffer (width x height samples of the given
+// type, rows top first). Throws RasterError with GDAL's reason.
+void ReadWholeBand(GDALDatasetH dataset, int bandNumber, int width, int height, void* buffer,
+                   GDALDataType type) {
+    GDALRasterBandH band = GDALGetRasterBand(dataset, bandNumber);
+    if (band == nullptr) {
+        throw RasterError("band " + std::to_string(bandNumber) + " is missing");
+    }
+    const CPLErr result =
+        GDALRasterIO(band, GF_Read, 0, 0, width, height, buffer, width, height, type, 0, 0);
+    if (result != CE_None) {
+        throw RasterError("cannot read band " + std::to_string(bandNumber) + ": " +
+                          LastGdalMessage("read error"));
+    }
+}
+
+}  // namespace
+
+SourceRaster::SourceRaster() {
+    GDALAllRegister();
+}
+
+SourceRaster::~SourceRaster() {
+    Close();
+    FreePlanes();
+}
+
+void SourceRaster::Open(const std::string& path) {
+    Close();
+    FreePlanes();
+    m_width = -1;
+    m_height = -1;
+
+    const QuietGdalErrors quiet;
+    GDALDatasetH dataset = GDALOpen(path.c_str(), GA_ReadOnly);
+    if (dataset == nullptr) {
+        throw RasterError(LastGdalMessage("no driver reads this file"));
+    }
+    m_dataset = dataset;
+
+    const int width = GDALGetRasterXSize(dataset);
+    const int height = GDALGetRasterYSize(dataset);
+    const int bands = GDALGetRasterCount(dataset);
+    if (bands < 1) {
+        Close();
+        throw RasterError("the image has no raster band");
+    }
+    if (width < 1 || height < 1) {
+        Close();
+        throw RasterError("the image is empty");
+    }
+    // Plane offsets are 32-bit signed ints (row * width + column), so the
+    // whole image must stay below 2^31 samples.
+    if (static_cast<long long>(width) * height > INT_MAX) {
+        Close();
+        throw RasterError("the image has too many pixels (" + std::to_string(width) + " x " +
+                          std::to_string(height) + ")");
+    }
+
+    m_layout = Layout::rgb;
+    if (bands < 3) {
+        GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
+        GDALColorTableH table = first != nullptr ? GDALGetRasterColorTable(first) : nullptr;
+        m_layout = table != nullptr ? Layout::palette : Layout::grey;
+        if (table != nullptr) {
+            try {
+                ReadPalette(table);  // reject unsupported tables before anything is allocated
+            } catch (...) {
+                Close();
+                throw;
+            }
+        }
+    }
+
+    m_width = width;
+    m_height = height;
+    const std::size_t planeBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    for (std::uint8_t*& plane : m_planes) {
+        plane = static_cast<std::uint8_t*>(CPLMalloc(planeBytes));
+    }
+    m_planesAllocated = true;
+}
+
+void SourceRaster::ReadBands() {
+    if (m_dataset == nullptr || !m_planesAllocated) {
+        throw std::logic_error("SourceRaster::ReadBands without an open image");
+    }
+    GDALDatasetH dataset = Dataset(m_dataset);
+    const QuietGdalErrors quiet;
+    if (GDALGetRasterXSize(dataset) != m_width || GDALGetRasterYSize(dataset) != m_height) {
+        throw RasterError("the image changed its size while open");
+    }
+    const std::size_t planeBytes = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height);
+
+    switch (m_layout) {
+    case Layout::rgb:
+        for (int b = 1; b <= 3; ++b) {
+            ReadWholeBand(dataset, b, m_width, m_height, m_planes[b - 1], GDT_Byte);
+        }
+        break;
+    case Layout::grey:
+        ReadWholeBand(dataset, 1, m_width, m_height, m_planes[0], GDT_Byte);
+        std::memcpy(m_planes[1], m_planes[0], planeBytes);
+        std::memcpy(m_planes[2], m_planes[0], planeBytes);
+        break;
+    case Layout::palette: {
+        GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+        const Palette palette = ReadPalette(GDALGetRasterColorTable(band));
+        // Indices are read as 16 bits so that tables of more than 256
+        // entries (UInt16 bands) expand correctly.
+        std::vector<std::uint16_t> indices(planeBytes);
+        ReadWholeBand(dataset, 1, m_width, m_height, indices.data(), GDT_UInt16);
+        const std::size_t count = palette.colours.size();
+        for (std::size_t i = 0; i < planeBytes; ++i) {
+            const std::size_t index = indices[i];
+            const std::array<std::uint8_t, 3> colour =
+                index < count ? palette.colours[index] : std::array<std::uint8_t, 3>{0, 0, 0};
+            m_planes[0][i] = colour[0];
+            m_planes[1][i] = colour[1];
+            m_planes[2][i] = colour[2];
+        }
+        break;
+    }
+    }
+}
+
+void SourceRaster::Close() noexcept {
+    if (m_dataset != nullptr) {
+        GDALClose(Dataset(m_dataset));
+        m_dataset = nullptr;
+    }
+}
+
+void SourceRaster::FreePlanes() noexcept {
+    for (std::uint8_t*& plane : m_planes) {
+        VSIFree(plane);
+        plane = nullptr;
+    }
+    m_planesAllocated = false;
+}
+
+}  // namespace georef::raster

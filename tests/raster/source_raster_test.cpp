@@ -1,0 +1,181 @@
+// SourceRaster on scans written through GDAL's own drivers.
+
+#include "raster/source_raster.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <cpl_string.h>
+#include <gdal.h>
+#include <gtest/gtest.h>
+
+#include "support/raster/scan_file.hpp"
+#include "support/temp_dir.hpp"
+
+namespace georef::raster {
+namespace {
+
+using test::Rgb;
+using test::ScanFormat;
+using test::ScanOptions;
+using test::WriteScan;
+
+// A sample that differs per band, column and row, so that a swapped band,
+// a transposed plane or a flipped row shows.
+std::uint8_t Pattern(int band, int column, int row) {
+    return static_cast<std::uint8_t>((band * 70 + column * 3 + row * 11) & 0xFF);
+}
+
+std::uint8_t At(const SourceRaster& scan, int plane, int column, int row) {
+    return scan.Plane(plane)[static_cast<std::size_t>(row) * scan.Width() + column];
+}
+
+class SourceRasterTest : public ::testing::Test {
+protected:
+    test::TempDir m_dir;
+};
+
+TEST_F(SourceRasterTest, Open_RejectsFilesNoDriverReads) {
+    const std::string text = m_dir.File("scan.tif");
+    test::WriteFileBytes(text, "this is no image\n");
+    SourceRaster scan;
+    EXPECT_THROW(scan.Open(text), RasterError);
+    EXPECT_THROW(scan.Open(m_dir.File("missing.tif")), RasterError);
+    EXPECT_EQ(scan.Width(), -1);
+    EXPECT_EQ(scan.Plane(0), nullptr);
+}
+
+TEST_F(SourceRasterTest, DamagedScan_GivesRasterErrorFromOpenOrRead) {
+    const std::string path = m_dir.File("scan.tif");
+    WriteScan(path, 64, 64, Pattern);
+    const std::string bytes = test::ReadFileBytes(path);
+    test::WriteFileBytes(path, bytes.substr(0, bytes.size() / 2));
+    SourceRaster scan;
+    EXPECT_THROW(
+        {
+            scan.Open(path);
+            scan.ReadBands();
+        },
+        RasterError);
+}
+
+TEST_F(SourceRasterTest, Open_RejectsImagesWithoutBands) {
+    const std::string path = m_dir.File("empty.vrt");
+    test::WriteFileBytes(path, "<VRTDataset rasterXSize=\"10\" rasterYSize=\"10\"></VRTDataset>\n");
+    SourceRaster scan;
+    EXPECT_THROW(scan.Open(path), RasterError);
+}
+
+TEST_F(SourceRasterTest, Open_RejectsImagesOf2To31PixelsOrMore) {
+    // A sparse TIFF: the header claims 50000 x 50000 pixels, the file holds none.
+    const std::string path = m_dir.File("huge.tif");
+    GDALAllRegister();
+    char** options = CSLSetNameValue(nullptr, "SPARSE_OK", "YES");
+    GDALDatasetH huge = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), 50000, 50000, 3, GDT_Byte, options);
+    CSLDestroy(options);
+    ASSERT_NE(huge, nullptr);
+    GDALClose(huge);
+
+    SourceRaster scan;
+    EXPECT_THROW(scan.Open(path), RasterError);
+}
+
+TEST_F(SourceRasterTest, ReadBands_PutsBandsOneToThreeIntoPlanesInOrder) {
+    // RGB and RGB + alpha: the fourth band is ignored.
+    for (const int bands : {3, 4}) {
+        SCOPED_TRACE(bands);
+        const std::string path = m_dir.File("scan" + std::to_string(bands) + ".tif");
+        ScanOptions options;
+        options.bands = bands;
+        WriteScan(path, 23, 17, Pattern, options);
+
+        SourceRaster scan;
+        scan.Open(path);
+        scan.ReadBands();
+        ASSERT_EQ(scan.Width(), 23);
+        ASSERT_EQ(scan.Height(), 17);
+        for (int p = 0; p < 3; ++p) {
+            for (int r = 0; r < 17; ++r) {
+                for (int c = 0; c < 23; ++c) {
+                    ASSERT_EQ(At(scan, p, c, r), Pattern(p + 1, c, r)) << "plane " << p << " at " << c << "," << r;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(SourceRasterTest, ReadBands_JpegScanOfPureRedGivesRedInPlaneZero) {
+    const std::string path = m_dir.File("red.jpg");
+    ScanOptions options;
+    options.format = ScanFormat::jpeg;
+    WriteScan(path, 32, 24, [](int band, int, int) { return band == 1 ? 255 : 0; }, options);
+
+    SourceRaster scan;
+    scan.Open(path);
+    scan.ReadBands();
+    ASSERT_EQ(scan.Width(), 32);
+    ASSERT_EQ(scan.Height(), 24);
+    for (int r = 0; r < 24; ++r) {
+        for (int c = 0; c < 32; ++c) {
+            ASSERT_GE(At(scan, 0, c, r), 250);
+            ASSERT_LE(At(scan, 1, c, r), 5);
+            ASSERT_LE(At(scan, 2, c, r), 5);
+        }
+    }
+}
+
+TEST_F(SourceRasterTest, ReadBands_ReplicatesAGreyBandIntoAllPlanes) {
+    const auto grey = [](int, int column, int row) { return static_cast<std::uint8_t>(column * 10 + row); };
+    struct Case {
+        const char* name;
+        ScanFormat format;
+        int bands;  // grey, or grey + alpha
+        int tolerance;
+    };
+    for (const Case& k : {Case{"grey.tif", ScanFormat::gtiff, 1, 0}, Case{"greyalpha.tif", ScanFormat::gtiff, 2, 0},
+                          Case{"grey.jpg", ScanFormat::jpeg, 1, 3}}) {
+        SCOPED_TRACE(k.name);
+        ScanOptions options;
+        options.format = k.format;
+        options.bands = k.bands;
+        WriteScan(m_dir.File(k.name), 16, 16, grey, options);
+
+        SourceRaster scan;
+        scan.Open(m_dir.File(k.name));
+        scan.ReadBands();
+        for (int r = 0; r < 16; ++r) {
+            for (int c = 0; c < 16; ++c) {
+                ASSERT_NEAR(At(scan, 0, c, r), grey(1, c, r), k.tolerance);
+                ASSERT_EQ(At(scan, 1, c, r), At(scan, 0, c, r));
+                ASSERT_EQ(At(scan, 2, c, r), At(scan, 0, c, r));
+            }
+        }
+    }
+}
+
+TEST_F(SourceRasterTest, ReadBands_ExpandsAPalettedBandThroughItsTable) {
+    const std::string path = m_dir.File("palette.tif");
+    ScanOptions options;
+    options.bands = 1;
+    options.colourTable = {Rgb{200, 10, 20}, Rgb{0, 128, 0}, Rgb{5, 6, 255}};
+    // Index 3 lies beyond the table.
+    const auto index = [](int, int column, int row) { return static_cast<std::uint8_t>((column + row) % 4); };
+    WriteScan(path, 9, 7, index, options);
+
+    SourceRaster scan;
+    scan.Open(path);
+    scan.ReadBands();
+    for (int r = 0; r < 7; ++r) {
+        for (int c = 0; c < 9; ++c) {
+            const int i = index(1, c, r);
+            const Rgb expected = i < 3 ? options.colourTable[static_cast<std::size_t>(i)] : Rgb{0, 0, 0};
+            ASSERT_EQ(At(scan, 0, c, r), expected.r);
+            ASSERT_EQ(At(scan, 1, c, r), expected.g);
+            ASSERT_EQ(At(scan, 2, c, r), expected.b);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace georef::raster
