@@ -157,6 +157,7 @@ TEST_F(CommandLine, ShortOrMalformedCornerFileStopsTheRun) {
 
 TEST_F(CommandLine, SingularCornerFitEndsCleanlyWithoutTouchingConfig) {
     Write("config.bin", OneSheetConfig(40571));
+    Write("c.txt", "");
     std::filesystem::create_directory(Dir() + "/out");
     const std::vector<std::string> before = Listing();
     for (const char* text : {"1 100 100\n2 100 500\n3 100 900\n4 700 100\n",  // LD, LH, PH on one vertical
