@@ -1,0 +1,108 @@
+#include "tiling/tile_loop.hpp"
+
+#include <cmath>
+#include <optional>
+#include <stdexcept>
+
+#include "raster/tile_image.hpp"
+#include "tiling/render_tile.hpp"
+#include "tiling/world_file.hpp"
+
+namespace georef::tiling {
+
+namespace {
+
+constexpr int kTileEdge = 10000;  // metres
+// Tile indices (tileX / 10000) whose tile edges, tileX + 10000 included,
+// stay inside 32 bits.
+constexpr double kLowestIndex = -214748.0;
+constexpr double kHighestIndex = 214747.0;
+constexpr int kLargestTileSize = 26754;  // 26754^2 * 3 < 2^31
+
+// Index of the tile that contains coordinate, clamped to what names a tile;
+// empty for NaN.
+std::optional<int> TileIndexOf(double coordinate) noexcept {
+    const double index = std::floor(coordinate / 10000.0);
+    if (std::isnan(index)) {
+        return std::nullopt;
+    }
+    if (index < kLowestIndex) {
+        return static_cast<int>(kLowestIndex);
+    }
+    if (index > kHighestIndex) {
+        return static_cast<int>(kHighestIndex);
+    }
+    return static_cast<int>(index);
+}
+
+}  // namespace
+
+TileRange TileRangeOf(const transform::BoundingBox& box) noexcept {
+    TileRange range;
+    const std::optional<int> firstX = TileIndexOf(box.minX);
+    const std::optional<int> lastX = TileIndexOf(box.maxX);
+    const std::optional<int> firstY = TileIndexOf(box.minY);
+    const std::optional<int> lastY = TileIndexOf(box.maxY);
+    if (!firstX || !lastX || !firstY || !lastY) {
+        return range;
+    }
+    // A box entirely beyond the representable tiles clamps onto one edge
+    // tile that it does not meet.
+    if (box.maxX < kLowestIndex * kTileEdge || box.minX >= (kHighestIndex + 1.0) * kTileEdge ||
+        box.maxY < kLowestIndex * kTileEdge || box.minY >= (kHighestIndex + 1.0) * kTileEdge) {
+        return range;
+    }
+    range.firstTileX = *firstX * kTileEdge;
+    range.lastTileX = *lastX * kTileEdge;
+    range.firstTileY = *firstY * kTileEdge;
+    range.lastTileY = *lastY * kTileEdge;
+    return range;
+}
+
+bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out) {
+    if (run.tileSize < 1 || run.tileSize > kLargestTileSize) {
+        throw std::invalid_argument("tile size outside 1 .. 26754 pixels");
+    }
+    const TileRange range = TileRangeOf(run.boundary->box);
+    if (range.Empty()) {
+        return true;
+    }
+
+    TileRenderer renderer(run);
+    bool everythingWritten = true;
+    for (int tileX = range.firstTileX; tileX <= range.lastTileX; tileX += kTileEdge) {
+        for (int tileY = range.firstTileY; tileY <= range.lastTileY; tileY += kTileEdge) {
+            raster::TileImage tile;
+            tile.AllocateBuffer(run.tileSize);
+
+            const std::string worldName = TileFileName(outputDirectory, tileX, tileY, ".jgw");
+            try {
+                WriteWorldFile(worldName, WorldFileText(run.pixelSize, tileX, tileY));
+            } catch (const std::runtime_error&) {
+                out << "chyba vystupniho souboru " << worldName << std::endl;
+                everythingWritten = false;
+            }
+
+            const std::string imageName = TileFileName(outputDirectory, tileX, tileY, ".jpg");
+            out << "zapisuji " << imageName << std::endl;
+            try {
+                if (raster::TileExists(imageName)) {
+                    tile.OpenExisting(imageName);
+                    tile.LoadPixels();
+                } else {
+                    tile.CreateNew(imageName);
+                    tile.ClearWhite();
+                }
+                renderer.RenderTile(tile, tileX, tileY, out);
+                tile.Save();
+                tile.CloseFile();
+            } catch (const raster::TileError&) {
+                out << "chyba zapisu dlazdice " << imageName << std::endl;
+                everythingWritten = false;
+            }
+        }
+    }
+    return everythingWritten;
+}
+
+}  // namespace georef::tiling
