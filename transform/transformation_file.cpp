@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@ namespace {
 
 constexpr std::int64_t kIntBytes = 4;
 constexpr std::int64_t kIndexEntryBytes = 12;  // sheet number, boundaryOffset, gridOffset
+constexpr double kLargestCoordinate = 1.0e8;  // metres; the Earth's circumference is 4e7
 constexpr std::int64_t kRecordBytes = 16;      // auxiliary record, vertex (X, Y) or node (lon, lat)
 
 // Prefixes the sheet number to the detail of a damage found while reading
@@ -136,7 +138,13 @@ SheetBoundary TransformationFile::ReadBoundary(const SheetIndexEntry& entry) {
         boundary.vertices.reserve(static_cast<std::size_t>(vertexCount));
         for (std::size_t v = 0; v < static_cast<std::size_t>(vertexCount); ++v) {
             const unsigned char* record = raw.data() + v * kRecordBytes;
-            boundary.vertices.push_back(OutputPoint{detail::DecodeDouble(record), detail::DecodeDouble(record + 8)});
+            const OutputPoint vertex{detail::DecodeDouble(record), detail::DecodeDouble(record + 8)};
+            // Output coordinates are metres on the Earth; anything else would send
+            // the tile loop over an absurd number of tiles.
+            if (!(std::fabs(vertex.X) < kLargestCoordinate) || !(std::fabs(vertex.Y) < kLargestCoordinate)) {
+                throw DamagedFile("boundary vertex " + std::to_string(v) + " is not a position on the Earth");
+            }
+            boundary.vertices.push_back(vertex);
         }
         boundary.box = BoundingBoxOf(boundary.vertices);
         return boundary;

@@ -248,6 +248,15 @@ std::vector<NamedBytes> BrokenSheetConfigs(std::int32_t sheetNumber) {
     }
     patched("origin X off the cell raster", grid + kGridOriginX, 1100001);
     patched("origin Y half a cell off", grid + kGridOriginY, 542500);
+    const auto vertexPatched = [&](const std::string& name, std::size_t offset, double value) {
+        std::string bytes = sound.bytes;
+        const std::string encoded = ByteWriter().Double(value).Bytes();
+        bytes.replace(offset, encoded.size(), encoded);
+        variants.push_back({name, std::move(bytes)});
+    };
+    vertexPatched("vertex X not a number", vertexCount + 4, std::numeric_limits<double>::quiet_NaN());
+    vertexPatched("vertex Y infinite", vertexCount + 4 + 8, std::numeric_limits<double>::infinity());
+    vertexPatched("vertex X far off the Earth", vertexCount + 4, 1.0e12);
     variants.push_back({"last node byte missing", sound.bytes.substr(0, sound.bytes.size() - 1)});
     variants.push_back({"file ends inside the vertices", sound.bytes.substr(0, grid - 8)});
     return variants;
