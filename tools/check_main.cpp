@@ -1,0 +1,7 @@
+// georef-check: reports the corner fit of a sheet before georef runs it.
+
+#include <iostream>
+
+#include "tools/corner_check.hpp"
+
+int main(int argc, char** argv) { return georef::tools::RunCheckTool(argc, argv, std::cout, std::cerr); }

@@ -1,0 +1,224 @@
+#include "tools/corner_check.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iomanip>
+#include <optional>
+#include <string>
+
+#include "geometry/sheet_geometry.hpp"
+#include "platform/failure.hpp"
+
+namespace georef::tools {
+
+namespace {
+
+constexpr const char* kProgram = "georef-check";
+constexpr const char* kCornerNames[4] = {"LD", "LH", "PH", "PD"};
+// One inch of paper covers 0.0254 m * 25 000 = 635 m of ground.
+constexpr double kGroundMetresPerInch = 635.0;
+
+const char* const kUsage =
+    "usage: georef-check SHEET CORNERFILE [--threshold METRES]\n"
+    "Fits the corner file to the sheet as georef does and reports the fit and\n"
+    "each corner's residual. Exits with 1 when a residual exceeds the threshold\n"
+    "(default 12.5 m, 0.5 mm on the map) or the fit mirrors the scan.\n";
+
+// A whole decimal number, nothing else.
+bool ParseInt(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    value = std::atoi(text.c_str());
+    return true;
+}
+
+bool ParsePositive(const std::string& text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && std::isfinite(value) && value > 0.0;
+}
+
+struct Arguments {
+    int sheet = 0;
+    std::string cornerFile;
+    double threshold = kDefaultThreshold;
+};
+
+Arguments ParseArguments(int argc, const char* const* argv) {
+    Arguments args;
+    std::string positional[2];
+    int count = 0;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        if (arg == "--threshold" || arg.rfind("--threshold=", 0) == 0) {
+            std::string text;
+            if (arg.size() > 11) {
+                text = arg.substr(12);
+            } else if (k + 1 < argc) {
+                text = argv[++k];
+            } else {
+                throw Failure("--threshold needs a value", ExitStatus::usage);
+            }
+            if (!ParsePositive(text, args.threshold)) {
+                throw Failure("--threshold takes a positive number of metres, not '" + text + "'",
+                              ExitStatus::usage);
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw Failure("unknown option " + arg, ExitStatus::usage);
+        } else if (count < 2) {
+            positional[count++] = arg;
+        } else {
+            throw Failure("too many arguments", ExitStatus::usage);
+        }
+    }
+    if (count != 2) {
+        throw Failure("expected a sheet number and a corner file", ExitStatus::usage);
+    }
+    if (!ParseInt(positional[0], args.sheet)) {
+        throw Failure("'" + positional[0] + "' is not a sheet number (like 40571)", ExitStatus::usage);
+    }
+    if (!geometry::IsValidSheetNumber(args.sheet)) {
+        throw Failure(positional[0] + " is not a valid sheet number (zone 34-45, column 00-99, section 1-4)");
+    }
+    args.cornerFile = positional[1];
+    return args;
+}
+
+geometry::CornerPoints ReadCorners(const std::string& name) {
+    std::ifstream in(name);
+    if (!in) {
+        throw Failure("cannot open the corner file " + name);
+    }
+    const std::optional<geometry::CornerPoints> corners = geometry::ReadCornerPoints(in);
+    if (!corners) {
+        throw Failure("the corner file " + name +
+                      " does not hold four records 'id x y' (LD LH PH PD, pixels, y up from the bottom)");
+    }
+    return *corners;
+}
+
+void PrintReport(const CornerFitReport& r, const geometry::CornerPoints& corners, int sheet,
+                 const std::string& cornerFile, std::ostream& out) {
+    out << std::fixed;
+    out << "sheet " << sheet << ", corners from " << cornerFile << "\n";
+    out << "fit: nominal = A * image + T\n" << std::setprecision(6);
+    out << "  A = [ " << std::setw(12) << r.A(0, 0) << " " << std::setw(12) << r.A(0, 1) << " ]\n";
+    out << "      [ " << std::setw(12) << r.A(1, 0) << " " << std::setw(12) << r.A(1, 1) << " ]\n";
+    out << std::setprecision(3) << "  T = ( " << r.T(0, 0) << ", " << r.T(1, 0) << " ) m\n";
+    out << std::setprecision(4) << "scale: " << r.metresPerPixelX << " m per pixel along x, "
+        << r.metresPerPixelY << " m per pixel along y (about " << std::setprecision(0) << r.dpi
+        << " dpi at 1:25 000)\n";
+    out << std::setprecision(3) << "rotation: " << r.rotationDegrees << " degrees"
+        << (r.Mirrored() ? ", MIRRORED (det A < 0)" : "") << "\n";
+    out << "corner  id          x          y   residual px   residual m\n";
+    for (int k = 0; k < 4; ++k) {
+        out << std::setprecision(2) << kCornerNames[k] << "  " << std::setw(6) << corners[k].id << " "
+            << std::setw(10) << corners[k].x << " " << std::setw(10) << corners[k].y << " " << std::setw(13)
+            << r.residuals[k].pixels << " " << std::setw(12) << r.residuals[k].metres << "\n";
+    }
+    out << "RMS residual: " << r.rmsPixels << " px, " << r.rmsMetres << " m\n";
+}
+
+}  // namespace
+
+double CornerFitReport::WorstMetres() const noexcept {
+    double worst = 0.0;
+    for (const CornerResidual& c : residuals) {
+        worst = std::max(worst, c.metres);
+    }
+    return worst;
+}
+
+CornerFitReport AnalyseCornerFit(const geometry::CornerPoints& corners, int sheetNumber) {
+    CornerFitReport r;
+    geometry::FitCorners(corners, sheetNumber, r.A, r.T);
+    const geometry::Matrix& A = r.A;
+    const geometry::Matrix& T = r.T;
+    r.metresPerPixelX = std::hypot(A(0, 0), A(1, 0));
+    r.metresPerPixelY = std::hypot(A(0, 1), A(1, 1));
+    r.rotationDegrees = std::atan2(A(1, 0), A(0, 0)) * 180.0 / M_PI;
+    r.dpi = kGroundMetresPerInch / (0.5 * (r.metresPerPixelX + r.metresPerPixelY));
+    r.determinant = A(0, 0) * A(1, 1) - A(0, 1) * A(1, 0);
+
+    const geometry::Matrix nominal = geometry::MakeNominalCorners(sheetNumber);
+    double sumPixels = 0.0;
+    double sumMetres = 0.0;
+    for (int k = 0; k < 4; ++k) {
+        const double x = corners[k].x;
+        const double y = corners[k].y;
+        const double X = nominal(2 * k, 0);
+        const double Y = nominal(2 * k + 1, 0);
+        CornerResidual& c = r.residuals[k];
+        c.metresX = A(0, 0) * x + A(0, 1) * y + T(0, 0) - X;
+        c.metresY = A(1, 0) * x + A(1, 1) * y + T(1, 0) - Y;
+        c.metres = std::hypot(c.metresX, c.metresY);
+        geometry::Matrix target(2, 1);
+        target(0, 0) = X;
+        target(1, 0) = Y;
+        const geometry::Matrix image = geometry::ImageFromNominal(A, T, target);
+        c.pixelsX = image(0, 0) - x;
+        c.pixelsY = image(1, 0) - y;
+        c.pixels = std::hypot(c.pixelsX, c.pixelsY);
+        sumPixels += c.pixels * c.pixels;
+        sumMetres += c.metres * c.metres;
+    }
+    r.rmsPixels = std::sqrt(sumPixels / 4.0);
+    r.rmsMetres = std::sqrt(sumMetres / 4.0);
+    return r;
+}
+
+int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
+    try {
+        const Arguments args = ParseArguments(argc, argv);
+        const geometry::CornerPoints corners = ReadCorners(args.cornerFile);
+        CornerFitReport report;
+        try {
+            report = AnalyseCornerFit(corners, args.sheet);
+        } catch (const math::matrix_error& e) {
+            throw Failure("the corners admit no fit: three of them lie on one line or coincide (" +
+                          std::string(e.what()) + ")");
+        }
+        PrintReport(report, corners, args.sheet, args.cornerFile, out);
+
+        bool sound = true;
+        if (report.Mirrored()) {
+            err << kProgram << ": warning: the fit mirrors the scan (det A < 0): the corners are not in the "
+                   "order LD LH PH PD (lower left, upper left, upper right, lower right), or y was counted "
+                   "down from the top edge instead of up from the bottom\n";
+            sound = false;
+        }
+        for (int k = 0; k < 4; ++k) {
+            if (report.residuals[k].metres > args.threshold) {
+                err << kProgram << ": warning: corner " << kCornerNames[k] << " is " << std::fixed
+                    << std::setprecision(1) << report.residuals[k].metres << " m ("
+                    << report.residuals[k].pixels << " px) off the fit; the threshold is " << args.threshold
+                    << " m\n";
+                sound = false;
+            }
+        }
+        if (report.WorstMetres() > args.threshold) {
+            err << kProgram << ": the four corners do not fit one affine map: check that they are in the "
+                   "order LD LH PH PD, that y counts up from the bottom edge, and that each lies on its "
+                   "corner of the neat line\n";
+        }
+        if (sound) {
+            out << "ok: every residual is within " << std::setprecision(1) << args.threshold << " m\n";
+            return 0;
+        }
+        return 1;
+    } catch (const Failure& e) {
+        err << kProgram << ": " << e.what() << "\n";
+        if (e.Status() == ExitStatus::usage) {
+            err << kUsage;
+        }
+        return static_cast<int>(e.Status());
+    } catch (const std::exception& e) {
+        err << kProgram << ": " << e.what() << "\n";
+        return 1;
+    }
+}
+
+}  // namespace georef::tools
