@@ -14,7 +14,6 @@
 #include "tools/config_builder.hpp"
 #include "tools/proj_transformer.hpp"
 #include "tools/sheet_selection.hpp"
-#include "transform/byte_order.hpp"
 #include "transform/transformation_file.hpp"
 #include "transform/transformation_file_writer.hpp"
 
@@ -165,26 +164,17 @@ int WriteConfig(const Options& options, std::ostream& out) {
 
 // Sheet numbers of the index entries, in file order.
 std::vector<std::int32_t> ReadIndexNumbers(const std::string& path) {
-    const std::optional<std::int64_t> size = platform::FileSize(path);
-    std::ifstream in(path, std::ios::binary);
-    if (!size || !in) {
+    std::optional<transform::TransformationFile> file = transform::TransformationFile::Open(path);
+    if (!file) {
         throw Failure("cannot open " + path);
     }
-    unsigned char bytes[12];
-    if (!in.read(reinterpret_cast<char*>(bytes), 4)) {
-        throw Failure(path + " is damaged: the index count is cut short");
-    }
-    const std::int32_t count = transform::detail::DecodeInt32(bytes);
-    if (count < 0 || 4 + 12 * static_cast<std::int64_t>(count) > *size) {
-        throw Failure(path + " is damaged: its index of " + std::to_string(count) +
-                      " entries does not fit in the file");
-    }
     std::vector<std::int32_t> numbers;
-    for (std::int32_t k = 0; k < count; ++k) {
-        if (!in.read(reinterpret_cast<char*>(bytes), 12)) {
-            throw Failure(path + " is damaged: the index is cut short");
+    try {
+        for (const transform::SheetIndexEntry& entry : file->ReadIndex()) {
+            numbers.push_back(entry.sheetNumber);
         }
-        numbers.push_back(transform::detail::DecodeInt32(bytes));
+    } catch (const transform::DamagedFile& damage) {
+        throw Failure(path + " is damaged: " + damage.what());
     }
     return numbers;
 }

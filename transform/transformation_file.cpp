@@ -100,17 +100,37 @@ std::optional<SheetIndexEntry> TransformationFile::FindSheet(std::int32_t sheetN
     }
     RequireRoom(indexCount, kIndexEntryBytes, "index entry");
     for (std::int32_t k = 0; k < indexCount; ++k) {
-        std::array<unsigned char, kIndexEntryBytes> raw{};
-        ReadExact(raw.data(), raw.size(), "index");
-        SheetIndexEntry entry;
-        entry.sheetNumber = detail::DecodeInt32(raw.data());
-        entry.boundaryOffset = detail::DecodeInt32(raw.data() + 4);
-        entry.gridOffset = detail::DecodeInt32(raw.data() + 8);
+        const SheetIndexEntry entry = ReadIndexEntry();
         if (entry.sheetNumber == sheetNumber) {
             return entry;  // the first entry wins; the rest is not read
         }
     }
     return std::nullopt;
+}
+
+std::vector<SheetIndexEntry> TransformationFile::ReadIndex() {
+    SeekTo(0, "index");
+    const std::int32_t indexCount = ReadInt32("index count");
+    std::vector<SheetIndexEntry> entries;
+    if (indexCount < 1) {
+        return entries;
+    }
+    RequireRoom(indexCount, kIndexEntryBytes, "index entry");
+    entries.reserve(static_cast<std::size_t>(indexCount));
+    for (std::int32_t k = 0; k < indexCount; ++k) {
+        entries.push_back(ReadIndexEntry());
+    }
+    return entries;
+}
+
+SheetIndexEntry TransformationFile::ReadIndexEntry() {
+    std::array<unsigned char, kIndexEntryBytes> raw{};
+    ReadExact(raw.data(), raw.size(), "index");
+    SheetIndexEntry entry;
+    entry.sheetNumber = detail::DecodeInt32(raw.data());
+    entry.boundaryOffset = detail::DecodeInt32(raw.data() + 4);
+    entry.gridOffset = detail::DecodeInt32(raw.data() + 8);
+    return entry;
 }
 
 SheetBoundary TransformationFile::ReadBoundary(const SheetIndexEntry& entry) {

@@ -19,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "transform/sheet_boundary.hpp"
 #include "transform/transform_grid.hpp"
@@ -53,6 +54,10 @@ public:
 
     // The boundary polygon of the entry, vertices in file order, and their
     // bounding box. Auxiliary records are read and discarded.
+    // Every index entry in file order, repeated ones included; empty for an
+    // index count of 0 or below. Throws DamagedFile.
+    std::vector<SheetIndexEntry> ReadIndex();
+
     // Throws DamagedFile.
     SheetBoundary ReadBoundary(const SheetIndexEntry& entry);
 
@@ -74,6 +79,7 @@ private:
     // Reads exactly count bytes at the current position; DamagedFile otherwise.
     void ReadExact(unsigned char* out, std::size_t count, const char* what);
     std::int32_t ReadInt32(const char* what);
+    SheetIndexEntry ReadIndexEntry();
     // DamagedFile unless 0 <= count and count records of recordSize bytes
     // fit between the current position and the end of the file.
     void RequireRoom(std::int64_t count, std::int64_t recordSize, const char* what) const;

@@ -98,6 +98,13 @@ TEST_F(TransformationFileTest, FindSheet_TakesTheFirstOfDuplicateEntries) {
     EXPECT_EQ(entry->gridOffset, static_cast<std::int32_t>(builder.OffsetOf(g2)));
     EXPECT_FALSE(file.FindSheet(40573).has_value());
     EXPECT_TRUE(file.FindSheet(40571).has_value());  // the index is searched from its start again
+
+    // The whole index, repeated entries included, in file order.
+    const std::vector<SheetIndexEntry> index = file.ReadIndex();
+    ASSERT_EQ(index.size(), 3u);
+    EXPECT_EQ(index[0].sheetNumber, 40571);
+    EXPECT_EQ(index[2].sheetNumber, 40572);
+    EXPECT_EQ(index[2].boundaryOffset, static_cast<std::int32_t>(builder.OffsetOf(b1)));
 }
 
 TEST_F(TransformationFileTest, FindSheet_FindsNothingInAnEmptyOrNegativeIndex) {
