@@ -14,6 +14,7 @@
 #include "tools/config_builder.hpp"
 #include "tools/proj_transformer.hpp"
 #include "tools/sheet_selection.hpp"
+#include "tools/tool_exit.hpp"
 #include "transform/transformation_file.hpp"
 #include "transform/transformation_file_writer.hpp"
 
@@ -309,15 +310,8 @@ int RunConfigTool(int argc, const char* const* argv, std::ostream& out, std::ost
             return ListTransformationFile(options.list, out, err);
         }
         return WriteConfig(options, out);
-    } catch (const Failure& e) {
-        err << kProgram << ": " << e.what() << "\n";
-        if (e.Status() == ExitStatus::usage) {
-            err << kUsage;
-        }
-        return static_cast<int>(e.Status());
-    } catch (const std::exception& e) {
-        err << kProgram << ": " << e.what() << "\n";
-        return 1;
+    } catch (...) {
+        return ReportCurrentException(kProgram, kUsage, err);
     }
 }
 

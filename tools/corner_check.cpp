@@ -1,4 +1,5 @@
 #include "tools/corner_check.hpp"
+#include "tools/tool_exit.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -209,15 +210,8 @@ int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostr
             return 0;
         }
         return 1;
-    } catch (const Failure& e) {
-        err << kProgram << ": " << e.what() << "\n";
-        if (e.Status() == ExitStatus::usage) {
-            err << kUsage;
-        }
-        return static_cast<int>(e.Status());
-    } catch (const std::exception& e) {
-        err << kProgram << ": " << e.what() << "\n";
-        return 1;
+    } catch (...) {
+        return ReportCurrentException(kProgram, kUsage, err);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "tools/demo_scan.hpp"
+#include "tools/tool_exit.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -350,15 +351,8 @@ int RunDemoScanTool(int argc, const char* const* argv, std::ostream& out, std::o
         out << "wrote " << positional[1] << " (" << scan.width << " x " << scan.height << " pixels) and "
             << positional[2] << "\n";
         return 0;
-    } catch (const Failure& e) {
-        err << "georef-demo-scan: " << e.what() << "\n";
-        if (e.Status() == ExitStatus::usage) {
-            err << usage;
-        }
-        return static_cast<int>(e.Status());
-    } catch (const std::exception& e) {
-        err << "georef-demo-scan: " << e.what() << "\n";
-        return 1;
+    } catch (...) {
+        return ReportCurrentException("georef-demo-scan", usage, err);
     }
 }
 

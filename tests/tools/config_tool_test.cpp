@@ -20,29 +20,16 @@
 #include "tools/proj_transformer.hpp"
 #include "tools/sheet_selection.hpp"
 #include "transform/transformation_file.hpp"
+#include "support/in_process.hpp"
 
 namespace georef::tools {
 namespace {
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using test::ToolResult;
 
 ToolResult RunConfig(std::vector<std::string> args) {
     args.insert(args.begin(), "georef-config");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    ToolResult r;
-    r.status = RunConfigTool(static_cast<int>(argv.size()), argv.data(), out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
+    return test::RunInProcess(RunConfigTool, args);
 }
 
 std::vector<std::string> DirectoryEntries(const std::string& path) {

@@ -12,17 +12,14 @@
 #include "support/temp_dir.hpp"
 #include "tools/corner_check.hpp"
 #include "tools/demo_scan.hpp"
+#include "support/in_process.hpp"
 
 namespace georef::tools {
 namespace {
 
 constexpr int kSheet = 40571;
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using test::ToolResult;
 
 // Corners of a scan at 300 dpi tilted by 1.2 degrees: the exact affine
 // image of the sheet's nominal corners, as a careful operator measures them.
@@ -52,17 +49,7 @@ protected:
     }
 
     static ToolResult Run(const std::vector<std::string>& args) {
-        std::vector<const char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(a.c_str());
-        }
-        std::ostringstream out;
-        std::ostringstream err;
-        ToolResult r;
-        r.status = RunCheckTool(static_cast<int>(argv.size()), argv.data(), out, err);
-        r.out = out.str();
-        r.err = err.str();
-        return r;
+        return test::RunInProcess(RunCheckTool, args);
     }
 
     test::TempDir m_dir;
