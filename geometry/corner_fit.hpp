@@ -49,6 +49,11 @@ public:
     // (X, Y) nominal metres -> (x, y) image pixels.
     void ImageFromNominal(double X, double Y, double& x, double& y) const noexcept;
 
+    // Element (i, j) of the inverse of A (pixels per metre) and element i
+    // of T (metres), as ImageFromNominal uses them.
+    double Inverse(int i, int j) const noexcept { return m_inverse[i][j]; }
+    double Shift(int i) const noexcept { return m_shift[i]; }
+
 private:
     double m_inverse[2][2];
     double m_shift[2];

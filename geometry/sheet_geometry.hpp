@@ -46,6 +46,8 @@ public:
     explicit SheetMapping(int sheetNumber);
 
     const SheetGraticule& Graticule() const noexcept { return m_graticule; }
+    // The nominal corners LD, LH, PH, PD as 8 values x, y, ... (metres).
+    const double* Corners() const noexcept { return m_corner; }
 
     // (lon, lat) in degrees -> (x, y) nominal metres, written to x and y.
     void NominalFromGraticule(double lon, double lat, double& x, double& y) const noexcept;

@@ -1,5 +1,6 @@
 #include "raster/source_raster.hpp"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstring>
@@ -36,6 +37,36 @@ std::string LastGdalMessage(const char* fallback) {
 
 GDALDatasetH Dataset(void* handle) noexcept { return static_cast<GDALDatasetH>(handle); }
 
+// GDAL's block cache while the image is read: enough for the blocks of a
+// few rows of any tiled or striped file, far below GDAL's default of 5 % of
+// the machine's memory, which would otherwise keep a decoded copy of the
+// whole scan beside the planes.
+constexpr GIntBig kReadCacheBytes = 32 * 1024 * 1024;
+
+// Palette indices are read in strips of about this many bytes.
+constexpr std::size_t kIndexStripBytes = 8 * 1024 * 1024;
+
+// Bytes from the start of one plane to the next: the samples and the slack.
+std::size_t PlaneStride(int width, int height) noexcept {
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + SourceRaster::kPlaneSlack;
+}
+
+// Lowers GDAL's cache limit while alive (never raises it) and restores it.
+class CacheLimit {
+public:
+    explicit CacheLimit(GIntBig bytes) noexcept : m_previous(GDALGetCacheMax64()) {
+        if (bytes < m_previous) {
+            GDALSetCacheMax64(bytes);
+        }
+    }
+    ~CacheLimit() { GDALSetCacheMax64(m_previous); }
+    CacheLimit(const CacheLimit&) = delete;
+    CacheLimit& operator=(const CacheLimit&) = delete;
+
+private:
+    GIntBig m_previous;
+};
+
 // One colour per palette index, 0 0 0 for indices the table does not cover.
 struct Palette {
     std::vector<std::array<std::uint8_t, 3>> colours;
@@ -65,16 +96,17 @@ Palette ReadPalette(GDALColorTableH table) {
     return palette;
 }
 
-// Reads the whole band into buffer (width x height samples of the given
-// type, rows top first). Throws RasterError with GDAL's reason.
-void ReadWholeBand(GDALDatasetH dataset, int bandNumber, int width, int height, void* buffer,
-                   GDALDataType type) {
+// Reads rows firstRow .. firstRow + rows - 1 of the band into buffer (width
+// samples of the given type per row, rows top first). Throws RasterError
+// with GDAL's reason.
+void ReadBandRows(GDALDatasetH dataset, int bandNumber, int width, int firstRow, int rows, void* buffer,
+                  GDALDataType type) {
     GDALRasterBandH band = GDALGetRasterBand(dataset, bandNumber);
     if (band == nullptr) {
         throw RasterError("band " + std::to_string(bandNumber) + " is missing");
     }
     const CPLErr result =
-        GDALRasterIO(band, GF_Read, 0, 0, width, height, buffer, width, height, type, 0, 0);
+        GDALRasterIO(band, GF_Read, 0, firstRow, width, rows, buffer, width, rows, type, 0, 0);
     if (result != CE_None) {
         throw RasterError("cannot read band " + std::to_string(bandNumber) + ": " +
                           LastGdalMessage("read error"));
@@ -141,9 +173,13 @@ void SourceRaster::Open(const std::string& path) {
 
     m_width = width;
     m_height = height;
-    const std::size_t planeBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    for (std::uint8_t*& plane : m_planes) {
-        plane = static_cast<std::uint8_t*>(CPLMalloc(planeBytes));
+    // One block: plane p starts at p * stride, each followed by its slack.
+    const std::size_t stride = PlaneStride(width, height);
+    m_block = CPLMalloc(3 * stride);
+    std::uint8_t* const block = static_cast<std::uint8_t*>(m_block);
+    for (int p = 0; p < 3; ++p) {
+        m_planes[p] = block + static_cast<std::size_t>(p) * stride;
+        std::memset(m_planes[p] + stride - kPlaneSlack, 0, kPlaneSlack);
     }
     m_planesAllocated = true;
 }
@@ -158,15 +194,26 @@ void SourceRaster::ReadBands() {
         throw RasterError("the image changed its size while open");
     }
     const std::size_t planeBytes = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height);
+    const CacheLimit limit(kReadCacheBytes);
 
     switch (m_layout) {
-    case Layout::rgb:
-        for (int b = 1; b <= 3; ++b) {
-            ReadWholeBand(dataset, b, m_width, m_height, m_planes[b - 1], GDT_Byte);
+    case Layout::rgb: {
+        // Bands 1 to 3 in one call, each into its plane. For a
+        // pixel-interleaved file this decodes every block once instead of
+        // once per band; the cache then only has to hold the blocks of the
+        // rows being read.
+        int bands[3] = {1, 2, 3};
+        const GSpacing stride = static_cast<GSpacing>(PlaneStride(m_width, m_height));
+        const CPLErr result = GDALDatasetRasterIOEx(dataset, GF_Read, 0, 0, m_width, m_height, m_planes[0],
+                                                    m_width, m_height, GDT_Byte, 3, bands, 1, m_width, stride,
+                                                    nullptr);
+        if (result != CE_None) {
+            throw RasterError("cannot read the image: " + LastGdalMessage("read error"));
         }
         break;
+    }
     case Layout::grey:
-        ReadWholeBand(dataset, 1, m_width, m_height, m_planes[0], GDT_Byte);
+        ReadBandRows(dataset, 1, m_width, 0, m_height, m_planes[0], GDT_Byte);
         std::memcpy(m_planes[1], m_planes[0], planeBytes);
         std::memcpy(m_planes[2], m_planes[0], planeBytes);
         break;
@@ -174,17 +221,26 @@ void SourceRaster::ReadBands() {
         GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
         const Palette palette = ReadPalette(GDALGetRasterColorTable(band));
         // Indices are read as 16 bits so that tables of more than 256
-        // entries (UInt16 bands) expand correctly.
-        std::vector<std::uint16_t> indices(planeBytes);
-        ReadWholeBand(dataset, 1, m_width, m_height, indices.data(), GDT_UInt16);
+        // entries (UInt16 bands) expand correctly, a strip of rows at a time
+        // so that they need little memory beside the planes.
+        const std::size_t rowBytes = static_cast<std::size_t>(m_width) * sizeof(std::uint16_t);
+        const int stripRows = static_cast<int>(std::max<std::size_t>(1, kIndexStripBytes / rowBytes));
+        std::vector<std::uint16_t> indices(static_cast<std::size_t>(m_width) *
+                                           static_cast<std::size_t>(std::min(stripRows, m_height)));
         const std::size_t count = palette.colours.size();
-        for (std::size_t i = 0; i < planeBytes; ++i) {
-            const std::size_t index = indices[i];
-            const std::array<std::uint8_t, 3> colour =
-                index < count ? palette.colours[index] : std::array<std::uint8_t, 3>{0, 0, 0};
-            m_planes[0][i] = colour[0];
-            m_planes[1][i] = colour[1];
-            m_planes[2][i] = colour[2];
+        for (int firstRow = 0; firstRow < m_height; firstRow += stripRows) {
+            const int rows = std::min(stripRows, m_height - firstRow);
+            ReadBandRows(dataset, 1, m_width, firstRow, rows, indices.data(), GDT_UInt16);
+            const std::size_t first = static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(m_width);
+            const std::size_t samples = static_cast<std::size_t>(rows) * static_cast<std::size_t>(m_width);
+            for (std::size_t k = 0; k < samples; ++k) {
+                const std::size_t index = indices[k];
+                const std::array<std::uint8_t, 3> colour =
+                    index < count ? palette.colours[index] : std::array<std::uint8_t, 3>{0, 0, 0};
+                m_planes[0][first + k] = colour[0];
+                m_planes[1][first + k] = colour[1];
+                m_planes[2][first + k] = colour[2];
+            }
         }
         break;
     }
@@ -199,8 +255,9 @@ void SourceRaster::Close() noexcept {
 }
 
 void SourceRaster::FreePlanes() noexcept {
+    VSIFree(m_block);
+    m_block = nullptr;
     for (std::uint8_t*& plane : m_planes) {
-        VSIFree(plane);
         plane = nullptr;
     }
     m_planesAllocated = false;

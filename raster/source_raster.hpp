@@ -23,6 +23,10 @@ public:
 
 class SourceRaster {
 public:
+    // Readable bytes after the last sample of every plane, so that a sampler
+    // may load 8 bytes at any sample position at once.
+    static constexpr int kPlaneSlack = 8;
+
     SourceRaster();  // registers GDAL's drivers
     ~SourceRaster();  // closes the dataset and releases the planes still held
 
@@ -36,7 +40,9 @@ public:
     // image opened before is closed and released first.
     void Open(const std::string& path);
 
-    // Fills the three planes, one whole-image read per band. Throws
+    // Fills the three planes. An RGB image is read in one call for its first
+    // three bands, so that a pixel-interleaved file is decoded once, with
+    // GDAL's block cache held small meanwhile. Throws
     // RasterError when a band read fails or the dataset no longer has the
     // size Open found; std::logic_error when nothing is open.
     void ReadBands();
@@ -59,7 +65,8 @@ private:
     int m_height = -1;
     bool m_planesAllocated = false;
     Layout m_layout = Layout::rgb;
-    std::uint8_t* m_planes[3] = {nullptr, nullptr, nullptr};  // CPLMalloc'd, owned
+    void* m_block = nullptr;  // the three planes and their slack, one CPLMalloc'd block, owned
+    std::uint8_t* m_planes[3] = {nullptr, nullptr, nullptr};  // into m_block
 };
 
 }  // namespace georef::raster

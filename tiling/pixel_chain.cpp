@@ -1,5 +1,7 @@
 #include "tiling/pixel_chain.hpp"
 
+#include <limits>
+
 namespace georef::tiling {
 
 namespace {
@@ -57,6 +59,31 @@ std::optional<PlanePosition> PixelChain::Map(const GridAxisPosition& alongX,
     double imageY = 0.0;
     m_inverse.ImageFromNominal(nominalX, nominalY, imageX, imageY);
     return PlaneFromImage(imageX, imageY, m_scanHeight);
+}
+
+void PixelChain::InterpolateAlongY(std::int32_t cellAlongX, const GridAxisPosition* alongY, int count,
+                                   double* lonA, double* lonB, double* latA, double* latB) const noexcept {
+    // The first two steps of TransformGrid::Interpolate, which depend on the
+    // point's position along Y alone once the cell along X is fixed.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::int32_t i = cellAlongX;
+    for (int k = 0; k < count; ++k) {
+        const GridAxisPosition& position = alongY[k];
+        if (!position.inside) {
+            lonA[k] = lonB[k] = latA[k] = latB[k] = nan;
+            continue;
+        }
+        const std::int32_t j = position.cell;
+        const double fy = position.fraction;
+        const transform::GraticulePoint& n00 = m_grid.Node(j, i);
+        const transform::GraticulePoint& n10 = m_grid.Node(j + 1, i);
+        const transform::GraticulePoint& n01 = m_grid.Node(j, i + 1);
+        const transform::GraticulePoint& n11 = m_grid.Node(j + 1, i + 1);
+        lonA[k] = n00.lon + (n10.lon - n00.lon) * fy;
+        lonB[k] = n01.lon + (n11.lon - n01.lon) * fy;
+        latA[k] = n00.lat + (n10.lat - n00.lat) * fy;
+        latB[k] = n01.lat + (n11.lat - n01.lat) * fy;
+    }
 }
 
 std::optional<PlanePosition> PixelChain::Map(double X, double Y) const noexcept {

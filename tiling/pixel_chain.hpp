@@ -53,6 +53,19 @@ public:
     std::optional<PlanePosition> Map(const GridAxisPosition& alongX,
                                      const GridAxisPosition& alongY) const noexcept;
 
+    // The grid interpolated along Y for a row of points that share the grid
+    // cell `cellAlongX` along X (that cell must lie inside the grid): for
+    // point k at alongY[k], lonA[k] and lonB[k] are the longitudes at grid
+    // nodes cellAlongX and cellAlongX + 1, latA and latB the latitudes, so
+    // that lonA + (lonB - lonA) * fx is Lookup's longitude for a point with
+    // fraction fx along X. Points outside the grid along Y get NaN.
+    void InterpolateAlongY(std::int32_t cellAlongX, const GridAxisPosition* alongY, int count, double* lonA,
+                           double* lonB, double* latA, double* latB) const noexcept;
+
+    const geometry::SheetMapping& Mapping() const noexcept { return m_mapping; }
+    const geometry::InverseFit& Inverse() const noexcept { return m_inverse; }
+    int ScanHeight() const noexcept { return m_scanHeight; }
+
 private:
     GridAxisPosition Along(double coordinate, std::int32_t origin, std::int32_t nodeCount) const noexcept;
 

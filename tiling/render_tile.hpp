@@ -9,12 +9,14 @@
 // precision, as the tile grid has always been laid out.
 
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <vector>
 
 #include "raster/tile_image.hpp"
 #include "tiling/pixel_chain.hpp"
 #include "tiling/run_context.hpp"
+#include "tiling/span_kernel.hpp"
 #include "transform/sheet_boundary.hpp"
 
 namespace georef::tiling {
@@ -82,40 +84,73 @@ void ForEachSpan(const std::vector<int>& crossings, int tileSize, PaintSpan&& pa
     }
 }
 
+// What RenderTile finds in the tile buffer before it paints.
+enum class TileStart {
+    asLoaded,  // the buffer holds the tile (decoded, or cleared by the caller)
+    white,     // the buffer is to be white: every row is cleared as it is painted
+};
+
 // Paints the current sheet into tiles. Built once per run: it holds the pixel
 // chain and the scratch space of the rows. Pixels outside the boundary, where
 // the grid has no cell, or whose sampling position lies outside the scan are
 // left as they are.
+//
+// The rows of a tile are shared among run.threads threads (one per core when
+// 0). Rows write disjoint bytes of the tile and every pixel is computed the
+// same way on any thread, so the tile does not depend on the thread count;
+// the progress records come out in row order from the calling thread.
 class TileRenderer {
 public:
     // run must stay valid while the renderer lives, with every pointer set and
     // the scan loaded. Throws math::matrix_error when the fit's A is singular.
     explicit TileRenderer(const RunContext& run);
 
+    // The same with a given span kernel, one of AvailableSpanKernels().
+    TileRenderer(const RunContext& run, SpanKernel kernel);
+
     // Paints tile (TileSize x TileSize pixels) whose row 0 lies at tileX and
     // whose east edge lies at tileY. Writes an empty line, then one progress
-    // record "i/TileSize\r" per row to out. Throws std::invalid_argument when
-    // the tile is not TileSize pixels square.
-    void RenderTile(raster::TileImage& tile, int tileX, int tileY, std::ostream& out);
+    // record "i/TileSize\r" per row to out, in row order. With
+    // TileStart::white the result is that of TileImage::ClearWhite followed
+    // by painting, each row cleared by the thread that paints it. Throws
+    // std::invalid_argument when the tile is not TileSize pixels square.
+    void RenderTile(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,
+                    TileStart start = TileStart::asLoaded);
 
-    // The same fill with every pixel taken through MapLiteral and
-    // TileImage::SamplePixel: the plain reference for RenderTile.
-    void RenderTileLiteral(raster::TileImage& tile, int tileX, int tileY, std::ostream& out);
+    // The same fill on one thread with every pixel taken through MapLiteral
+    // and TileImage::SamplePixel: the plain reference for RenderTile.
+    void RenderTileLiteral(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,
+                           TileStart start = TileStart::asLoaded);
+
+    // Threads RenderTile uses for a tile of tileSize rows.
+    int ThreadCount() const noexcept;
 
 private:
     template <class PaintSpan>
     void ScanRows(const raster::TileImage& tile, int tileX, int tileY, std::ostream& out, PaintSpan&& paint);
 
-    // Output Y of a tile column with its grid position, the same for every row.
-    struct Column {
-        double Y = 0.0;
-        GridAxisPosition alongY;
+    // Scratch space of one rendering thread.
+    struct Worker {
+        std::vector<int> crossings;  // of the current row; room for every edge
+        // The grid interpolated along Y for every column of the tile, inside
+        // the grid cell `cell` along X (see PixelChain::InterpolateAlongY);
+        // kSpanKernelLanes entries of slack at the end.
+        std::vector<double> lonA, lonB, latA, latB;
+        std::int32_t cell = 0;
+        bool cellValid = false;
     };
+
+    // Paints row `row` of the tile whose pixels start at pixels.
+    void RenderRow(Worker& worker, int row, int tileX, int Ymax, const SpanJob& constants, std::uint8_t* pixels,
+                   TileStart start) const noexcept;
+    void PrepareWorkers(int count);
 
     RunContext m_run;
     PixelChain m_chain;
-    std::vector<int> m_crossings;  // of the current row; grows as needed
-    std::vector<Column> m_columns;  // of the current tile
+    SpanKernel m_kernel;
+    std::vector<int> m_crossings;                 // of the literal path's current row
+    std::vector<GridAxisPosition> m_alongY;       // grid position of each column of the current tile
+    std::vector<Worker> m_workers;
 };
 
 }  // namespace georef::tiling

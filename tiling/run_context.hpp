@@ -17,6 +17,9 @@ struct RunContext {
     const geometry::Matrix* A = nullptr;                 // corner fit: nominal = A * image + T
     const geometry::Matrix* T = nullptr;
     const raster::SourceRaster* source = nullptr;        // the scan, loaded
+    // Threads that render the rows of a tile; 0 takes one per core. The
+    // pixels and the progress text do not depend on it.
+    int threads = 0;
 };
 
 }  // namespace georef::tiling

@@ -69,11 +69,14 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
     }
 
     TileRenderer renderer(run);
+    // One tile object and buffer serve every tile in turn: each tile fills
+    // the whole buffer (decoded or white) before it is painted, and the
+    // buffer's pages are touched once per run rather than once per tile.
+    raster::TileImage tile;
+    tile.AllocateBuffer(run.tileSize);
     bool everythingWritten = true;
     for (int tileX = range.firstTileX; tileX <= range.lastTileX; tileX += kTileEdge) {
         for (int tileY = range.firstTileY; tileY <= range.lastTileY; tileY += kTileEdge) {
-            raster::TileImage tile;
-            tile.AllocateBuffer(run.tileSize);
 
             const std::string worldName = TileFileName(outputDirectory, tileX, tileY, ".jgw");
             try {
@@ -86,14 +89,15 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
             const std::string imageName = TileFileName(outputDirectory, tileX, tileY, ".jpg");
             out << "zapisuji " << imageName << std::endl;
             try {
+                TileStart start = TileStart::asLoaded;
                 if (raster::TileExists(imageName)) {
                     tile.OpenExisting(imageName);
                     tile.LoadPixels();
                 } else {
                     tile.CreateNew(imageName);
-                    tile.ClearWhite();
+                    start = TileStart::white;  // cleared row by row while painting
                 }
-                renderer.RenderTile(tile, tileX, tileY, out);
+                renderer.RenderTile(tile, tileX, tileY, out, start);
                 tile.Save();
                 tile.CloseFile();
             } catch (const raster::TileError&) {

@@ -155,26 +155,47 @@ TEST_F(SourceRasterTest, ReadBands_ReplicatesAGreyBandIntoAllPlanes) {
 }
 
 TEST_F(SourceRasterTest, ReadBands_ExpandsAPalettedBandThroughItsTable) {
-    const std::string path = m_dir.File("palette.tif");
     ScanOptions options;
     options.bands = 1;
     options.colourTable = {Rgb{200, 10, 20}, Rgb{0, 128, 0}, Rgb{5, 6, 255}};
     // Index 3 lies beyond the table.
     const auto index = [](int, int column, int row) { return static_cast<std::uint8_t>((column + row) % 4); };
-    WriteScan(path, 9, 7, index, options);
+    // The large image is read in more than one strip of rows (8 MiB of
+    // 16-bit indices: 1024 rows of 4096), the last strip a short one.
+    struct Size {
+        int width;
+        int height;
+    };
+    for (const Size size : {Size{9, 7}, Size{4096, 1100}}) {
+        SCOPED_TRACE(size.width);
+        const std::string path = m_dir.File("palette" + std::to_string(size.width) + ".tif");
+        WriteScan(path, size.width, size.height, index, options);
 
+        SourceRaster scan;
+        scan.Open(path);
+        scan.ReadBands();
+        for (int r = 0; r < size.height; ++r) {
+            for (int c = 0; c < size.width; ++c) {
+                const int i = index(1, c, r);
+                const Rgb expected = i < 3 ? options.colourTable[static_cast<std::size_t>(i)] : Rgb{0, 0, 0};
+                ASSERT_EQ(At(scan, 0, c, r), expected.r) << c << "," << r;
+                ASSERT_EQ(At(scan, 1, c, r), expected.g) << c << "," << r;
+                ASSERT_EQ(At(scan, 2, c, r), expected.b) << c << "," << r;
+            }
+        }
+    }
+}
+
+TEST_F(SourceRasterTest, ReadBands_LeavesGdalsCacheLimitAsItWas) {
+    // The read lowers the limit while it runs; the rest of the process
+    // must get back whatever limit it had.
+    const std::string path = m_dir.File("scan.tif");
+    WriteScan(path, 40, 30, Pattern);
+    const GIntBig before = GDALGetCacheMax64();
     SourceRaster scan;
     scan.Open(path);
     scan.ReadBands();
-    for (int r = 0; r < 7; ++r) {
-        for (int c = 0; c < 9; ++c) {
-            const int i = index(1, c, r);
-            const Rgb expected = i < 3 ? options.colourTable[static_cast<std::size_t>(i)] : Rgb{0, 0, 0};
-            ASSERT_EQ(At(scan, 0, c, r), expected.r);
-            ASSERT_EQ(At(scan, 1, c, r), expected.g);
-            ASSERT_EQ(At(scan, 2, c, r), expected.b);
-        }
-    }
+    EXPECT_EQ(GDALGetCacheMax64(), before);
 }
 
 }  // namespace
