@@ -1,16 +1,23 @@
 // Tile rendering against the JPEG coding of the same tile, in one run so
 // that their ratio holds on any machine: RenderTile on a 300 dpi tile that
 // the sheet covers wholly, the libjpeg encode (quality 70, a new tile) and
-// decode of that tile, and the per-pixel chain, literal against cached.
+// decode of that tile, painting and saving one after the other against
+// both at once, and the per-pixel chain, literal against cached.
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <streambuf>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "bench/bench_scene.hpp"
@@ -107,6 +114,78 @@ void BM_RenderTileKernel(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * run.tileSize * run.tileSize);
 }
 BENCHMARK(BM_RenderTileKernel)->ArgName("kernel")->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A directory for tile files, removed at exit: in /dev/shm when it exists,
+// so that the fsync of each saved tile costs no disk time and the
+// benchmarks below measure the work of the program.
+const std::string& TileDirectory() {
+    static const struct Directory {
+        std::string path;
+        Directory() {
+            const std::filesystem::path parent = std::filesystem::is_directory("/dev/shm")
+                                                     ? std::filesystem::path("/dev/shm")
+                                                     : std::filesystem::temp_directory_path();
+            std::string pattern = (parent / "georef-bench-XXXXXX").string();
+            if (mkdtemp(pattern.data()) == nullptr) {
+                throw std::runtime_error("cannot create a directory in " + parent.string());
+            }
+            path = pattern;
+        }
+        ~Directory() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } directory;
+    return directory.path;
+}
+
+// The covered tile painted and written as a new tile, the way the tile loop
+// does it: painting, then encoding (save:0), or both at once (save:1,
+// TileRenderer::RenderAndSave). Set against BM_RenderTile and BM_EncodeTile,
+// it shows how much of the painting the encoding hides.
+void BM_RenderAndSaveTile(benchmark::State& state) {
+    const tiling::RunContext run = Scene().Context(kDpi, static_cast<int>(state.range(1)));
+    const bool overlapped = state.range(0) != 0;
+    const std::string name = TileDirectory() + "/105_52.jpg";
+    raster::TileImage tile;
+    tile.AllocateBuffer(run.tileSize);
+    tiling::TileRenderer renderer(run);
+    DiscardBuffer discard;
+    std::ostream out(&discard);
+    for (auto _ : state) {
+        tile.CreateNew(name);
+        if (overlapped) {
+            renderer.RenderAndSave(tile, kCoveredTileX, kCoveredTileY, out, tiling::TileStart::white);
+        } else {
+            renderer.RenderTile(tile, kCoveredTileX, kCoveredTileY, out, tiling::TileStart::white);
+            tile.Save();
+        }
+        tile.CloseFile();
+    }
+    state.SetItemsProcessed(state.iterations() * run.tileSize * run.tileSize);
+}
+BENCHMARK(BM_RenderAndSaveTile)
+    ->ArgNames({"save", "threads"})
+    ->ArgsProduct({{0, 1}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Save alone of the covered tile (encoding at quality 70, writing, fsync,
+// rename): the part of BM_RenderAndSaveTile that is not painting.
+void BM_SaveTile(benchmark::State& state) {
+    const raster::TileImage& rendered = RenderedTile();
+    const std::string name = TileDirectory() + "/105_53.jpg";
+    raster::TileImage tile;
+    tile.AllocateBuffer(rendered.Width());
+    std::memcpy(tile.Pixels(), rendered.Pixels(), static_cast<std::size_t>(rendered.Width()) * rendered.Height() * 3);
+    for (auto _ : state) {
+        tile.CreateNew(name);
+        tile.Save();
+        tile.CloseFile();
+    }
+    state.SetItemsProcessed(state.iterations() * tile.Width() * tile.Height());
+}
+BENCHMARK(BM_SaveTile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_EncodeTile(benchmark::State& state) {
     const raster::TileImage& tile = RenderedTile();

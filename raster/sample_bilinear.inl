@@ -1,4 +1,4 @@
-// Bilinear sampling of the scan's planes: the innermost loop of tile
+// Bilinear sampling of the scan's samples: the innermost loop of tile
 // rendering, kept inline and free of allocation. Included by tile_image.hpp.
 
 #include <cstddef>
@@ -8,10 +8,10 @@
 
 namespace georef::raster {
 
-inline bool SampleBilinear(const std::uint8_t* const planes[3], int rowLength, int width, int height,
-                           double x, double y, std::uint8_t* rgb) noexcept {
+inline bool SampleBilinear(const std::uint8_t* pixels, int rowLength, int width, int height, double x, double y,
+                           std::uint8_t* rgb) noexcept {
     // Domain, tested in double before anything becomes an int: all four
-    // neighbours must lie inside the planes. NaN fails every comparison.
+    // neighbours must lie inside the samples. NaN fails every comparison.
     if (!(x >= 0.0 && x < static_cast<double>(width) - 1.0 && y >= 0.0 &&
           y < static_cast<double>(height) - 1.0)) {
         return false;
@@ -20,35 +20,37 @@ inline bool SampleBilinear(const std::uint8_t* const planes[3], int rowLength, i
     const int iy = static_cast<int>(y);
     const double fx = x - ix;
     const double fy = y - iy;
-    // Weights once per pixel, shared by the three planes.
+    // Weights once per pixel, shared by the three bands.
     const double wTL = (1.0 - fy) * (1.0 - fx);
     const double wTR = (1.0 - fy) * fx;
     const double wBL = (1.0 - fx) * fy;
     const double wBR = fx * fy;
-    const int top = iy * rowLength + ix;  // offset of TL; TR, BL, BR are its neighbours
-    const int bottom = top + rowLength;
-    for (int p = 0; p < 3; ++p) {
-        const std::uint8_t* plane = planes[p];
-        const double TL = plane[top];
-        const double TR = plane[top + 1];
-        const double BL = plane[bottom];
-        const double BR = plane[bottom + 1];
+    // TL and its right neighbour TR, and the two below them (BL, BR): each
+    // pair is six adjacent bytes, R G B R G B.
+    const std::uint8_t* const top =
+        pixels + 3 * (static_cast<std::ptrdiff_t>(iy) * rowLength + static_cast<std::ptrdiff_t>(ix));
+    const std::uint8_t* const bottom = top + 3 * static_cast<std::ptrdiff_t>(rowLength);
+    for (int b = 0; b < 3; ++b) {
+        const double TL = top[b];
+        const double TR = top[3 + b];
+        const double BL = bottom[b];
+        const double BR = bottom[3 + b];
         // Summed in exactly this order; the value is truncated, not rounded.
         const double s = ((TR * wTR + TL * wTL) + BL * wBL) + BR * wBR;
-        rgb[p] = static_cast<std::uint8_t>(static_cast<int>(s) & 0xFF);
+        rgb[b] = static_cast<std::uint8_t>(static_cast<int>(s) & 0xFF);
     }
     return true;
 }
 
 inline void TileImage::SamplePixel(const SourceRaster& source, int rowLength, int pixelIndex, double x,
                                    double y) noexcept {
-    // The planes hold exactly Width() samples per row: another row length
-    // would index past them. The planes and the pixel must exist.
-    if (rowLength != source.Width() || source.Plane(0) == nullptr || pixelIndex < 0 || m_pixels == nullptr ||
+    // The samples hold exactly Width() pixels per row: another row length
+    // would index past them. The samples and the pixel must exist.
+    if (rowLength != source.Width() || source.Pixels() == nullptr || pixelIndex < 0 || m_pixels == nullptr ||
         static_cast<long long>(pixelIndex) >= static_cast<long long>(m_width) * m_height) {
         return;
     }
-    SampleBilinear(source.Planes(), rowLength, source.Width(), source.Height(), x, y,
+    SampleBilinear(source.Pixels(), rowLength, source.Width(), source.Height(), x, y,
                    m_pixels.get() + 3 * static_cast<std::ptrdiff_t>(pixelIndex));
 }
 

@@ -40,15 +40,15 @@ GDALDatasetH Dataset(void* handle) noexcept { return static_cast<GDALDatasetH>(h
 // GDAL's block cache while the image is read: enough for the blocks of a
 // few rows of any tiled or striped file, far below GDAL's default of 5 % of
 // the machine's memory, which would otherwise keep a decoded copy of the
-// whole scan beside the planes.
+// whole scan beside the samples.
 constexpr GIntBig kReadCacheBytes = 32 * 1024 * 1024;
 
 // Palette indices are read in strips of about this many bytes.
 constexpr std::size_t kIndexStripBytes = 8 * 1024 * 1024;
 
-// Bytes from the start of one plane to the next: the samples and the slack.
-std::size_t PlaneStride(int width, int height) noexcept {
-    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + SourceRaster::kPlaneSlack;
+// Bytes of the interleaved samples, without the slack.
+std::size_t SampleBytes(int width, int height) noexcept {
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
 }
 
 // Lowers GDAL's cache limit while alive (never raises it) and restores it.
@@ -97,16 +97,18 @@ Palette ReadPalette(GDALColorTableH table) {
 }
 
 // Reads rows firstRow .. firstRow + rows - 1 of the band into buffer (width
-// samples of the given type per row, rows top first). Throws RasterError
-// with GDAL's reason.
+// samples of the given type per row, rows top first), pixelSpacing bytes
+// from one sample to the next (0: the type's size) and lineSpacing bytes
+// from one row to the next (0: width samples). Throws RasterError with
+// GDAL's reason.
 void ReadBandRows(GDALDatasetH dataset, int bandNumber, int width, int firstRow, int rows, void* buffer,
-                  GDALDataType type) {
+                  GDALDataType type, GSpacing pixelSpacing, GSpacing lineSpacing) {
     GDALRasterBandH band = GDALGetRasterBand(dataset, bandNumber);
     if (band == nullptr) {
         throw RasterError("band " + std::to_string(bandNumber) + " is missing");
     }
-    const CPLErr result =
-        GDALRasterIO(band, GF_Read, 0, firstRow, width, rows, buffer, width, rows, type, 0, 0);
+    const CPLErr result = GDALRasterIOEx(band, GF_Read, 0, firstRow, width, rows, buffer, width, rows, type,
+                                         pixelSpacing, lineSpacing, nullptr);
     if (result != CE_None) {
         throw RasterError("cannot read band " + std::to_string(bandNumber) + ": " +
                           LastGdalMessage("read error"));
@@ -148,8 +150,8 @@ void SourceRaster::Open(const std::string& path) {
         Close();
         throw RasterError("the image is empty");
     }
-    // Plane offsets are 32-bit signed ints (row * width + column), so the
-    // whole image must stay below 2^31 samples.
+    // Pixel indices are 32-bit signed ints (row * width + column), so the
+    // whole image must stay below 2^31 pixels.
     if (static_cast<long long>(width) * height > INT_MAX) {
         Close();
         throw RasterError("the image has too many pixels (" + std::to_string(width) + " x " +
@@ -173,14 +175,9 @@ void SourceRaster::Open(const std::string& path) {
 
     m_width = width;
     m_height = height;
-    // One block: plane p starts at p * stride, each followed by its slack.
-    const std::size_t stride = PlaneStride(width, height);
-    m_block = CPLMalloc(3 * stride);
-    std::uint8_t* const block = static_cast<std::uint8_t*>(m_block);
-    for (int p = 0; p < 3; ++p) {
-        m_planes[p] = block + static_cast<std::size_t>(p) * stride;
-        std::memset(m_planes[p] + stride - kPlaneSlack, 0, kPlaneSlack);
-    }
+    const std::size_t bytes = SampleBytes(width, height);
+    m_pixels = static_cast<std::uint8_t*>(CPLMalloc(bytes + kSampleSlack));
+    std::memset(m_pixels + bytes, 0, kSampleSlack);
     m_planesAllocated = true;
 }
 
@@ -193,36 +190,39 @@ void SourceRaster::ReadBands() {
     if (GDALGetRasterXSize(dataset) != m_width || GDALGetRasterYSize(dataset) != m_height) {
         throw RasterError("the image changed its size while open");
     }
-    const std::size_t planeBytes = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height);
     const CacheLimit limit(kReadCacheBytes);
+    const GSpacing lineBytes = 3 * static_cast<GSpacing>(m_width);
 
     switch (m_layout) {
     case Layout::rgb: {
-        // Bands 1 to 3 in one call, each into its plane. For a
-        // pixel-interleaved file this decodes every block once instead of
-        // once per band; the cache then only has to hold the blocks of the
-        // rows being read.
+        // Bands 1 to 3 in one call, straight into the interleaved layout:
+        // a pixel-interleaved file is decoded once and copied as it is, and
+        // the cache only has to hold the blocks of the rows being read.
         int bands[3] = {1, 2, 3};
-        const GSpacing stride = static_cast<GSpacing>(PlaneStride(m_width, m_height));
-        const CPLErr result = GDALDatasetRasterIOEx(dataset, GF_Read, 0, 0, m_width, m_height, m_planes[0],
-                                                    m_width, m_height, GDT_Byte, 3, bands, 1, m_width, stride,
-                                                    nullptr);
+        const CPLErr result = GDALDatasetRasterIOEx(dataset, GF_Read, 0, 0, m_width, m_height, m_pixels, m_width,
+                                                    m_height, GDT_Byte, 3, bands, 3, lineBytes, 1, nullptr);
         if (result != CE_None) {
             throw RasterError("cannot read the image: " + LastGdalMessage("read error"));
         }
         break;
     }
-    case Layout::grey:
-        ReadBandRows(dataset, 1, m_width, 0, m_height, m_planes[0], GDT_Byte);
-        std::memcpy(m_planes[1], m_planes[0], planeBytes);
-        std::memcpy(m_planes[2], m_planes[0], planeBytes);
+    case Layout::grey: {
+        // Band 1 into the red bytes, then copied to green and blue.
+        ReadBandRows(dataset, 1, m_width, 0, m_height, m_pixels, GDT_Byte, 3, lineBytes);
+        const std::size_t pixels = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height);
+        for (std::size_t k = 0; k < pixels; ++k) {
+            std::uint8_t* const pixel = m_pixels + 3 * k;
+            pixel[1] = pixel[0];
+            pixel[2] = pixel[0];
+        }
         break;
+    }
     case Layout::palette: {
         GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
         const Palette palette = ReadPalette(GDALGetRasterColorTable(band));
         // Indices are read as 16 bits so that tables of more than 256
         // entries (UInt16 bands) expand correctly, a strip of rows at a time
-        // so that they need little memory beside the planes.
+        // so that they need little memory beside the samples.
         const std::size_t rowBytes = static_cast<std::size_t>(m_width) * sizeof(std::uint16_t);
         const int stripRows = static_cast<int>(std::max<std::size_t>(1, kIndexStripBytes / rowBytes));
         std::vector<std::uint16_t> indices(static_cast<std::size_t>(m_width) *
@@ -230,16 +230,15 @@ void SourceRaster::ReadBands() {
         const std::size_t count = palette.colours.size();
         for (int firstRow = 0; firstRow < m_height; firstRow += stripRows) {
             const int rows = std::min(stripRows, m_height - firstRow);
-            ReadBandRows(dataset, 1, m_width, firstRow, rows, indices.data(), GDT_UInt16);
-            const std::size_t first = static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(m_width);
+            ReadBandRows(dataset, 1, m_width, firstRow, rows, indices.data(), GDT_UInt16, 0, 0);
+            std::uint8_t* const first =
+                m_pixels + static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(lineBytes);
             const std::size_t samples = static_cast<std::size_t>(rows) * static_cast<std::size_t>(m_width);
             for (std::size_t k = 0; k < samples; ++k) {
                 const std::size_t index = indices[k];
                 const std::array<std::uint8_t, 3> colour =
                     index < count ? palette.colours[index] : std::array<std::uint8_t, 3>{0, 0, 0};
-                m_planes[0][first + k] = colour[0];
-                m_planes[1][first + k] = colour[1];
-                m_planes[2][first + k] = colour[2];
+                std::memcpy(first + 3 * k, colour.data(), 3);
             }
         }
         break;
@@ -255,11 +254,8 @@ void SourceRaster::Close() noexcept {
 }
 
 void SourceRaster::FreePlanes() noexcept {
-    VSIFree(m_block);
-    m_block = nullptr;
-    for (std::uint8_t*& plane : m_planes) {
-        plane = nullptr;
-    }
+    VSIFree(m_pixels);
+    m_pixels = nullptr;
     m_planesAllocated = false;
 }
 

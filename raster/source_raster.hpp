@@ -1,13 +1,16 @@
 #pragma once
-// The scanned sheet, read whole through GDAL into three 8-bit planes.
-// Plane p holds band p + 1 (red, green, blue); row 0 is the top row of the
-// image and sample (column c, row r) is at byte r * width + c (plane frame:
-// columns to the right, rows downwards, in scan pixels).
+// The scanned sheet, read whole through GDAL into memory, pixel-interleaved:
+// three bytes per pixel, band 1, 2, 3 (red, green, blue) side by side, rows
+// top first with no padding. The sample of band b + 1 at column c, row r is
+// at byte 3 * (r * width + c) + b (plane frame: columns to the right, rows
+// downwards, in scan pixels). Interleaved, the four neighbours a bilinear
+// sample needs lie in two runs of six bytes, one per row.
 //
-// Scans with fewer than three bands are widened to three planes: a band with
-// a colour table is expanded through its table, a grey band (with or without
-// an alpha band) is copied into all three planes.
+// Scans with fewer than three bands are widened to three: a band with a
+// colour table is expanded through its table, a grey band (with or without
+// an alpha band) is copied into all three.
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -23,41 +26,50 @@ public:
 
 class SourceRaster {
 public:
-    // Readable bytes after the last sample of every plane, so that a sampler
-    // may load 8 bytes at any sample position at once.
-    static constexpr int kPlaneSlack = 8;
+    // Readable bytes after the last sample, so that a sampler may load 8
+    // bytes at the start of any pixel at once.
+    static constexpr int kSampleSlack = 8;
 
     SourceRaster();  // registers GDAL's drivers
-    ~SourceRaster();  // closes the dataset and releases the planes still held
+    ~SourceRaster();  // closes the dataset and releases the samples still held
 
     SourceRaster(const SourceRaster&) = delete;
     SourceRaster& operator=(const SourceRaster&) = delete;
 
-    // Opens the image read-only and allocates the planes (width * height
-    // bytes each, content undefined until ReadBands). Throws RasterError when
-    // no GDAL driver reads it, it has no band, a colour table that is not RGB
-    // or grey, or width * height does not fit in a 32-bit signed int. An
-    // image opened before is closed and released first.
+    // Opens the image read-only and allocates the samples (width * height *
+    // 3 bytes and the slack, content undefined until ReadBands). Throws
+    // RasterError when no GDAL driver reads it, it has no band, a colour
+    // table that is not RGB or grey, or width * height does not fit in a
+    // 32-bit signed int. An image opened before is closed and released first.
     void Open(const std::string& path);
 
-    // Fills the three planes. An RGB image is read in one call for its first
-    // three bands, so that a pixel-interleaved file is decoded once, with
-    // GDAL's block cache held small meanwhile. Throws
+    // Fills the samples. An RGB image is read in one call for its first
+    // three bands straight into the interleaved layout, so that a
+    // pixel-interleaved file is decoded once and copied without reordering,
+    // with GDAL's block cache held small meanwhile. Throws
     // RasterError when a band read fails or the dataset no longer has the
     // size Open found; std::logic_error when nothing is open.
     void ReadBands();
 
     int Width() const noexcept { return m_width; }    // pixels per row; -1 before Open
     int Height() const noexcept { return m_height; }  // rows; -1 before Open
-    const std::uint8_t* Plane(int p) const noexcept { return m_planes[p]; }
-    // The three planes for the sampler; null before Open and after FreePlanes.
-    const std::uint8_t* const* Planes() const noexcept { return m_planes; }
+    // The interleaved samples (3 * Width() bytes per row, then
+    // kSampleSlack readable bytes); null before Open and after FreePlanes.
+    const std::uint8_t* Pixels() const noexcept { return m_pixels; }
+    // Sample of band `band` + 1 (0 red, 1 green, 2 blue) at column, row.
+    // Needs the samples and 0 <= band < 3, 0 <= column < Width(),
+    // 0 <= row < Height().
+    std::uint8_t Sample(int band, int column, int row) const noexcept {
+        return m_pixels[3 * (static_cast<std::size_t>(row) * static_cast<std::size_t>(m_width) +
+                             static_cast<std::size_t>(column)) +
+                        static_cast<std::size_t>(band)];
+    }
 
-    void Close() noexcept;       // closes the dataset; the planes stay
-    void FreePlanes() noexcept;  // releases the planes
+    void Close() noexcept;       // closes the dataset; the samples stay
+    void FreePlanes() noexcept;  // releases the samples
 
 private:
-    // How the planes are filled from the dataset's bands.
+    // How the samples are filled from the dataset's bands.
     enum class Layout { rgb, grey, palette };
 
     void* m_dataset = nullptr;  // GDALDatasetH, owned
@@ -65,8 +77,7 @@ private:
     int m_height = -1;
     bool m_planesAllocated = false;
     Layout m_layout = Layout::rgb;
-    void* m_block = nullptr;  // the three planes and their slack, one CPLMalloc'd block, owned
-    std::uint8_t* m_planes[3] = {nullptr, nullptr, nullptr};  // into m_block
+    std::uint8_t* m_pixels = nullptr;  // interleaved samples and slack, CPLMalloc'd, owned
 };
 
 }  // namespace georef::raster

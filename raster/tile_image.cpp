@@ -99,7 +99,7 @@ struct EncodeContext {
     int quality;
 };
 
-void EncodeRows(void* raw) {
+void StartEncoding(void* raw) {
     EncodeContext* context = static_cast<EncodeContext*>(raw);
     j_compress_ptr c = context->compressor;
     jpeg_create_compress(c);
@@ -111,13 +111,20 @@ void EncodeRows(void* raw) {
     jpeg_set_defaults(c);
     jpeg_set_quality(c, context->quality, TRUE);
     jpeg_start_compress(c, TRUE);
+}
+
+// Encodes the next scanline.
+void EncodeRow(void* raw) {
+    EncodeContext* context = static_cast<EncodeContext*>(raw);
+    j_compress_ptr c = context->compressor;
     const std::size_t rowBytes = static_cast<std::size_t>(context->width) * 3;
-    while (c->next_scanline < c->image_height) {
-        // libjpeg's row type is not const but the encoder only reads it.
-        JSAMPROW row = const_cast<std::uint8_t*>(context->pixels) + c->next_scanline * rowBytes;
-        jpeg_write_scanlines(c, &row, 1);
-    }
-    jpeg_finish_compress(c);
+    // libjpeg's row type is not const but the encoder only reads it.
+    JSAMPROW row = const_cast<std::uint8_t*>(context->pixels) + c->next_scanline * rowBytes;
+    jpeg_write_scanlines(c, &row, 1);
+}
+
+void FinishEncoding(void* raw) {
+    jpeg_finish_compress(static_cast<EncodeContext*>(raw)->compressor);
 }
 
 std::string SystemReason() {
@@ -192,7 +199,10 @@ void TileImage::Allocate(int width, int height) {
         throw std::invalid_argument("tile size " + std::to_string(width) + " x " + std::to_string(height) +
                                     " out of range");
     }
-    m_pixels = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(width) * height * 3);
+    // Not initialised: every tile fills its buffer (decoded, or white) before
+    // painting, and zeroing 67 MB first would cost a pass over it and fault
+    // its pages in on one thread instead of on the painting threads.
+    m_pixels.reset(new std::uint8_t[static_cast<std::size_t>(width) * height * 3]);
     m_width = width;
     m_height = height;
     m_bufferAllocated = true;
@@ -276,7 +286,7 @@ void TileImage::ClearWhite() noexcept {
     }
 }
 
-void TileImage::Save() {
+void TileImage::Save(const std::function<void(int row)>& waitForRow) {
     Impl& impl = *m_impl;
     if (impl.replacement == nullptr || !m_bufferAllocated) {
         throw std::logic_error("TileImage::Save without an opened or created tile");
@@ -286,7 +296,7 @@ void TileImage::Save() {
     impl.CloseReadFile();
 
     InitErrors(impl.errors);
-    impl.compressor = jpeg_compress_struct{};
+    impl.compressor = jpeg_compress_struct{};  // zeroed: destroying it is safe from here on
     impl.compressor.err = &impl.errors.pub;
     EncodeContext context{&impl.compressor,
                           impl.replacement->Stream(),
@@ -294,12 +304,29 @@ void TileImage::Save() {
                           m_width,
                           m_height,
                           m_existed ? kRewrittenTileQuality : kNewTileQuality};
-    const bool encoded = RunGuarded(impl.errors, EncodeRows, &context);
-    jpeg_destroy_compress(&impl.compressor);
-    if (!encoded) {
-        impl.replacement.reset();
-        throw JpegError(impl.errors.message);
+    // Each libjpeg call runs guarded on its own, so that waitForRow runs
+    // outside the guard and may throw.
+    try {
+        if (!RunGuarded(impl.errors, StartEncoding, &context)) {
+            throw JpegError(impl.errors.message);
+        }
+        while (impl.compressor.next_scanline < impl.compressor.image_height) {
+            if (waitForRow) {
+                waitForRow(static_cast<int>(impl.compressor.next_scanline));
+            }
+            if (!RunGuarded(impl.errors, EncodeRow, &context)) {
+                throw JpegError(impl.errors.message);
+            }
+        }
+        if (!RunGuarded(impl.errors, FinishEncoding, &context)) {
+            throw JpegError(impl.errors.message);
+        }
+    } catch (...) {
+        jpeg_destroy_compress(&impl.compressor);
+        impl.replacement.reset();  // the temporary file goes, the tile stays
+        throw;
     }
+    jpeg_destroy_compress(&impl.compressor);
     try {
         impl.replacement->Commit();
     } catch (const std::runtime_error& e) {

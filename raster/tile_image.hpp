@@ -6,6 +6,7 @@
 // replaces the tile only when complete.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -86,7 +87,13 @@ public:
     // when the library gives up (for example "Output file write error ---
     // out of disk space?"), TileError when the file cannot be replaced; the
     // tile file is then unchanged and no temporary file is left.
-    void Save();
+    //
+    // Rows are encoded top first, one at a time. When waitForRow is given it
+    // is called with each row's index before that row is read, so the buffer
+    // may still be painted below it: the caller returns once the row is
+    // final. Whatever waitForRow throws ends the encoding like a JpegError
+    // (nothing replaced, no temporary file) and propagates.
+    void Save(const std::function<void(int row)>& waitForRow = nullptr);
 
     // Closes the tile's file; a replacement not yet saved is discarded.
     void CloseFile() noexcept;
@@ -110,12 +117,13 @@ private:
 };
 
 // The bilinear sampling of one pixel (see TileImage::SamplePixel), exposed
-// for the renderer's hot path. planes are width x height samples with
-// rowLength (== width) samples per row; x, y in the plane frame; rgb receives
-// three bytes. Returns false, writing nothing, when the position is outside
+// for the renderer's hot path. pixels are width x height pixels of three
+// interleaved bytes (band 1, 2, 3), rowLength (== width) pixels per row, as
+// SourceRaster holds them; x, y in the plane frame; rgb receives three bytes.
+// Returns false, writing nothing, when the position is outside
 // 0 <= x < width - 1, 0 <= y < height - 1.
-inline bool SampleBilinear(const std::uint8_t* const planes[3], int rowLength, int width, int height,
-                           double x, double y, std::uint8_t* rgb) noexcept;
+inline bool SampleBilinear(const std::uint8_t* pixels, int rowLength, int width, int height, double x,
+                           double y, std::uint8_t* rgb) noexcept;
 
 }  // namespace georef::raster
 

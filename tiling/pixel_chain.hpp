@@ -16,7 +16,7 @@
 
 namespace georef::tiling {
 
-// Sampling position in the scan's planes, pixels (row 0 at the top).
+// Sampling position in the scan, pixels (plane frame: row 0 at the top).
 struct PlanePosition {
     double u = 0.0;  // column position
     double v = 0.0;  // row position

@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <cstring>
+#include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "raster/source_raster.hpp"
 
@@ -61,8 +63,10 @@ void SortCrossings(std::vector<int>& crossings) noexcept {
 
 namespace {
 
-// Rows a thread takes at a time.
-constexpr int kRowsPerChunk = 8;
+// Rows a thread takes at a time. Two threads painting alternate chunks of
+// 8 rows were 12 % slower than with chunks of 64 on a 300 dpi tile; larger
+// chunks gain nothing more and leave one thread alone longer at the end.
+constexpr int kRowsPerChunk = 64;
 // More threads than this gain nothing on a tile row's worth of work.
 constexpr int kMostThreads = 16;
 
@@ -161,18 +165,118 @@ void TileRenderer::RenderRow(Worker& worker, int row, int tileX, int Ymax, const
     });
 }
 
-void TileRenderer::RenderTile(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,
-                              TileStart start) {
-    const int tileSize = m_run.tileSize;
-    if (tileSize > 0 && (tile.Width() != tileSize || tile.Height() != tileSize)) {
-        throw std::invalid_argument("tile buffer does not match the tile size");
+// The rendering of one tile's rows, shared by the calling thread and the
+// helper threads it starts. Rows are taken in chunks, in order, from a
+// shared counter; each row is marked finished once painted. The calling
+// thread asks for rows in order (WaitForRow): it paints chunks itself until
+// the row it asks for is finished, or sleeps when every chunk is taken, and
+// writes the progress records up to that row. When it also encodes the tile
+// (asking for each row before encoding it), it thus paints only while it
+// would otherwise wait, and the helpers never wait for it. The destructor
+// stops the helpers after their current chunk and joins them, so no thread
+// outlives the session, whatever ends it.
+class TileRenderer::RowSession {
+public:
+    RowSession(TileRenderer& renderer, std::uint8_t* pixels, int tileX, int Ymax, const SpanJob& constants,
+               TileStart start, std::ostream& out, int threadCount)
+        : m_renderer(renderer),
+          m_pixels(pixels),
+          m_tileX(tileX),
+          m_Ymax(Ymax),
+          m_constants(constants),
+          m_start(start),
+          m_out(out),
+          m_tileSize(renderer.m_run.tileSize),
+          m_finished(std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(m_tileSize))) {
+        m_helpers.reserve(static_cast<std::size_t>(threadCount - 1));
+        for (int t = 1; t < threadCount; ++t) {
+            Worker& worker = m_renderer.m_workers[static_cast<std::size_t>(t)];
+            try {
+                m_helpers.emplace_back([this, &worker]() noexcept {
+                    while (RenderNextChunk(worker)) {
+                    }
+                });
+            } catch (const std::exception&) {
+                break;  // no more threads to be had: the others take the rows
+            }
+        }
     }
-    out << std::endl;
-    if (tileSize <= 0) {
-        return;
-    }
-    const int Ymax = tileY + 10000;
 
+    ~RowSession() {
+        Stop();
+        for (std::thread& helper : m_helpers) {
+            helper.join();
+        }
+    }
+
+    RowSession(const RowSession&) = delete;
+    RowSession& operator=(const RowSession&) = delete;
+
+    // Returns once rows 0 .. row are painted and their progress records
+    // written.
+    void WaitForRow(int row) {
+        std::atomic<bool>& finished = m_finished[static_cast<std::size_t>(row)];
+        while (!finished.load(std::memory_order_acquire)) {
+            if (!RenderNextChunk(m_renderer.m_workers[0])) {
+                // Every chunk is taken: the row is being painted by a helper.
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_chunkDone.wait(lock, [&finished] { return finished.load(std::memory_order_acquire); });
+            }
+        }
+        while (m_reported <= row) {
+            m_out << m_reported << '/' << m_tileSize << '\r';
+            ++m_reported;
+        }
+    }
+
+    // The progress records of the rows not reported yet, painted or not.
+    void ReportTheRest() {
+        while (m_reported < m_tileSize) {
+            m_out << m_reported << '/' << m_tileSize << '\r';
+            ++m_reported;
+        }
+    }
+
+    // No chunk is taken after this; chunks being painted are finished.
+    void Stop() noexcept { m_nextRow.store(m_tileSize, std::memory_order_relaxed); }
+
+private:
+    // Paints the next chunk of rows; false when none is left.
+    bool RenderNextChunk(Worker& worker) noexcept {
+        const int first = m_nextRow.fetch_add(kRowsPerChunk, std::memory_order_relaxed);
+        if (first >= m_tileSize) {
+            return false;
+        }
+        const int last = std::min(first + kRowsPerChunk, m_tileSize);
+        for (int row = first; row < last; ++row) {
+            m_renderer.RenderRow(worker, row, m_tileX, m_Ymax, m_constants, m_pixels, m_start);
+            m_finished[static_cast<std::size_t>(row)].store(true, std::memory_order_release);
+        }
+        // Taking the lock orders this wake-up after the test of a thread
+        // that is about to sleep.
+        { const std::lock_guard<std::mutex> lock(m_mutex); }
+        m_chunkDone.notify_all();
+        return true;
+    }
+
+    TileRenderer& m_renderer;
+    std::uint8_t* const m_pixels;
+    const int m_tileX;
+    const int m_Ymax;
+    const SpanJob m_constants;
+    const TileStart m_start;
+    std::ostream& m_out;
+    const int m_tileSize;
+    std::atomic<int> m_nextRow{0};
+    const std::unique_ptr<std::atomic<bool>[]> m_finished;  // per row, painted
+    int m_reported = 0;  // rows whose progress record is written (calling thread only)
+    std::mutex m_mutex;
+    std::condition_variable m_chunkDone;
+    std::vector<std::thread> m_helpers;  // last member: started when everything else exists
+};
+
+SpanJob TileRenderer::PrepareTile(int Ymax) {
+    const int tileSize = m_run.tileSize;
     // The grid position along Y depends on the column alone.
     m_alongY.resize(static_cast<std::size_t>(tileSize));
     for (int m = 0; m < tileSize; ++m) {
@@ -192,72 +296,55 @@ void TileRenderer::RenderTile(raster::TileImage& tile, int tileX, int tileY, std
         }
         constants.shift[i] = inverse.Shift(i);
     }
-    constants.planes = source.Planes();
+    constants.pixels = source.Pixels();
     constants.width = source.Width();
     constants.height = m_chain.ScanHeight();
-    std::uint8_t* const pixels = tile.Pixels();
+    return constants;
+}
 
-    const int threadCount = ThreadCount();
-    PrepareWorkers(threadCount);
-    if (threadCount == 1) {
-        for (int row = 0; row < tileSize; ++row) {
-            out << row << '/' << tileSize << '\r';
-            RenderRow(m_workers[0], row, tileX, Ymax, constants, pixels, start);
+void TileRenderer::Paint(raster::TileImage& tile, int tileX, int tileY, std::ostream& out, TileStart start,
+                         bool save) {
+    const int tileSize = m_run.tileSize;
+    if (tileSize > 0 && (tile.Width() != tileSize || tile.Height() != tileSize)) {
+        throw std::invalid_argument("tile buffer does not match the tile size");
+    }
+    out << std::endl;
+    if (tileSize <= 0) {
+        if (save) {
+            tile.Save();
         }
         return;
     }
+    const int Ymax = tileY + 10000;
+    const SpanJob constants = PrepareTile(Ymax);
+    const int threadCount = ThreadCount();
+    PrepareWorkers(threadCount);
 
-    // Rows are taken in chunks from a shared counter. The calling thread
-    // renders too and, between its chunks, writes the progress records of
-    // the rows finished so far, in row order.
-    std::atomic<int> nextRow{0};
-    const std::unique_ptr<std::atomic<bool>[]> finished = std::make_unique<std::atomic<bool>[]>(
-        static_cast<std::size_t>(tileSize));
-    const auto renderChunks = [&](Worker& worker, const auto& afterChunk) {
-        for (;;) {
-            const int first = nextRow.fetch_add(kRowsPerChunk, std::memory_order_relaxed);
-            if (first >= tileSize) {
-                return;
-            }
-            const int last = std::min(first + kRowsPerChunk, tileSize);
-            for (int row = first; row < last; ++row) {
-                RenderRow(worker, row, tileX, Ymax, constants, pixels, start);
-                finished[static_cast<std::size_t>(row)].store(true, std::memory_order_release);
-            }
-            afterChunk();
+    RowSession session(*this, tile.Pixels(), tileX, Ymax, constants, start, out, threadCount);
+    if (!save) {
+        for (int row = 0; row < tileSize; ++row) {
+            session.WaitForRow(row);
         }
-    };
-    int reported = 0;
-    const auto report = [&]() {
-        while (reported < tileSize && finished[static_cast<std::size_t>(reported)].load(std::memory_order_acquire)) {
-            out << reported << '/' << tileSize << '\r';
-            ++reported;
-        }
-    };
-
-    std::vector<std::thread> helpers;
-    helpers.reserve(static_cast<std::size_t>(threadCount - 1));
-    for (int t = 1; t < threadCount; ++t) {
-        try {
-            Worker& worker = m_workers[static_cast<std::size_t>(t)];
-            helpers.emplace_back([&renderChunks, &worker]() noexcept { renderChunks(worker, [] {}); });
-        } catch (const std::system_error&) {
-            break;  // no more threads to be had: the others take the rows
-        }
+        return;
     }
-    std::exception_ptr failure;  // from writing to out; the helpers finish first
     try {
-        renderChunks(m_workers[0], report);
+        // Save reads row r only after WaitForRow(r) has returned.
+        tile.Save([&session](int row) { session.WaitForRow(row); });
     } catch (...) {
-        failure = std::current_exception();
+        session.Stop();
+        session.ReportTheRest();
+        throw;
     }
-    for (std::thread& helper : helpers) {
-        helper.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-    report();
+}
+
+void TileRenderer::RenderTile(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,
+                              TileStart start) {
+    Paint(tile, tileX, tileY, out, start, false);
+}
+
+void TileRenderer::RenderAndSave(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,
+                                 TileStart start) {
+    Paint(tile, tileX, tileY, out, start, true);
 }
 
 void TileRenderer::RenderTileLiteral(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,

@@ -96,9 +96,10 @@ enum class TileStart {
 // left as they are.
 //
 // The rows of a tile are shared among run.threads threads (one per core when
-// 0). Rows write disjoint bytes of the tile and every pixel is computed the
-// same way on any thread, so the tile does not depend on the thread count;
-// the progress records come out in row order from the calling thread.
+// 0), the calling thread included. Rows write disjoint bytes of the tile and
+// every pixel is computed the same way on any thread, so the tile does not
+// depend on the thread count; the progress records come out in row order
+// from the calling thread.
 class TileRenderer {
 public:
     // run must stay valid while the renderer lives, with every pointer set and
@@ -117,6 +118,17 @@ public:
     void RenderTile(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,
                     TileStart start = TileStart::asLoaded);
 
+    // Paints the tile as RenderTile does and saves it (TileImage::Save) at
+    // the same time, in the same buffer: the calling thread encodes each row
+    // as soon as it is painted and paints rows itself while the row it needs
+    // next is not ready. The file and the progress text are those of
+    // RenderTile followed by Save. When Save throws, the painting stops, the
+    // progress records of the rows not reached are still written (so the
+    // text does not depend on where it stopped), and the exception
+    // propagates once every thread has ended; the tile file is unchanged.
+    void RenderAndSave(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,
+                       TileStart start = TileStart::asLoaded);
+
     // The same fill on one thread with every pixel taken through MapLiteral
     // and TileImage::SamplePixel: the plain reference for RenderTile.
     void RenderTileLiteral(raster::TileImage& tile, int tileX, int tileY, std::ostream& out,
@@ -126,6 +138,14 @@ public:
     int ThreadCount() const noexcept;
 
 private:
+    class RowSession;
+
+    // RenderTile, and with save also Save, of the tile.
+    void Paint(raster::TileImage& tile, int tileX, int tileY, std::ostream& out, TileStart start, bool save);
+    // The fixed inputs of the span kernel for a tile whose column 0 lies at
+    // Ymax; also lays out m_alongY for it.
+    SpanJob PrepareTile(int Ymax);
+
     template <class PaintSpan>
     void ScanRows(const raster::TileImage& tile, int tileX, int tileY, std::ostream& out, PaintSpan&& paint);
 

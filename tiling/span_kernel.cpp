@@ -14,6 +14,14 @@ namespace {
 constexpr double kLonScale = 4.0;
 constexpr double kLatScale = 8.0;
 
+// The AVX-512 subsets the AVX-512 kernel is compiled for (foundation, vector
+// length, byte/word and doubleword/quadword instructions), which come
+// together on nearly every processor with AVX-512.
+bool HasAvx512() noexcept {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+}
+
 }  // namespace
 
 void PaintSpanPortable(const SpanJob& job) noexcept {
@@ -43,7 +51,7 @@ void PaintSpanPortable(const SpanJob& job) noexcept {
         // Image -> plane frame (rows downward), and the sample.
         const double u = imageX + 0.5;
         const double v = (static_cast<double>(job.height) - imageY) - 1.5;
-        raster::SampleBilinear(job.planes, job.width, job.width, job.height, u, v,
+        raster::SampleBilinear(job.pixels, job.width, job.width, job.height, u, v,
                                job.rgb + 3 * static_cast<std::ptrdiff_t>(m));
     }
 }
@@ -54,7 +62,7 @@ std::vector<NamedSpanKernel> AvailableSpanKernels() {
     if (__builtin_cpu_supports("avx2")) {
         kernels.push_back({"avx2", PaintSpanAvx2});
     }
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
+    if (HasAvx512()) {
         kernels.push_back({"avx512", PaintSpanAvx512});
     }
     return kernels;
@@ -62,7 +70,7 @@ std::vector<NamedSpanKernel> AvailableSpanKernels() {
 
 SpanKernel BestSpanKernel() noexcept {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
+    if (HasAvx512()) {
         return PaintSpanAvx512;
     }
     if (__builtin_cpu_supports("avx2")) {

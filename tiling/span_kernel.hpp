@@ -42,10 +42,10 @@ struct SpanJob {
     double inverse[2][2] = {{0.0, 0.0}, {0.0, 0.0}};
     double shift[2] = {0.0, 0.0};
 
-    // The scan: three planes of width x height samples (rows top first),
-    // each followed by at least raster::SourceRaster::kPlaneSlack readable
-    // bytes.
-    const std::uint8_t* const* planes = nullptr;
+    // The scan: width x height pixels of three interleaved bytes (band 1,
+    // 2, 3), rows top first, followed by at least
+    // raster::SourceRaster::kSampleSlack readable bytes.
+    const std::uint8_t* pixels = nullptr;
     int width = 0;
     int height = 0;
 

@@ -1,16 +1,35 @@
 // The span kernel written once with GCC's vector extensions, included by the
 // files that compile it for one vector unit each. The including file defines
 // SPAN_KERNEL_NAME (the function to define), SPAN_LANES (pixels per step),
-// the vector types VecD (SPAN_LANES doubles), VecL (SPAN_LANES 64-bit ints)
-// and VecI (SPAN_LANES 32-bit ints), GatherPairs(base, offsets, left,
-// right), which gives every lane the sample at base + offset and its right
-// neighbour as exact doubles (it may read up to
-// raster::SourceRaster::kPlaneSlack bytes past them), LaneBits(mask), bit k
-// set when lane k of a VecI mask is set, and ToDouble(ints), the exact
-// conversion of every lane.
+// the vector types VecD (SPAN_LANES doubles), VecL (SPAN_LANES 64-bit ints),
+// VecU (SPAN_LANES unsigned 64-bit ints) and VecI (SPAN_LANES 32-bit ints),
+// Gather8(base, offsets), which loads the 8 bytes at base + offset for every
+// lane (little-endian, so the byte at the offset is the lowest),
+// ByteAsDouble<k>(words), byte k of every lane as an exact double,
+// StorePixels(out, packed), which writes the low three bytes of every lane to
+// out, 3 * SPAN_LANES bytes and not one more, LaneBits(mask),
+// bit k set when lane k of a VecI mask is set, Truncate(values), every lane
+// truncated toward zero (as a double), and ToOffset(values), the exact
+// conversion of integral lanes from 0 to 2^52 to 64-bit ints.
 //
 // Every operation below is one IEEE operation per lane, in the order of
 // PaintSpanPortable; the build forbids contraction into fused multiply-adds.
+
+namespace {
+
+// The weighted sum of band k (0 red, 1 green, 2 blue) from the six bytes of
+// a top pair (TL, TR) and a bottom pair (BL, BR), truncated.
+template <int k>
+inline VecI BandSample(VecU top, VecU bottom, VecD wTL, VecD wTR, VecD wBL, VecD wBR) noexcept {
+    const VecD TL = ByteAsDouble<k>(top);
+    const VecD TR = ByteAsDouble<k + 3>(top);
+    const VecD BL = ByteAsDouble<k>(bottom);
+    const VecD BR = ByteAsDouble<k + 3>(bottom);
+    const VecD s = ((TR * wTR + TL * wTL) + BL * wBL) + BR * wBR;
+    return __builtin_convertvector(s, VecI) & 0xFF;
+}
+
+}  // namespace
 
 namespace georef::tiling {
 
@@ -24,7 +43,7 @@ void SPAN_KERNEL_NAME(const SpanJob& job) noexcept {
     const double height = static_cast<double>(job.height);
     const double lastU = static_cast<double>(job.width) - 1.0;   // exclusive
     const double lastV = static_cast<double>(job.height) - 1.0;  // exclusive
-    const int rowLength = job.width;
+    const double rowBytes = 3.0 * static_cast<double>(job.width);  // bytes
 
     VecI lane;
     for (int k = 0; k < SPAN_LANES; ++k) {
@@ -81,40 +100,35 @@ void SPAN_KERNEL_NAME(const SpanJob& job) noexcept {
             u = reinterpret_cast<VecD>(reinterpret_cast<VecL>(u) & inside);  // +0.0 outside
             v = reinterpret_cast<VecD>(reinterpret_cast<VecL>(v) & inside);
 
-            const VecI column = __builtin_convertvector(u, VecI);  // truncation toward zero
-            const VecI row = __builtin_convertvector(v, VecI);
-            const VecD fu = u - ToDouble(column);
-            const VecD fv = v - ToDouble(row);
+            // Column and row truncated toward zero, as exact doubles: the
+            // same values as through 32-bit ints inside the domain, and +0.0
+            // outside it.
+            const VecD column = Truncate(u);
+            const VecD row = Truncate(v);
+            const VecD fu = u - column;
+            const VecD fv = v - row;
             const VecD wTL = (1.0 - fv) * (1.0 - fu);
             const VecD wTR = (1.0 - fv) * fu;
             const VecD wBL = (1.0 - fu) * fv;
             const VecD wBR = fu * fv;
-            const VecI top = row * rowLength + column;  // below width * height < 2^31
-            const VecI bottom = top + rowLength;
-
-            VecI sample[3];
-            for (int p = 0; p < 3; ++p) {
-                VecD TL, TR, BL, BR;
-                GatherPairs(job.planes[p], top, TL, TR);
-                GatherPairs(job.planes[p], bottom, BL, BR);
-                const VecD s = ((TR * wTR + TL * wTL) + BL * wBL) + BR * wBR;
-                sample[p] = __builtin_convertvector(s, VecI) & 0xFF;
-            }
+            // Byte offsets of TL and BL, integers below 3 * 2^31: every
+            // product and sum here is exact in double.
+            const VecL topByte = ToOffset(row * rowBytes + column * 3.0);
+            const VecL bottomByte = topByte + static_cast<long long>(rowBytes);
+            // R G B of TL and TR in the low six bytes of each lane, and of
+            // BL and BR.
+            const VecU topPair = Gather8(job.pixels, topByte);
+            const VecU bottomPair = Gather8(job.pixels, bottomByte);
+            const VecI sample[3] = {BandSample<0>(topPair, bottomPair, wTL, wTR, wBL, wBR),
+                                    BandSample<1>(topPair, bottomPair, wTL, wTR, wBL, wBR),
+                                    BandSample<2>(topPair, bottomPair, wTL, wTR, wBL, wBR)};
 
             // R, G, B in the low three bytes of each lane (x86 is little-endian).
             const VecI packed = sample[0] | (sample[1] << 8) | (sample[2] << 16);
             std::uint8_t* const out = job.rgb + 3 * static_cast<std::ptrdiff_t>(m);
             const unsigned bits = LaneBits(paint);
             if (bits == (1u << SPAN_LANES) - 1u) {
-                // Four bytes per pixel, each store's last byte overwritten by
-                // the next pixel's; the last pixel stores its three alone, so
-                // nothing past the span is touched.
-                for (int k = 0; k < SPAN_LANES - 1; ++k) {
-                    const int value = packed[k];
-                    __builtin_memcpy(out + 3 * k, &value, 4);
-                }
-                const int lastPixel = packed[SPAN_LANES - 1];
-                __builtin_memcpy(out + 3 * (SPAN_LANES - 1), &lastPixel, 3);
+                StorePixels(out, packed);
             } else {
                 for (int k = 0; k < SPAN_LANES; ++k) {
                     if ((bits >> k) & 1u) {

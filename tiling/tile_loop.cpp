@@ -97,8 +97,8 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
                     tile.CreateNew(imageName);
                     start = TileStart::white;  // cleared row by row while painting
                 }
-                renderer.RenderTile(tile, tileX, tileY, out, start);
-                tile.Save();
+                // Each row is encoded as soon as it is painted.
+                renderer.RenderAndSave(tile, tileX, tileY, out, start);
                 tile.CloseFile();
             } catch (const raster::TileError&) {
                 out << "chyba zapisu dlazdice " << imageName << std::endl;

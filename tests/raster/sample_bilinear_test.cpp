@@ -1,4 +1,4 @@
-// Bilinear sampling: the arithmetic on small planes, and SamplePixel on a
+// Bilinear sampling: the arithmetic on small scans, and SamplePixel on a
 // real scan.
 
 #include "raster/tile_image.hpp"
@@ -17,28 +17,24 @@
 namespace georef::raster {
 namespace {
 
-// Three planes of width x height samples, each exactly as large as the scan's
-// so that any read past them is caught by the address sanitizer.
-struct Planes {
-    Planes(int w, int h) : width(w), height(h) {
-        for (auto& plane : data) {
-            plane.assign(static_cast<std::size_t>(w) * h, 0);
-        }
+// Width x height pixels of three interleaved bytes, exactly as many as the
+// scan holds, so that any read past them is caught by the address sanitizer.
+struct Samples {
+    Samples(int w, int h) : width(w), height(h), data(static_cast<std::size_t>(w) * h * 3, 0) {}
+    std::uint8_t& At(int band, int column, int row) {
+        return data[(static_cast<std::size_t>(row) * width + column) * 3 + band];
     }
-    void Set(int p, int column, int row, std::uint8_t value) {
-        data[p][static_cast<std::size_t>(row) * width + column] = value;
-    }
+    void Set(int band, int column, int row, std::uint8_t value) { At(band, column, row) = value; }
     bool Sample(double x, double y, std::uint8_t* rgb) const {
-        const std::uint8_t* const pointers[3] = {data[0].data(), data[1].data(), data[2].data()};
-        return SampleBilinear(pointers, width, width, height, x, y, rgb);
+        return SampleBilinear(data.data(), width, width, height, x, y, rgb);
     }
     int width;
     int height;
-    std::vector<std::uint8_t> data[3];
+    std::vector<std::uint8_t> data;
 };
 
 TEST(SampleBilinear, PositionsOutsideTheDomainLeaveThePixelUntouched) {
-    const Planes planes(5, 4);  // domain: 0 <= x < 4, 0 <= y < 3
+    const Samples scan(5, 4);  // domain: 0 <= x < 4, 0 <= y < 3
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const double outside[][2] = {{-0.5, 1.0}, {1.0, -0.5}, {-1e-300, 0.0}, {4.0, 1.0},  {1.0, 3.0},
@@ -46,48 +42,48 @@ TEST(SampleBilinear, PositionsOutsideTheDomainLeaveThePixelUntouched) {
                                  {1e300, 1.0}, {3e9, 1.0}, {1.0, -3e9}};
     for (const auto& position : outside) {
         std::uint8_t rgb[3] = {7, 8, 9};
-        EXPECT_FALSE(planes.Sample(position[0], position[1], rgb)) << position[0] << "," << position[1];
+        EXPECT_FALSE(scan.Sample(position[0], position[1], rgb)) << position[0] << "," << position[1];
         EXPECT_EQ(rgb[0], 7);
         EXPECT_EQ(rgb[1], 8);
         EXPECT_EQ(rgb[2], 9);
     }
     // The last positions inside read the last row and column and no further.
     std::uint8_t rgb[3];
-    EXPECT_TRUE(planes.Sample(std::nextafter(4.0, 0.0), std::nextafter(3.0, 0.0), rgb));
-    EXPECT_TRUE(planes.Sample(0.0, 0.0, rgb));
+    EXPECT_TRUE(scan.Sample(std::nextafter(4.0, 0.0), std::nextafter(3.0, 0.0), rgb));
+    EXPECT_TRUE(scan.Sample(0.0, 0.0, rgb));
 }
 
 TEST(SampleBilinear, IntegralPositionsCopyTheSample) {
-    Planes planes(6, 5);
+    Samples scan(6, 5);
     for (int p = 0; p < 3; ++p) {
         for (int r = 0; r < 5; ++r) {
             for (int c = 0; c < 6; ++c) {
-                planes.Set(p, c, r, static_cast<std::uint8_t>(40 * p + 17 * c + 29 * r + 1));
+                scan.Set(p, c, r, static_cast<std::uint8_t>(40 * p + 17 * c + 29 * r + 1));
             }
         }
     }
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 5; ++c) {
             std::uint8_t rgb[3] = {};
-            ASSERT_TRUE(planes.Sample(c, r, rgb));
+            ASSERT_TRUE(scan.Sample(c, r, rgb));
             for (int p = 0; p < 3; ++p) {
-                EXPECT_EQ(rgb[p], planes.data[p][static_cast<std::size_t>(r) * 6 + c]);
+                EXPECT_EQ(rgb[p], scan.At(p, c, r));
             }
         }
     }
 }
 
 TEST(SampleBilinear, TruncatesTheWeightedSumInsteadOfRounding) {
-    Planes planes(3, 3);
-    planes.Set(0, 1, 0, 255);  // row 0: 0 255 0; column 1: 255 0 0
+    Samples scan(3, 3);
+    scan.Set(0, 1, 0, 255);  // row 0: 0 255 0; column 1: 255 0 0
     std::uint8_t rgb[3] = {};
-    ASSERT_TRUE(planes.Sample(0.5, 0.0, rgb));
+    ASSERT_TRUE(scan.Sample(0.5, 0.0, rgb));
     EXPECT_EQ(rgb[0], 127);  // 127.5
-    ASSERT_TRUE(planes.Sample(1.0, 0.5, rgb));
+    ASSERT_TRUE(scan.Sample(1.0, 0.5, rgb));
     EXPECT_EQ(rgb[0], 127);
 
     // TL 10, TR 20, BL 30, BR 40 at fx 0.25, fy 0.75: 27.5 -> 27.
-    Planes square(2, 2);
+    Samples square(2, 2);
     square.Set(1, 0, 0, 10);
     square.Set(1, 1, 0, 20);
     square.Set(1, 0, 1, 30);
@@ -102,14 +98,12 @@ TEST(SampleBilinear, EqualSamplesNeverGiveMoreThanTheirValue) {
     // v - 1; it must never exceed v (which would wrap 255 to 0).
     bool sawBelow = false;
     for (int v = 1; v <= 255; v += 2) {
-        Planes planes(3, 3);
-        for (auto& plane : planes.data) {
-            plane.assign(plane.size(), static_cast<std::uint8_t>(v));
-        }
+        Samples scan(3, 3);
+        scan.data.assign(scan.data.size(), static_cast<std::uint8_t>(v));
         for (int i = 1; i < 40; ++i) {
             for (int j = 1; j < 40; ++j) {
                 std::uint8_t rgb[3] = {};
-                ASSERT_TRUE(planes.Sample(i / 40.0 * 1.9, j / 41.0 * 1.9, rgb));
+                ASSERT_TRUE(scan.Sample(i / 40.0 * 1.9, j / 41.0 * 1.9, rgb));
                 ASSERT_LE(rgb[0], v);
                 ASSERT_GE(rgb[0], v - 1);
                 sawBelow = sawBelow || rgb[0] == v - 1;

@@ -27,8 +27,8 @@ std::uint8_t Pattern(int band, int column, int row) {
     return static_cast<std::uint8_t>((band * 70 + column * 3 + row * 11) & 0xFF);
 }
 
-std::uint8_t At(const SourceRaster& scan, int plane, int column, int row) {
-    return scan.Plane(plane)[static_cast<std::size_t>(row) * scan.Width() + column];
+std::uint8_t At(const SourceRaster& scan, int band, int column, int row) {
+    return scan.Sample(band, column, row);
 }
 
 class SourceRasterTest : public ::testing::Test {
@@ -43,7 +43,7 @@ TEST_F(SourceRasterTest, Open_RejectsFilesNoDriverReads) {
     EXPECT_THROW(scan.Open(text), RasterError);
     EXPECT_THROW(scan.Open(m_dir.File("missing.tif")), RasterError);
     EXPECT_EQ(scan.Width(), -1);
-    EXPECT_EQ(scan.Plane(0), nullptr);
+    EXPECT_EQ(scan.Pixels(), nullptr);
 }
 
 TEST_F(SourceRasterTest, DamagedScan_GivesRasterErrorFromOpenOrRead) {
@@ -81,31 +81,69 @@ TEST_F(SourceRasterTest, Open_RejectsImagesOf2To31PixelsOrMore) {
     EXPECT_THROW(scan.Open(path), RasterError);
 }
 
-TEST_F(SourceRasterTest, ReadBands_PutsBandsOneToThreeIntoPlanesInOrder) {
-    // RGB and RGB + alpha: the fourth band is ignored.
-    for (const int bands : {3, 4}) {
-        SCOPED_TRACE(bands);
-        const std::string path = m_dir.File("scan" + std::to_string(bands) + ".tif");
-        ScanOptions options;
-        options.bands = bands;
-        WriteScan(path, 23, 17, Pattern, options);
+// A TIFF whose bands are stored one after the other (planar), which GDAL
+// hands out band by band rather than pixel by pixel.
+void WriteBandInterleavedScan(const std::string& path, int width, int height) {
+    GDALAllRegister();
+    char** options = CSLSetNameValue(nullptr, "INTERLEAVE", "BAND");
+    GDALDatasetH dataset = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, height, 3, GDT_Byte, options);
+    CSLDestroy(options);
+    ASSERT_NE(dataset, nullptr);
+    std::vector<std::uint8_t> samples(static_cast<std::size_t>(width) * height);
+    for (int band = 1; band <= 3; ++band) {
+        for (int r = 0; r < height; ++r) {
+            for (int c = 0; c < width; ++c) {
+                samples[static_cast<std::size_t>(r) * width + c] = Pattern(band, c, r);
+            }
+        }
+        ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(dataset, band), GF_Write, 0, 0, width, height, samples.data(), width,
+                               height, GDT_Byte, 0, 0),
+                  CE_None);
+    }
+    GDALClose(dataset);
+}
+
+TEST_F(SourceRasterTest, ReadBands_PutsBandsOneToThreeSideBySideInEachPixel) {
+    // RGB and RGB + alpha (the fourth band is ignored), stored pixel by
+    // pixel, and RGB stored band by band.
+    struct Case {
+        const char* name;
+        int bands;
+        bool bandInterleaved;
+    };
+    for (const Case& k : {Case{"rgb.tif", 3, false}, Case{"rgba.tif", 4, false}, Case{"planar.tif", 3, true}}) {
+        SCOPED_TRACE(k.name);
+        const std::string path = m_dir.File(k.name);
+        if (k.bandInterleaved) {
+            WriteBandInterleavedScan(path, 23, 17);
+        } else {
+            ScanOptions options;
+            options.bands = k.bands;
+            WriteScan(path, 23, 17, Pattern, options);
+        }
 
         SourceRaster scan;
         scan.Open(path);
         scan.ReadBands();
         ASSERT_EQ(scan.Width(), 23);
         ASSERT_EQ(scan.Height(), 17);
-        for (int p = 0; p < 3; ++p) {
-            for (int r = 0; r < 17; ++r) {
-                for (int c = 0; c < 23; ++c) {
-                    ASSERT_EQ(At(scan, p, c, r), Pattern(p + 1, c, r)) << "plane " << p << " at " << c << "," << r;
+        for (int r = 0; r < 17; ++r) {
+            for (int c = 0; c < 23; ++c) {
+                const std::uint8_t* pixel = scan.Pixels() + 3 * (static_cast<std::size_t>(r) * 23 + c);
+                for (int b = 0; b < 3; ++b) {
+                    ASSERT_EQ(pixel[b], Pattern(b + 1, c, r)) << "band " << b + 1 << " at " << c << "," << r;
+                    ASSERT_EQ(At(scan, b, c, r), pixel[b]);
                 }
             }
+        }
+        // The slack after the last pixel reads as zeros.
+        for (int slack = 0; slack < SourceRaster::kSampleSlack; ++slack) {
+            ASSERT_EQ(scan.Pixels()[3 * 23 * 17 + slack], 0);
         }
     }
 }
 
-TEST_F(SourceRasterTest, ReadBands_JpegScanOfPureRedGivesRedInPlaneZero) {
+TEST_F(SourceRasterTest, ReadBands_JpegScanOfPureRedGivesRedInBandOne) {
     const std::string path = m_dir.File("red.jpg");
     ScanOptions options;
     options.format = ScanFormat::jpeg;
@@ -125,7 +163,7 @@ TEST_F(SourceRasterTest, ReadBands_JpegScanOfPureRedGivesRedInPlaneZero) {
     }
 }
 
-TEST_F(SourceRasterTest, ReadBands_ReplicatesAGreyBandIntoAllPlanes) {
+TEST_F(SourceRasterTest, ReadBands_ReplicatesAGreyBandIntoAllThreeBands) {
     const auto grey = [](int, int column, int row) { return static_cast<std::uint8_t>(column * 10 + row); };
     struct Case {
         const char* name;

@@ -7,7 +7,9 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@
 
 #include "support/raster/jpeg_file.hpp"
 #include "support/temp_dir.hpp"
+#include "support/file_size_limit.hpp"
 
 namespace georef::raster {
 namespace {
@@ -271,30 +274,7 @@ TEST_F(TileImageTest, UnsavedTile_LeavesTheFileAsItWas) {
     EXPECT_EQ(Entries(), std::vector<std::string>{"104_52.jpg"});
 }
 
-// Lowers the largest file this process may write, as a full disk would
-// stop it (root included); writes past the limit fail with EFBIG.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &m_previous);
-        rlimit lowered = m_previous;
-        lowered.rlim_cur = bytes;
-        m_active = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_previous);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool Active() const noexcept { return m_active; }
-
-private:
-    rlimit m_previous{};
-    void (*m_previousHandler)(int) = SIG_DFL;
-    bool m_active = false;
-};
+using test::FileSizeLimit;
 
 TEST_F(TileImageTest, FailedWrite_LeavesTheOldTileAndNoTemporaryFile) {
     // Noise compresses badly: the tile is far larger than the limit below.
@@ -326,6 +306,66 @@ TEST_F(TileImageTest, FailedWrite_LeavesTheOldTileAndNoTemporaryFile) {
     tile.CloseFile();
     EXPECT_EQ(test::ReadFileBytes(m_tile), bytes);
     EXPECT_EQ(Entries(), std::vector<std::string>{"104_52.jpg"});
+}
+
+TEST_F(TileImageTest, SaveWithWaitForRow_AsksForEachRowBeforeReadingIt) {
+    // The hook paints row r only when asked for it; the rows below still
+    // hold garbage. The file must be the one Save writes from the finished
+    // buffer, so no row is read before the hook has returned for it.
+    const auto colour = [](int column, int row) {
+        return Rgb{static_cast<std::uint8_t>(column * 5), static_cast<std::uint8_t>(row * 6),
+                   static_cast<std::uint8_t>((column * row) & 0xFF)};
+    };
+    TileImage plain;
+    plain.AllocateBuffer(kEdge);
+    plain.CreateNew(m_dir.File("plain.jpg"));
+    for (int r = 0; r < kEdge; ++r) {
+        for (int c = 0; c < kEdge; ++c) {
+            Paint(plain, c, r, colour(c, r));
+        }
+    }
+    plain.Save();
+    plain.CloseFile();
+
+    TileImage tile;
+    tile.AllocateBuffer(kEdge);
+    tile.CreateNew(m_tile);
+    std::memset(tile.Pixels(), 0x5A, static_cast<std::size_t>(kEdge) * kEdge * 3);
+    std::vector<int> asked;
+    tile.Save([&](int row) {
+        asked.push_back(row);
+        for (int c = 0; c < kEdge; ++c) {
+            Paint(tile, c, row, colour(c, row));
+        }
+    });
+    tile.CloseFile();
+
+    std::vector<int> everyRow(kEdge);
+    std::iota(everyRow.begin(), everyRow.end(), 0);
+    EXPECT_EQ(asked, everyRow);
+    EXPECT_EQ(test::ReadFileBytes(m_tile), test::ReadFileBytes(m_dir.File("plain.jpg")));
+}
+
+TEST_F(TileImageTest, SaveWithWaitForRow_ThatThrowsLeavesTheOldTileAndNoTemporaryFile) {
+    test::WriteUniformJpeg(m_tile, kEdge, kEdge, kBlue);
+    const std::string bytes = test::ReadFileBytes(m_tile);
+    struct Stopped {};
+    for (const int failingRow : {0, 17, kEdge - 1}) {
+        SCOPED_TRACE(failingRow);
+        TileImage tile;
+        tile.AllocateBuffer(kEdge);
+        tile.OpenExisting(m_tile);
+        tile.LoadPixels();
+        EXPECT_THROW(tile.Save([&](int row) {
+            if (row == failingRow) {
+                throw Stopped{};
+            }
+        }),
+                     Stopped);
+        tile.CloseFile();
+        EXPECT_EQ(test::ReadFileBytes(m_tile), bytes);
+        EXPECT_EQ(Entries(), std::vector<std::string>{"104_52.jpg"});
+    }
 }
 
 TEST_F(TileImageTest, OpenExistingWithoutBuffer_TakesTheDecodedSize) {

@@ -3,14 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <sys/resource.h>
+
+#include "support/raster/jpeg_file.hpp"
+#include "support/temp_dir.hpp"
 #include "tiling/span_kernel.hpp"
 #include "tiling_scene.hpp"
+#include "support/file_size_limit.hpp"
 
 namespace georef::tiling {
 namespace {
@@ -292,6 +299,109 @@ TEST_F(TileRendererTest, PaintsOnlyCoveredPixelsInsideGridAndScan) {
     // Row X = 1 055 000 crosses the west edge of the boundary near Y 527 195.
     EXPECT_FALSE(isWhiteAt(south, 1050000, 520000, 1055000.0, 525000.0));
     EXPECT_TRUE(isWhiteAt(south, 1050000, 520000, 1055000.0, 529000.0));
+}
+
+// The progress text of a whole tile: an empty line, one record per row.
+std::string ProgressText(int tileSize) {
+    std::string text = "\n";
+    for (int row = 0; row < tileSize; ++row) {
+        text += std::to_string(row) + "/" + std::to_string(tileSize) + "\r";
+    }
+    return text;
+}
+
+TEST_F(TileRendererTest, RenderAndSaveWritesTheFileAndTextOfTheLiteralChainThenSave) {
+    // New tiles start white; existing ones are decoded and painted over.
+    // Tiles cross the boundary, the grid's and the scan's edges; more
+    // threads than chunks of rows and than cores still give the same file.
+    const int tileSize = 251;
+    RunContext run = m_scene.Context(tileSize, m_boundary);
+    const test::TempDir dir;
+    const auto old = [](int column, int row) {
+        return test::Rgb{static_cast<std::uint8_t>(column), static_cast<std::uint8_t>(row), 90};
+    };
+    for (const NamedSpanKernel& kernel : AvailableSpanKernels()) {
+        for (const int threads : {1, 2, 3}) {
+            run.threads = threads;
+            TileRenderer renderer(run, kernel.kernel);
+            for (const bool existing : {false, true}) {
+                for (const int tileY : {510000, 520000}) {
+                    SCOPED_TRACE(testing::Message() << kernel.name << ", " << threads << " threads, "
+                                                    << (existing ? "existing" : "new") << " tile at " << tileY);
+                    const std::string overlapped = dir.File("overlapped.jpg");
+                    const std::string literal = dir.File("literal.jpg");
+                    std::filesystem::remove(overlapped);
+                    std::filesystem::remove(literal);
+                    std::ostringstream overlappedOut;
+                    std::ostringstream literalOut;
+                    raster::TileImage a;
+                    raster::TileImage b;
+                    a.AllocateBuffer(tileSize);
+                    b.AllocateBuffer(tileSize);
+                    if (existing) {
+                        test::WriteJpeg(overlapped, tileSize, tileSize, old);
+                        test::WriteJpeg(literal, tileSize, tileSize, old);
+                        a.OpenExisting(overlapped);
+                        a.LoadPixels();
+                        b.OpenExisting(literal);
+                        b.LoadPixels();
+                    } else {
+                        a.CreateNew(overlapped);
+                        b.CreateNew(literal);
+                    }
+                    const TileStart start = existing ? TileStart::asLoaded : TileStart::white;
+                    renderer.RenderAndSave(a, 1050000, tileY, overlappedOut, start);
+                    renderer.RenderTileLiteral(b, 1050000, tileY, literalOut, start);
+                    b.Save();
+                    a.CloseFile();
+                    b.CloseFile();
+                    ASSERT_EQ(test::ReadFileBytes(overlapped), test::ReadFileBytes(literal));
+                    ASSERT_EQ(overlappedOut.str(), ProgressText(tileSize));
+                    ASSERT_EQ(literalOut.str(), ProgressText(tileSize));
+                }
+            }
+        }
+    }
+}
+
+using test::FileSizeLimit;
+
+TEST_F(TileRendererTest, RenderAndSaveThatCannotWriteLeavesTheTileAndStillReportsEveryRow) {
+    // The encoder fails after its first few kilobytes, while rows further
+    // down are still being painted: the painting stops, every thread ends
+    // before the error arrives, and the text is that of a finished tile.
+    const int tileSize = 251;
+    RunContext run = m_scene.Context(tileSize, m_boundary);
+    const test::TempDir dir;
+    const std::string name = dir.File("105_52.jpg");
+    test::WriteUniformJpeg(name, tileSize, tileSize, test::Rgb{20, 40, 200});
+    const std::string bytes = test::ReadFileBytes(name);
+    for (const int threads : {1, 2, 3}) {
+        SCOPED_TRACE(threads);
+        run.threads = threads;
+        TileRenderer renderer(run);
+        raster::TileImage tile;
+        tile.AllocateBuffer(tileSize);
+        tile.OpenExisting(name);
+        tile.LoadPixels();
+        std::ostringstream out;
+        std::string message;
+        {
+            const FileSizeLimit limit(4000);
+            ASSERT_TRUE(limit.Active());
+            try {
+                renderer.RenderAndSave(tile, 1050000, 520000, out);
+            } catch (const raster::JpegError& e) {
+                message = e.what();
+            }
+        }
+        tile.CloseFile();
+        EXPECT_EQ(message, "Output file write error --- out of disk space?");
+        EXPECT_EQ(out.str(), ProgressText(tileSize));
+        EXPECT_EQ(test::ReadFileBytes(name), bytes);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()),
+                  1);
+    }
 }
 
 }  // namespace

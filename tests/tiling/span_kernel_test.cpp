@@ -37,7 +37,7 @@ protected:
         m_job.corner = m_corner;
         m_job.inverse[0][0] = 1.0;
         m_job.inverse[1][1] = 1.0;
-        m_job.planes = m_scene.Scan().Planes();
+        m_job.pixels = m_scene.Scan().Pixels();
         m_job.width = m_scene.Scan().Width();
         m_job.height = m_scene.Scan().Height();
     }
@@ -89,7 +89,7 @@ TEST_F(SpanKernelTest, EdgesOfTheScanAndInvalidPositionsMatchThePortableKernel) 
         }
     }
     // The bottom-right corner of the domain: the last position whose four
-    // samples exist, read through the planes' slack.
+    // samples exist, read through the samples' slack.
     Place(m++, std::nextafter(width - 1.0, 0.0), std::nextafter(height - 1.0, 0.0));
     while (m < kColumns) {  // and anywhere inside
         Place(m++, inside(random) * (width - 1.0), inside(random) * (height - 1.0));
