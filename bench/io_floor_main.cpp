@@ -23,6 +23,7 @@
 #include <gdal.h>
 
 #include "bench/jpeg_codec.hpp"
+#include "platform/stdio_file.hpp"
 
 namespace {
 
@@ -32,13 +33,11 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = georef::platform::StdioFile;
 
+// Throws when the file cannot be opened.
 File OpenFile(const std::string& path, const char* mode) {
-    File file(std::fopen(path.c_str(), mode));
+    File file = georef::platform::OpenStdioFile(path, mode);
     if (!file) {
         throw std::runtime_error("cannot open " + path);
     }

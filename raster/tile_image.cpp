@@ -11,6 +11,7 @@
 
 #include "platform/atomic_file.hpp"
 #include "platform/file_system.hpp"
+#include "platform/stdio_file.hpp"
 
 namespace georef::raster {
 
@@ -152,7 +153,7 @@ struct TileImage::Impl {
     jpeg_decompress_struct decompressor{};
     jpeg_compress_struct compressor{};
     bool decompressing = false;  // decompressor created, not yet destroyed
-    std::FILE* readFile = nullptr;  // the existing tile, open "rb"
+    platform::StdioFile readFile;  // the existing tile, open "rb"
     std::unique_ptr<platform::AtomicFile> replacement;  // committed by Save
 
     Impl() = default;
@@ -167,12 +168,7 @@ struct TileImage::Impl {
         }
     }
 
-    void CloseReadFile() noexcept {
-        if (readFile != nullptr) {
-            std::fclose(readFile);
-            readFile = nullptr;
-        }
-    }
+    void CloseReadFile() noexcept { readFile.reset(); }
 
     void Release() noexcept {
         EndDecoding();
@@ -218,7 +214,7 @@ void TileImage::OpenExisting(const std::string& name) {
     m_name = name;
     m_existed = true;
     try {
-        impl.readFile = std::fopen(name.c_str(), "rb");
+        impl.readFile = platform::OpenStdioFile(name, "rb");
         if (impl.readFile == nullptr) {
             throw TileError("cannot read tile " + name + ": " + SystemReason());
         }
@@ -228,7 +224,7 @@ void TileImage::OpenExisting(const std::string& name) {
         impl.decompressor = jpeg_decompress_struct{};
         impl.decompressor.err = &impl.errors.pub;
         impl.decompressing = true;  // zeroed, so destroying it is safe from here on
-        OpenContext context{&impl.decompressor, impl.readFile};
+        OpenContext context{&impl.decompressor, impl.readFile.get()};
         if (!RunGuarded(impl.errors, StartDecoding, &context)) {
             throw JpegError(impl.errors.message);
         }

@@ -32,7 +32,7 @@ std::optional<TransformationFile> TransformationFile::Open(const std::string& pa
     if (platform::IsDirectory(path)) {
         return std::nullopt;
     }
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+    platform::StdioFile file = platform::OpenStdioFile(path, "rb");
     if (!file) {
         return std::nullopt;
     }
@@ -46,7 +46,7 @@ std::optional<TransformationFile> TransformationFile::Open(const std::string& pa
     return TransformationFile(std::move(file), static_cast<std::int64_t>(size));
 }
 
-TransformationFile::TransformationFile(std::unique_ptr<std::FILE, Closer> file, std::int64_t size)
+TransformationFile::TransformationFile(platform::StdioFile file, std::int64_t size)
     : m_file(std::move(file)), m_size(size) {}
 
 void TransformationFile::SeekTo(std::int64_t offset, const char* what) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/stdio_file.hpp"
 #include "transform/sheet_boundary.hpp"
 #include "transform/transform_grid.hpp"
 
@@ -69,10 +70,7 @@ public:
     std::int64_t Size() const noexcept { return m_size; }  // bytes
 
 private:
-    struct Closer {
-        void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-    };
-    TransformationFile(std::unique_ptr<std::FILE, Closer> file, std::int64_t size);
+    TransformationFile(platform::StdioFile file, std::int64_t size);
 
     // Moves to an absolute offset; DamagedFile when it lies outside the file.
     void SeekTo(std::int64_t offset, const char* what);
@@ -84,7 +82,7 @@ private:
     // fit between the current position and the end of the file.
     void RequireRoom(std::int64_t count, std::int64_t recordSize, const char* what) const;
 
-    std::unique_ptr<std::FILE, Closer> m_file;
+    platform::StdioFile m_file;
     std::int64_t m_size = 0;      // bytes, taken when the file was opened
     std::int64_t m_position = 0;  // current read position, bytes from the start
 };

@@ -1,4 +1,5 @@
 #include "support/raster/jpeg_file.hpp"
+#include "platform/stdio_file.hpp"
 
 #include <csetjmp>
 #include <cstdio>
@@ -39,13 +40,11 @@ bool Guarded(Errors& errors, void (*step)(void*), void* context) {
     return true;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = platform::StdioFile;
 
+// Throws when the file cannot be opened.
 File OpenFile(const std::string& path, const char* mode) {
-    File file(std::fopen(path.c_str(), mode));
+    File file = platform::OpenStdioFile(path, mode);
     if (!file) {
         throw std::runtime_error("cannot open " + path);
     }
