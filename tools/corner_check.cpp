@@ -18,8 +18,6 @@ namespace {
 
 constexpr const char* kProgram = "georef-check";
 constexpr const char* kCornerNames[4] = {"LD", "LH", "PH", "PD"};
-// One inch of paper covers 0.0254 m * 25 000 = 635 m of ground.
-constexpr double kGroundMetresPerInch = 635.0;
 
 const char* const kUsage =
     "usage: georef-check SHEET CORNERFILE [--threshold METRES]\n"
@@ -124,52 +122,6 @@ void PrintReport(const CornerFitReport& r, const geometry::CornerPoints& corners
 }
 
 }  // namespace
-
-double CornerFitReport::WorstMetres() const noexcept {
-    double worst = 0.0;
-    for (const CornerResidual& c : residuals) {
-        worst = std::max(worst, c.metres);
-    }
-    return worst;
-}
-
-CornerFitReport AnalyseCornerFit(const geometry::CornerPoints& corners, int sheetNumber) {
-    CornerFitReport r;
-    geometry::FitCorners(corners, sheetNumber, r.A, r.T);
-    const geometry::Matrix& A = r.A;
-    const geometry::Matrix& T = r.T;
-    r.metresPerPixelX = std::hypot(A(0, 0), A(1, 0));
-    r.metresPerPixelY = std::hypot(A(0, 1), A(1, 1));
-    r.rotationDegrees = std::atan2(A(1, 0), A(0, 0)) * 180.0 / M_PI;
-    r.dpi = kGroundMetresPerInch / (0.5 * (r.metresPerPixelX + r.metresPerPixelY));
-    r.determinant = A(0, 0) * A(1, 1) - A(0, 1) * A(1, 0);
-
-    const geometry::Matrix nominal = geometry::MakeNominalCorners(sheetNumber);
-    double sumPixels = 0.0;
-    double sumMetres = 0.0;
-    for (int k = 0; k < 4; ++k) {
-        const double x = corners[k].x;
-        const double y = corners[k].y;
-        const double X = nominal(2 * k, 0);
-        const double Y = nominal(2 * k + 1, 0);
-        CornerResidual& c = r.residuals[k];
-        c.metresX = A(0, 0) * x + A(0, 1) * y + T(0, 0) - X;
-        c.metresY = A(1, 0) * x + A(1, 1) * y + T(1, 0) - Y;
-        c.metres = std::hypot(c.metresX, c.metresY);
-        geometry::Matrix target(2, 1);
-        target(0, 0) = X;
-        target(1, 0) = Y;
-        const geometry::Matrix image = geometry::ImageFromNominal(A, T, target);
-        c.pixelsX = image(0, 0) - x;
-        c.pixelsY = image(1, 0) - y;
-        c.pixels = std::hypot(c.pixelsX, c.pixelsY);
-        sumPixels += c.pixels * c.pixels;
-        sumMetres += c.metres * c.metres;
-    }
-    r.rmsPixels = std::sqrt(sumPixels / 4.0);
-    r.rmsMetres = std::sqrt(sumMetres / 4.0);
-    return r;
-}
 
 int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
     try {

@@ -3,45 +3,16 @@
 // written. Frames: image (scan pixels, x right from the left edge, y up from
 // the bottom edge) and nominal (metres in the sheet's cell, x east, y north).
 
-#include <array>
 #include <ostream>
 
-#include "geometry/corner_fit.hpp"
+#include "geometry/corner_fit_report.hpp"
 
 namespace georef::tools {
 
-// Default residual threshold: 0.5 mm on the map at 1:25 000, metres.
-inline constexpr double kDefaultThreshold = 12.5;
-
-struct CornerResidual {
-    double pixelsX = 0.0;  // fitted minus measured position, image frame
-    double pixelsY = 0.0;
-    double pixels = 0.0;   // length of (pixelsX, pixelsY)
-    double metresX = 0.0;  // fitted minus nominal position, nominal frame
-    double metresY = 0.0;
-    double metres = 0.0;   // length of (metresX, metresY)
-};
-
-struct CornerFitReport {
-    geometry::Matrix A{2, 2};  // nominal = A * image + T
-    geometry::Matrix T{2, 1};
-    double metresPerPixelX = 0.0;  // length of the image x axis in the nominal frame
-    double metresPerPixelY = 0.0;  // the same for the image y axis
-    double rotationDegrees = 0.0;  // image x axis against nominal x (east), counter-clockwise
-    double dpi = 0.0;              // scan resolution the mean scale implies at 1:25 000
-    double determinant = 0.0;      // of A; below 0 the fit mirrors the scan
-    std::array<CornerResidual, 4> residuals;  // LD, LH, PH, PD
-    double rmsPixels = 0.0;
-    double rmsMetres = 0.0;
-
-    bool Mirrored() const noexcept { return determinant < 0.0; }
-    // The largest corner residual in metres.
-    double WorstMetres() const noexcept;
-};
-
-// Runs FitCorners for a valid sheet and derives the report. Throws
-// math::matrix_error for a degenerate corner set.
-CornerFitReport AnalyseCornerFit(const geometry::CornerPoints& corners, int sheetNumber);
+using geometry::kDefaultThreshold;
+using geometry::CornerResidual;
+using geometry::CornerFitReport;
+using geometry::AnalyseCornerFit;
 
 // The whole program: georef-check SHEET CORNERFILE [--threshold METRES].
 // Returns 0 when the fit is sound, 1 when a residual exceeds the threshold,
