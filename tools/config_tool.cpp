@@ -12,6 +12,7 @@
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
 #include "tools/config_builder.hpp"
+#include "tools/program_info.hpp"
 #include "tools/proj_transformer.hpp"
 #include "tools/sheet_selection.hpp"
 #include "tools/tool_exit.hpp"
@@ -38,7 +39,8 @@ const char* const kUsage =
     "  --pipeline STRING  PROJ operation from (lon, lat) degrees to (easting, northing)\n"
     "                     metres, used instead of the one PROJ picks between the CRS\n"
     "  --list FILE        print and check the sheets of a transformation file\n"
-    "  -h, --help         print this text\n";
+    "  -h, --help         print this text\n"
+    "  --version          print the version\n";
 
 // Above this a boundary vertex is not on the sheet's graticule, metres.
 constexpr double kGraticuleTolerance = 10.0;
@@ -52,7 +54,6 @@ struct Options {
     std::string list;
     std::string zones;
     std::string columns;
-    bool help = false;
 };
 
 // A command-line mistake: usage text, exit status 2.
@@ -80,9 +81,7 @@ Options ParseOptions(int argc, const char* const* argv) {
             }
             return argv[++k];
         };
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-        } else if (arg == "-o" || arg == "--output") {
+        if (arg == "-o" || arg == "--output") {
             options.output = value();
         } else if (arg == "--cell") {
             const std::string text = value();
@@ -109,9 +108,6 @@ Options ParseOptions(int argc, const char* const* argv) {
         } else {
             positional.push_back(arg);
         }
-    }
-    if (options.help) {
-        return options;
     }
     if (!options.list.empty()) {
         if (!positional.empty() || !options.zones.empty() || !options.columns.empty()) {
@@ -301,11 +297,10 @@ int ListTransformationFile(const std::string& path, std::ostream& out, std::ostr
 
 int RunConfigTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
     try {
-        const Options options = ParseOptions(argc, argv);
-        if (options.help) {
-            out << kUsage;
-            return 0;
+        if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
+            return *status;
         }
+        const Options options = ParseOptions(argc, argv);
         if (!options.list.empty()) {
             return ListTransformationFile(options.list, out, err);
         }

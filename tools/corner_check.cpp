@@ -1,4 +1,5 @@
 #include "tools/corner_check.hpp"
+#include "tools/program_info.hpp"
 #include "tools/tool_exit.hpp"
 
 #include <algorithm>
@@ -23,7 +24,10 @@ const char* const kUsage =
     "usage: georef-check SHEET CORNERFILE [--threshold METRES]\n"
     "Fits the corner file to the sheet as georef does and reports the fit and\n"
     "each corner's residual. Exits with 1 when a residual exceeds the threshold\n"
-    "(default 12.5 m, 0.5 mm on the map) or the fit mirrors the scan.\n";
+    "(default 12.5 m, 0.5 mm on the map) or the fit mirrors the scan.\n"
+    "  --threshold METRES  largest residual accepted, metres (default 12.5)\n"
+    "  -h, --help          print this text\n"
+    "  --version           print the version\n";
 
 // A whole decimal number, nothing else.
 bool ParseInt(const std::string& text, int& value) {
@@ -125,6 +129,9 @@ void PrintReport(const CornerFitReport& r, const geometry::CornerPoints& corners
 
 int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
     try {
+        if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
+            return *status;
+        }
         const Arguments args = ParseArguments(argc, argv);
         const geometry::CornerPoints corners = ReadCorners(args.cornerFile);
         CornerFitReport report;

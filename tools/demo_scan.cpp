@@ -1,4 +1,5 @@
 #include "tools/demo_scan.hpp"
+#include "tools/program_info.hpp"
 #include "tools/tool_exit.hpp"
 
 #include <cmath>
@@ -320,10 +321,19 @@ void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corn
 }
 
 int RunDemoScanTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
+    constexpr const char* kProgram = "georef-demo-scan";
     const char* const usage =
         "usage: georef-demo-scan SHEET SCAN CORNERFILE [--dpi N] [--rotation DEGREES]\n"
-        "Draws a synthetic scan of the sheet (JPEG for .jpg, else TIFF) and its corner file.\n";
+        "Draws a synthetic scan of the sheet (JPEG for .jpg, else TIFF) and its corner file.\n"
+        "  --dpi N               resolution of the scan (default 150)\n"
+        "  --rotation DEGREES    tilt of the sheet on the scanner, counter-clockwise\n"
+        "                        (default 0.4)\n"
+        "  -h, --help            print this text\n"
+        "  --version             print the version\n";
     try {
+        if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv, kProgram, usage, out)) {
+            return *status;
+        }
         std::vector<std::string> positional;
         DemoScanOptions options;
         for (int k = 1; k < argc; ++k) {
@@ -352,7 +362,7 @@ int RunDemoScanTool(int argc, const char* const* argv, std::ostream& out, std::o
             << positional[2] << "\n";
         return 0;
     } catch (...) {
-        return ReportCurrentException("georef-demo-scan", usage, err);
+        return ReportCurrentException(kProgram, usage, err);
     }
 }
 
