@@ -175,6 +175,53 @@ TEST(Install, InstalledProgramsTakeASyntheticSheetFromScanToTiles) {
     EXPECT_GT(tiles, 0);
 }
 
+// The Markdown converter on the constructs that break naive ones: roff
+// control characters at line starts, backslashes, hyphens, and the
+// semicolons and brackets that CMake lists split on.
+TEST(ManualPage, ConverterKeepsEveryCharacterOfTheSource) {
+    if (std::string(GEOREF_MAN_EXE).empty()) {
+        GTEST_SKIP() << "man is not installed";
+    }
+    TempDir dir;
+    WriteFileBytes(dir.File("tricky.1.md"),
+                   "# tricky(1) -- a page; with [brackets], a back\\slash and a-hyphen\n"
+                   "\n"
+                   "## SYNOPSIS\n"
+                   "\n"
+                   "`tricky` [`--flag`] *FILE*...\n"
+                   "\n"
+                   "## DESCRIPTION\n"
+                   "\n"
+                   ".starts with a dot; [x]\n"
+                   "'starts with a quote\n"
+                   "\n"
+                   "A code span `tiles/*.jpg` keeps its star, *italic* loses them.\n"
+                   "\n"
+                   "    .example; with `ticks`, *stars* and \\ itself\n"
+                   "    second line\n"
+                   "\n"
+                   "- bullet one\n"
+                   "  continued\n"
+                   "* `--term` *ARG*\n"
+                   "  described here\n");
+    const ProcessResult converted =
+        RunProcess(GEOREF_CMAKE_COMMAND,
+                   {"-DINPUT=tricky.1.md", "-DOUTPUT=tricky.1", "-DPACKAGE=georef", "-DVERSION=9.9", "-P",
+                    std::string(GEOREF_SOURCE_DIR) + "/docs/man/markdown_to_man.cmake"},
+                   dir.Path());
+    ASSERT_EQ(converted.exitStatus, 0) << converted.err;
+    const ProcessResult shown =
+        RunProcess("/usr/bin/env", {"MANWIDTH=200", GEOREF_MAN_EXE, "--warnings", "-l", "tricky.1"}, dir.Path());
+    EXPECT_EQ(shown.err, "");
+    for (const char* text : {"TRICKY(1)", "georef 9.9", "tricky - a page; with [brackets], a back\\slash and a-hyphen",
+                             "tricky [--flag] FILE...", ".starts with a dot; [x] 'starts with a quote",
+                             "A code span tiles/*.jpg keeps its star, italic loses them.",
+                             ".example; with `ticks`, *stars* and \\ itself\n", "second line",
+                             "bullet one continued", "--term ARG", "described here"}) {
+        EXPECT_NE(shown.out.find(text), std::string::npos) << text << "\n" << shown.out;
+    }
+}
+
 // dpkg-deb's listing of the package: the files (not directories), without
 // the leading "./".
 std::set<std::string> PackageFiles(const std::string& deb) {
