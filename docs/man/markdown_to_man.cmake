@@ -97,6 +97,8 @@ foreach(line IN LISTS lines)
     escape_roff("${title}" title)
     escape_roff("${name}" escaped_name)
     string(APPEND roff ".TH ${title} ${section} \"\" \"${PACKAGE} ${VERSION}\" \"User Commands\"\n")
+    # Ragged right and no hyphenation: options and file names stay whole.
+    string(APPEND roff ".nh\n.ad l\n")
     string(APPEND roff ".SH NAME\n${escaped_name} \\- ${description}\n")
     set(block start)
     continue()
