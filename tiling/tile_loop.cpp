@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/temporary_files.hpp"
 #include "raster/tile_image.hpp"
 #include "tiling/render_tile.hpp"
 #include "tiling/world_file.hpp"
@@ -95,6 +96,9 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
 
             const std::string worldName = TileFileName(outputDirectory, tileX, tileY, ".jgw");
             const std::string imageName = TileFileName(outputDirectory, tileX, tileY, ".jpg");
+            // Temporary files a killed run left of this tile go.
+            platform::RemoveStaleTemporaries(worldName);
+            platform::RemoveStaleTemporaries(imageName);
             try {
                 WriteWorldFile(worldName, WorldFileText(run.pixelSize, tileX, tileY));
             } catch (const std::runtime_error&) {

@@ -369,5 +369,44 @@ TEST_F(EndToEnd, BoundaryFarOutsideItsGridIsADamagedFileAndWritesNoTile) {
     EXPECT_TRUE(Entries("out").empty());
 }
 
+TEST_F(EndToEnd, InterruptedRunsRemoveTheirTemporaryFilesAndKilledRunsLeftoversGo) {
+    // Leftovers of a killed run are removed from the tiles a run writes when
+    // they are older than the run; newer ones (another run's) and those of
+    // other tiles stay.
+    const auto age = [&](const std::string& name, std::chrono::hours shift) {
+        WriteFileBytes(m_dir.File("out/" + name), "partial");
+        std::filesystem::last_write_time(m_dir.File("out/" + name),
+                                         std::filesystem::file_time_type::clock::now() + shift);
+    };
+    age("104_52.jpg.tmp-Old001", std::chrono::hours(-1));
+    age("104_52.jgw.tmp-Old002", std::chrono::hours(-1));
+    age("104_53.jpg.tmp-New003", std::chrono::hours(1));
+    age("999_999.jpg.tmp-Old004", std::chrono::hours(-1));
+    ASSERT_EQ(Run("40571").exitStatus, 0);
+    EXPECT_EQ(Temporaries("out"), (std::vector<std::string>{"104_53.jpg.tmp-New003", "999_999.jpg.tmp-Old004"}));
+
+    // Each signal while a tile is being written: the run's temporary files
+    // go and the process ends by the signal.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        const std::string directory = "signal" + std::to_string(signalNumber);
+        std::filesystem::create_directory(m_dir.File(directory));
+        ChildProcess child(GeorefExe(), {"40571", "corners.txt", "scan.tif", directory, "300"}, m_dir.Path());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (Temporaries(directory).empty() && child.Running() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        child.Signal(signalNumber);
+        const ProcessResult result = child.Wait();
+        EXPECT_EQ(result.exitStatus, 128 + signalNumber) << result.err;
+        EXPECT_TRUE(Temporaries(directory).empty());
+        for (const std::string& name : Entries(directory)) {
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0) {
+                EXPECT_EQ(ReadJpeg(m_dir.File(directory + "/" + name)).width, 4724) << name;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace georef::test
