@@ -237,6 +237,16 @@ std::optional<SourceRaster::SampleRange> RangeOfBand(GDALDatasetH dataset, int b
                       "save the scan with 8 or 16 bits per sample");
 }
 
+// True when the band's samples are unsigned and fit in 16 bits, so that
+// they can be read as such and looked up in a table.
+bool FitsSixteenBits(GDALDatasetH dataset, int bandNumber) {
+    GDALRasterBandH band = GDALGetRasterBand(dataset, bandNumber);
+    const GDALDataType type = GDALGetRasterDataType(band);
+    const char* pixelType = GDALGetMetadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
+    const bool signedByte = pixelType != nullptr && std::string(pixelType) == "SIGNEDBYTE";
+    return type == GDT_UInt16 || (type == GDT_Byte && !signedByte);
+}
+
 // A sample of a band's range as a byte: (value - low) * 255 / (high - low),
 // rounded to nearest and held to 0 .. 255; not a number gives 0.
 std::uint8_t ScaledSample(double value, const SourceRaster::SampleRange& range) noexcept {
@@ -299,6 +309,7 @@ void SourceRaster::Open(const std::string& path) {
 
     m_layout = Layout::rgb;
     m_scaled = false;
+    m_sixteenBits = true;
     try {
         if (bands < 3) {
             GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
@@ -316,6 +327,7 @@ void SourceRaster::Open(const std::string& path) {
                 const std::optional<SampleRange> range = RangeOfBand(dataset, b + 1);
                 m_ranges[b] = range.value_or(SampleRange{});
                 m_scaled = m_scaled || range.has_value();
+                m_sixteenBits = m_sixteenBits && FitsSixteenBits(dataset, b + 1);
             }
         }
     } catch (...) {
@@ -417,32 +429,49 @@ void SourceRaster::ReadBytes(GSpacing lineBytes) {
 
 void SourceRaster::ReadScaled(int bandCount) {
     GDALDatasetH dataset = Dataset(m_dataset);
-    // Samples are read as doubles (exact for every integer type up to 32
-    // bits), a strip of rows at a time, pixel-interleaved like the bytes.
+    // Samples are read a strip of rows at a time, pixel-interleaved like the
+    // bytes: unsigned samples of up to 16 bits as such and looked up in a
+    // table per band (the table holds ScaledSample of every value), others
+    // as doubles (exact for every integer type up to 32 bits).
+    std::vector<std::array<std::uint8_t, 65536>> tables;
+    if (m_sixteenBits) {
+        tables.resize(static_cast<std::size_t>(bandCount));
+        for (int b = 0; b < bandCount; ++b) {
+            for (std::size_t v = 0; v < 65536; ++v) {
+                tables[static_cast<std::size_t>(b)][v] = ScaledSample(static_cast<double>(v), m_ranges[b]);
+            }
+        }
+    }
+    const GDALDataType readType = m_sixteenBits ? GDT_UInt16 : GDT_Float64;
+    const std::size_t valueBytes = m_sixteenBits ? sizeof(std::uint16_t) : sizeof(double);
     const std::size_t rowValues = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(bandCount);
-    const int stripRows =
-        static_cast<int>(std::max<std::size_t>(1, kIndexStripBytes / (rowValues * sizeof(double))));
-    std::vector<double> values(rowValues * static_cast<std::size_t>(std::min(stripRows, m_height)));
+    const int stripRows = static_cast<int>(std::max<std::size_t>(1, kIndexStripBytes / (rowValues * valueBytes)));
+    const std::size_t stripValues = rowValues * static_cast<std::size_t>(std::min(stripRows, m_height));
+    std::vector<std::uint16_t> words(m_sixteenBits ? stripValues : 0);
+    std::vector<double> values(m_sixteenBits ? 0 : stripValues);
+    void* const buffer = m_sixteenBits ? static_cast<void*>(words.data()) : static_cast<void*>(values.data());
     int bands[3] = {1, 2, 3};
-    const GSpacing valueBytes = sizeof(double);
+    const GSpacing sampleSpacing = static_cast<GSpacing>(valueBytes);
     for (int firstRow = 0; firstRow < m_height; firstRow += stripRows) {
         const int rows = std::min(stripRows, m_height - firstRow);
-        const CPLErr result = GDALDatasetRasterIOEx(dataset, GF_Read, 0, firstRow, m_width, rows, values.data(),
-                                                    m_width, rows, GDT_Float64, bandCount, bands,
-                                                    valueBytes * bandCount,
-                                                    valueBytes * static_cast<GSpacing>(rowValues), valueBytes,
+        const CPLErr result = GDALDatasetRasterIOEx(dataset, GF_Read, 0, firstRow, m_width, rows, buffer, m_width, rows,
+                                                    readType, bandCount, bands, sampleSpacing * bandCount,
+                                                    sampleSpacing * static_cast<GSpacing>(rowValues), sampleSpacing,
                                                     nullptr);
         if (result != CE_None) {
             throw RasterError("cannot read the image: " + LastGdalMessage("read error"));
         }
-        std::uint8_t* const first = m_pixels + 3 * static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(m_width);
+        std::uint8_t* const first =
+            m_pixels + 3 * static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(m_width);
         const std::size_t pixels = static_cast<std::size_t>(rows) * static_cast<std::size_t>(m_width);
         for (std::size_t k = 0; k < pixels; ++k) {
             std::uint8_t* const pixel = first + 3 * k;
-            const double* const value = values.data() + static_cast<std::size_t>(bandCount) * k;
+            const std::size_t at = static_cast<std::size_t>(bandCount) * k;
             for (int b = 0; b < 3; ++b) {
                 // A grey band goes into all three.
-                pixel[b] = bandCount == 3 ? ScaledSample(value[b], m_ranges[b]) : ScaledSample(value[0], m_ranges[0]);
+                const int band = bandCount == 3 ? b : 0;
+                pixel[b] = m_sixteenBits ? tables[static_cast<std::size_t>(band)][words[at + static_cast<std::size_t>(band)]]
+                                         : ScaledSample(values[at + static_cast<std::size_t>(band)], m_ranges[band]);
             }
         }
     }

@@ -104,6 +104,7 @@ private:
     Layout m_layout = Layout::rgb;
     bool m_scaled = false;              // some band is not plain 8-bit: read through m_ranges
     SampleRange m_ranges[3];            // per band read (1 to 3)
+    bool m_sixteenBits = true;          // every band read is unsigned and fits in 16 bits
     int m_orientation = 0;
     std::uint8_t* m_pixels = nullptr;  // interleaved samples and slack, CPLMalloc'd, owned
 };
