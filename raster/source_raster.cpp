@@ -202,6 +202,12 @@ std::optional<SourceRaster::SampleRange> DeclaredRange(GDALRasterBandH band) {
     return SourceRaster::SampleRange{low, high};
 }
 
+// True for bytes the file declares signed (GDAL 3.6 holds them as GDT_Byte).
+bool IsSignedByte(GDALRasterBandH band) {
+    const char* pixelType = GDALGetMetadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
+    return GDALGetRasterDataType(band) == GDT_Byte && pixelType != nullptr && std::string(pixelType) == "SIGNEDBYTE";
+}
+
 // How the samples of a band become bytes: empty for plain 8-bit samples,
 // which are copied as they are, otherwise the range mapped onto 0 .. 255.
 // Throws RasterError for samples no range can be found for.
@@ -213,8 +219,7 @@ std::optional<SourceRaster::SampleRange> RangeOfBand(GDALDatasetH dataset, int b
     const GDALDataType type = GDALGetRasterDataType(band);
     const int typeBits = GDALGetDataTypeSizeBits(type);
     const int nbits = BandStructureNumber(band, "NBITS");
-    const char* pixelType = GDALGetMetadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
-    const bool signedByte = pixelType != nullptr && std::string(pixelType) == "SIGNEDBYTE";
+    const bool signedByte = IsSignedByte(band);
     const bool unsignedInteger = (type == GDT_Byte && !signedByte) || type == GDT_UInt16 || type == GDT_UInt32;
     // Fewer significant bits than the storage holds: the band's own range.
     if (unsignedInteger && nbits >= 1 && nbits < typeBits) {
@@ -242,9 +247,7 @@ std::optional<SourceRaster::SampleRange> RangeOfBand(GDALDatasetH dataset, int b
 bool FitsSixteenBits(GDALDatasetH dataset, int bandNumber) {
     GDALRasterBandH band = GDALGetRasterBand(dataset, bandNumber);
     const GDALDataType type = GDALGetRasterDataType(band);
-    const char* pixelType = GDALGetMetadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
-    const bool signedByte = pixelType != nullptr && std::string(pixelType) == "SIGNEDBYTE";
-    return type == GDT_UInt16 || (type == GDT_Byte && !signedByte);
+    return type == GDT_UInt16 || (type == GDT_Byte && !IsSignedByte(band));
 }
 
 // A sample of a band's range as a byte: (value - low) * 255 / (high - low),
@@ -280,6 +283,7 @@ void SourceRaster::Open(const std::string& path) {
     FreePlanes();
     m_width = -1;
     m_height = -1;
+    m_orientation = 0;
 
     const QuietGdalErrors quiet;
     GDALDatasetH dataset = GDALOpen(path.c_str(), GA_ReadOnly);
@@ -454,10 +458,10 @@ void SourceRaster::ReadScaled(int bandCount) {
     const GSpacing sampleSpacing = static_cast<GSpacing>(valueBytes);
     for (int firstRow = 0; firstRow < m_height; firstRow += stripRows) {
         const int rows = std::min(stripRows, m_height - firstRow);
-        const CPLErr result = GDALDatasetRasterIOEx(dataset, GF_Read, 0, firstRow, m_width, rows, buffer, m_width, rows,
-                                                    readType, bandCount, bands, sampleSpacing * bandCount,
-                                                    sampleSpacing * static_cast<GSpacing>(rowValues), sampleSpacing,
-                                                    nullptr);
+        const CPLErr result =
+            GDALDatasetRasterIOEx(dataset, GF_Read, 0, firstRow, m_width, rows, buffer, m_width, rows, readType,
+                                  bandCount, bands, sampleSpacing * bandCount,
+                                  sampleSpacing * static_cast<GSpacing>(rowValues), sampleSpacing, nullptr);
         if (result != CE_None) {
             throw RasterError("cannot read the image: " + LastGdalMessage("read error"));
         }
@@ -470,8 +474,9 @@ void SourceRaster::ReadScaled(int bandCount) {
             for (int b = 0; b < 3; ++b) {
                 // A grey band goes into all three.
                 const int band = bandCount == 3 ? b : 0;
-                pixel[b] = m_sixteenBits ? tables[static_cast<std::size_t>(band)][words[at + static_cast<std::size_t>(band)]]
-                                         : ScaledSample(values[at + static_cast<std::size_t>(band)], m_ranges[band]);
+                const std::size_t value = at + static_cast<std::size_t>(band);
+                pixel[b] = m_sixteenBits ? tables[static_cast<std::size_t>(band)][words[value]]
+                                         : ScaledSample(values[value], m_ranges[band]);
             }
         }
     }
