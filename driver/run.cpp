@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
-#include <limits>
 #include <new>
 #include <optional>
 #include <string>
@@ -63,18 +62,13 @@ struct CommandLine {
 CommandLine ParseCommandLine(const char* const* argv) {
     CommandLine line;
     const long dpi = ParseDecimal(argv[5]);
-    const long sheet = ParseDecimal(argv[1]);
     const std::optional<int> tileSize = CheckedTileSize(dpi);
     if (!tileSize) {
         throw Failure(std::string(kBadDpi) + argv[5], ExitStatus::usage);
     }
     line.tileSize = *tileSize;
     line.pixelSize = PixelSizeFromTileSize(line.tileSize);
-    // A number beyond 32 bits names no sheet; keep it out of range rather than wrap it.
-    line.sheetNumber = sheet < std::numeric_limits<std::int32_t>::min() ||
-                               sheet > std::numeric_limits<std::int32_t>::max()
-                           ? std::numeric_limits<std::int32_t>::max()
-                           : static_cast<std::int32_t>(sheet);
+    line.sheetNumber = geometry::SheetNumberFromArgument(argv[1]);
     line.cornerFile = argv[2];
     line.imageName = argv[3];
     line.outputDirectory = argv[4];
@@ -115,13 +109,18 @@ SheetData ReadSheetData(transform::TransformationFile& file, const transform::Sh
     try {
         transform::SheetBoundary boundary = file.ReadBoundary(entry);
         transform::TransformGrid grid = file.ReadGrid(entry);
+        if (!grid.Covers(boundary.box)) {
+            throw Failure(kDamagedConfig);
+        }
         return SheetData{std::move(boundary), std::move(grid)};
     } catch (const transform::DamagedFile&) {
         throw Failure(kDamagedConfig);
     }
 }
 
-void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostream& out) {
+// Loads the scan. Why a scan is refused, and that a scan is meant to be
+// shown turned, goes to err, in English like the JPEG library's messages.
+void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostream& out, std::ostream& err) {
     if (!platform::Exists(name) || platform::IsDirectory(name)) {
         throw Failure(kBadImageName + name);
     }
@@ -129,14 +128,21 @@ void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostre
     try {
         source.Open(name);
         source.ReadBands();
-    } catch (const raster::RasterError&) {
+    } catch (const raster::RasterError& error) {
+        err << name << ": " << error.what() << std::endl;
         throw Failure(kUnreadableImage + name);
+    }
+    if (source.StoredOrientation() > 1) {
+        err << "warning: " << name << " states orientation " << source.StoredOrientation()
+            << " (to be shown flipped or turned); it is read as stored, so its corners must be measured "
+               "in the stored orientation"
+            << std::endl;
     }
 }
 
 // The run sequence: each step either completes or throws the Failure that
 // ends the run. Returns the status of a run that got to its end.
-ExitStatus RunSheet(const char* const* argv, std::ostream& out) {
+ExitStatus RunSheet(const char* const* argv, std::ostream& out, std::ostream& err) {
     const CommandLine line = ParseCommandLine(argv);
 
     // The corner fit: nominal = A * image + T. The sizes are the fit's to set.
@@ -163,7 +169,7 @@ ExitStatus RunSheet(const char* const* argv, std::ostream& out) {
     const SheetData sheet = ReadSheetData(*config, entry);
     config.reset();
 
-    LoadImage(source, line.imageName, out);
+    LoadImage(source, line.imageName, out, err);
 
     tiling::RunContext run;
     run.tileSize = line.tileSize;
@@ -174,7 +180,7 @@ ExitStatus RunSheet(const char* const* argv, std::ostream& out) {
     run.A = &A;
     run.T = &T;
     run.source = &source;
-    const bool allWritten = tiling::TileLoop(line.outputDirectory, run, out);
+    const bool allWritten = tiling::TileLoop(line.outputDirectory, run, out, err);
 
     source.Close();
     source.FreePlanes();
@@ -192,7 +198,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
             }
             return static_cast<int>(ExitStatus::usage);
         }
-        return static_cast<int>(RunSheet(argv, out));
+        return static_cast<int>(RunSheet(argv, out, err));
     } catch (const Failure& failure) {
         out << failure.what() << std::endl;
         return static_cast<int>(failure.Status());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "geometry/sheet_geometry.hpp"
 
@@ -20,6 +21,18 @@ double CornerFitReport::WorstMetres() const noexcept {
         worst = std::max(worst, c.metres);
     }
     return worst;
+}
+
+bool CornerFitReport::Finite() const noexcept {
+    const double values[] = {A(0, 0), A(0, 1), A(1, 0), A(1, 1), T(0, 0), T(1, 0), metresPerPixelX,
+                             metresPerPixelY, rotationDegrees, dpi, determinant, rmsPixels, rmsMetres};
+    if (!std::all_of(std::begin(values), std::end(values), [](double v) { return std::isfinite(v); })) {
+        return false;
+    }
+    return std::all_of(residuals.begin(), residuals.end(), [](const CornerResidual& c) {
+        return std::isfinite(c.pixels) && std::isfinite(c.metres) && std::isfinite(c.pixelsX) &&
+               std::isfinite(c.pixelsY) && std::isfinite(c.metresX) && std::isfinite(c.metresY);
+    });
 }
 
 CornerFitReport AnalyseCornerFit(const CornerPoints& corners, int sheetNumber) {

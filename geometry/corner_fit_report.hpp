@@ -35,6 +35,9 @@ struct CornerFitReport {
     double rmsMetres = 0.0;
 
     bool Mirrored() const noexcept { return determinant < 0.0; }
+    // True when every parameter and residual is a finite number; a fit of
+    // huge or non-numeric corners is none, whatever its residuals compare as.
+    bool Finite() const noexcept;
     // The largest corner residual in metres.
     double WorstMetres() const noexcept;
 };

@@ -1,5 +1,7 @@
 #include "geometry/sheet_geometry.hpp"
 
+#include <cstdlib>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -64,6 +66,14 @@ void RequireValid(int sheetNumber) {
 bool IsValidSheetNumber(int sheetNumber) noexcept {
     const SheetFields f = SplitSheetNumber(sheetNumber);
     return f.zone >= kFirstZone && f.zone <= kLastZone && f.section >= 1 && f.section <= 4;
+}
+
+std::int32_t SheetNumberFromArgument(const char* text) noexcept {
+    const long sheet = std::strtol(text, nullptr, 10);
+    if (sheet < std::numeric_limits<std::int32_t>::min() || sheet > std::numeric_limits<std::int32_t>::max()) {
+        return std::numeric_limits<std::int32_t>::max();
+    }
+    return static_cast<std::int32_t>(sheet);
 }
 
 SheetGraticule MakeSheetGraticule(int sheetNumber) noexcept {

@@ -7,6 +7,8 @@
 // in degrees; the nominal frame is metres with its origin at the centre of
 // the sheet's cell, x to the east and y to the north.
 
+#include <cstdint>
+
 #include "geometry/matrix.hpp"
 
 namespace georef::geometry {
@@ -27,6 +29,13 @@ struct SheetGraticule {
 bool IsValidSheetNumber(int sheetNumber) noexcept;
 
 SheetGraticule MakeSheetGraticule(int sheetNumber) noexcept;
+
+// The sheet number a command-line argument names, read as georef has always
+// read it: strtol in base 10 (leading white space and a sign accepted,
+// reading stops at the first character that is not a digit, no digit gives
+// 0). A value beyond 32 bits names no sheet and becomes INT32_MAX, which is
+// not valid, rather than wrapping onto a valid number.
+std::int32_t SheetNumberFromArgument(const char* text) noexcept;
 
 // 8x1: x, y (nominal frame, metres) of the corners LD, LH, PH, PD.
 // @throws std::invalid_argument when the number is not valid.

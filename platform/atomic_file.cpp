@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,15 +25,15 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string target) : m_target(std::move(target)) {
-    std::string pattern = m_target + ".tmp-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
+AtomicFile::AtomicFile(std::string target)
+    : m_target(std::move(target)), m_registered(m_target + ".tmp-XXXXXX") {
+    // mkstemp writes the name into the registered buffer before it creates
+    // the file, so a signal handler never misses the file.
+    const int fd = ::mkstemp(m_registered.Buffer());
     if (fd < 0) {
         throw SystemError("cannot create a temporary file for", m_target);
     }
-    m_temporary.assign(name.data());
+    m_temporary.assign(m_registered.Buffer());
     // mkstemp creates the file 0600; give it the permissions a plain fopen would.
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -75,6 +74,7 @@ void AtomicFile::Commit() {
         throw SystemError("cannot replace", m_target);
     }
     m_committed = true;
+    m_registered.Release();  // the name is the target's now
     // Make the rename itself durable.
     const std::string dir = DirectoryOf(m_target);
     const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);

@@ -4,10 +4,14 @@
 // The content is written into a temporary file in the same directory as the
 // target; Commit() flushes it to disk and renames it over the target. If the
 // object goes away without a successful Commit() the temporary file is
-// removed and the target is left exactly as it was.
+// removed and the target is left exactly as it was. The temporary file's
+// name is registered (RegisteredName), so that SIGINT, SIGTERM and SIGHUP
+// remove it too once RemoveTemporariesOnSignals is installed.
 
 #include <cstdio>
 #include <string>
+
+#include "platform/temporary_files.hpp"
 
 namespace georef::platform {
 
@@ -33,6 +37,7 @@ public:
 
 private:
     std::string m_target;
+    RegisteredName m_registered;  // the temporary name, where a signal handler finds it
     std::string m_temporary;
     std::FILE* m_stream = nullptr;
     bool m_committed = false;

@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace georef::platform {
 
 namespace fs = std::filesystem;
@@ -17,6 +20,14 @@ bool IsDirectory(const std::string& name) noexcept {
     std::error_code ec;
     const fs::file_status status = fs::status(name, ec);
     return !ec && fs::is_directory(status);
+}
+
+bool IsWriteProtected(const std::string& name) noexcept {
+    struct stat status {};
+    if (::stat(name.c_str(), &status) != 0) {
+        return false;
+    }
+    return ::access(name.c_str(), W_OK) != 0 || (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 std::optional<std::int64_t> FileSize(const std::string& name) noexcept {

@@ -14,6 +14,12 @@ bool Exists(const std::string& name) noexcept;
 // True when the name exists and is a directory (links are followed).
 bool IsDirectory(const std::string& name) noexcept;
 
+// True when the name exists and may not be written: this process lacks write
+// permission, or the file grants it to no one (which stops root as well: a
+// file made read-only for everyone is meant to stay). A replacement by rename
+// would not ask, so writers that replace files check this first.
+bool IsWriteProtected(const std::string& name) noexcept;
+
 // Size in bytes of the regular file under the name; empty when the name does
 // not exist, is not a regular file or cannot be queried.
 std::optional<std::int64_t> FileSize(const std::string& name) noexcept;

@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <vector>
 
 #include <cpl_conv.h>
@@ -27,6 +32,68 @@ public:
     ~QuietGdalErrors() { CPLPopErrorHandler(); }
     QuietGdalErrors(const QuietGdalErrors&) = delete;
     QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
+};
+
+// While alive, keeps the first sign of damage GDAL reports, without printing
+// anything: any error, and any warning that says the data are damaged. Some
+// drivers only warn where data are missing and go on with invented samples
+// (the JPEG driver paints the part of a file cut short grey); the JPEG
+// driver is also told to fail on such warnings, so that it stops at once.
+class GdalDamageLog {
+public:
+    GdalDamageLog() noexcept {
+        CPLPushErrorHandlerEx(Record, this);
+        CPLErrorReset();
+        const char* previous = CPLGetThreadLocalConfigOption(kJpegWarningOption, nullptr);
+        m_hadPrevious = previous != nullptr;
+        if (m_hadPrevious) {
+            m_previous = previous;
+        }
+        CPLSetThreadLocalConfigOption(kJpegWarningOption, "TRUE");
+    }
+    ~GdalDamageLog() {
+        CPLSetThreadLocalConfigOption(kJpegWarningOption, m_hadPrevious ? m_previous.c_str() : nullptr);
+        CPLPopErrorHandler();
+    }
+    GdalDamageLog(const GdalDamageLog&) = delete;
+    GdalDamageLog& operator=(const GdalDamageLog&) = delete;
+
+    // The first error or damage warning, empty when there was none.
+    const std::string& Damage() const noexcept { return m_damage; }
+
+private:
+    static constexpr const char* kJpegWarningOption = "GDAL_ERROR_ON_LIBJPEG_WARNING";
+
+    static void CPL_STDCALL Record(CPLErr level, CPLErrorNum, const char* message) {
+        GdalDamageLog* log = static_cast<GdalDamageLog*>(CPLGetErrorHandlerUserData());
+        const std::string text = message != nullptr ? message : "";
+        if (log == nullptr || !log->m_damage.empty()) {
+            return;
+        }
+        if (level == CE_Failure || level == CE_Fatal || (level == CE_Warning && SaysDataAreDamaged(text))) {
+            log->m_damage = text.empty() ? std::string("read error") : text;
+        }
+    }
+
+    // Warnings of the codecs that mean missing or wrong samples ("Premature
+    // end of JPEG file", "Corrupt JPEG data: ...", "... truncated ...").
+    // Other warnings (an unknown tag, a colour profile) leave the samples
+    // as they are.
+    static bool SaysDataAreDamaged(std::string text) {
+        for (char& c : text) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        for (const char* sign : {"premature end", "corrupt", "truncat", "libjpeg", "jpeglib"}) {
+            if (text.find(sign) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::string m_damage;
+    std::string m_previous;
+    bool m_hadPrevious = false;
 };
 
 // GDAL's last error message, or a fallback when it gave none.
@@ -115,6 +182,91 @@ void ReadBandRows(GDALDatasetH dataset, int bandNumber, int width, int firstRow,
     }
 }
 
+// The number an IMAGE_STRUCTURE metadata item of the band holds, 0 when
+// it has none.
+int BandStructureNumber(GDALRasterBandH band, const char* item) {
+    const char* value = GDALGetMetadataItem(band, item, "IMAGE_STRUCTURE");
+    return value != nullptr ? std::atoi(value) : 0;
+}
+
+// The range GDAL reports for the band when the file declares one (a valid
+// range, stored minimum and maximum); empty otherwise.
+std::optional<SourceRaster::SampleRange> DeclaredRange(GDALRasterBandH band) {
+    int haveLow = FALSE;
+    int haveHigh = FALSE;
+    const double low = GDALGetRasterMinimum(band, &haveLow);
+    const double high = GDALGetRasterMaximum(band, &haveHigh);
+    if (!haveLow || !haveHigh || !std::isfinite(low) || !std::isfinite(high) || !(high > low)) {
+        return std::nullopt;
+    }
+    return SourceRaster::SampleRange{low, high};
+}
+
+// True for bytes the file declares signed (GDAL 3.6 holds them as GDT_Byte).
+bool IsSignedByte(GDALRasterBandH band) {
+    const char* pixelType = GDALGetMetadataItem(band, "PIXELTYPE", "IMAGE_STRUCTURE");
+    return GDALGetRasterDataType(band) == GDT_Byte && pixelType != nullptr && std::string(pixelType) == "SIGNEDBYTE";
+}
+
+// How the samples of a band become bytes: empty for plain 8-bit samples,
+// which are copied as they are, otherwise the range mapped onto 0 .. 255.
+// Throws RasterError for samples no range can be found for.
+std::optional<SourceRaster::SampleRange> RangeOfBand(GDALDatasetH dataset, int bandNumber) {
+    GDALRasterBandH band = GDALGetRasterBand(dataset, bandNumber);
+    if (band == nullptr) {
+        throw RasterError("band " + std::to_string(bandNumber) + " is missing");
+    }
+    const GDALDataType type = GDALGetRasterDataType(band);
+    const int typeBits = GDALGetDataTypeSizeBits(type);
+    const int nbits = BandStructureNumber(band, "NBITS");
+    const bool signedByte = IsSignedByte(band);
+    const bool unsignedInteger = (type == GDT_Byte && !signedByte) || type == GDT_UInt16 || type == GDT_UInt32;
+    // Fewer significant bits than the storage holds: the band's own range.
+    if (unsignedInteger && nbits >= 1 && nbits < typeBits) {
+        return SourceRaster::SampleRange{0.0, std::ldexp(1.0, nbits) - 1.0};
+    }
+    if (type == GDT_Byte && !signedByte) {
+        return std::nullopt;
+    }
+    if (type == GDT_UInt16) {
+        return SourceRaster::SampleRange{0.0, 65535.0};
+    }
+    if (!GDALDataTypeIsComplex(type)) {
+        if (const std::optional<SourceRaster::SampleRange> declared = DeclaredRange(band)) {
+            return declared;
+        }
+    }
+    const std::string name = signedByte ? std::string("signed 8-bit") : std::string(GDALGetDataTypeName(type));
+    throw RasterError("band " + std::to_string(bandNumber) + " holds " + name +
+                      " samples and the file declares no range for them (no NBITS, no minimum and maximum); "
+                      "save the scan with 8 or 16 bits per sample");
+}
+
+// True when the band's samples are unsigned and fit in 16 bits, so that
+// they can be read as such and looked up in a table.
+bool FitsSixteenBits(GDALDatasetH dataset, int bandNumber) {
+    GDALRasterBandH band = GDALGetRasterBand(dataset, bandNumber);
+    const GDALDataType type = GDALGetRasterDataType(band);
+    return type == GDT_UInt16 || (type == GDT_Byte && !IsSignedByte(band));
+}
+
+// A sample of a band's range as a byte: (value - low) * 255 / (high - low),
+// rounded to nearest and held to 0 .. 255; not a number gives 0.
+std::uint8_t ScaledSample(double value, const SourceRaster::SampleRange& range) noexcept {
+    const double scaled = std::floor((value - range.low) * 255.0 / (range.high - range.low) + 0.5);
+    if (!(scaled > 0.0)) {
+        return 0;
+    }
+    return scaled >= 255.0 ? 255 : static_cast<std::uint8_t>(scaled);
+}
+
+// The EXIF orientation of the file (1 to 8), 0 when it states none.
+int OrientationOf(GDALDatasetH dataset) {
+    const char* value = GDALGetMetadataItem(dataset, "EXIF_Orientation", nullptr);
+    const int orientation = value != nullptr ? std::atoi(value) : 0;
+    return orientation >= 1 && orientation <= 8 ? orientation : 0;
+}
+
 }  // namespace
 
 SourceRaster::SourceRaster() {
@@ -131,6 +283,7 @@ void SourceRaster::Open(const std::string& path) {
     FreePlanes();
     m_width = -1;
     m_height = -1;
+    m_orientation = 0;
 
     const QuietGdalErrors quiet;
     GDALDatasetH dataset = GDALOpen(path.c_str(), GA_ReadOnly);
@@ -159,24 +312,44 @@ void SourceRaster::Open(const std::string& path) {
     }
 
     m_layout = Layout::rgb;
-    if (bands < 3) {
-        GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
-        GDALColorTableH table = first != nullptr ? GDALGetRasterColorTable(first) : nullptr;
-        m_layout = table != nullptr ? Layout::palette : Layout::grey;
-        if (table != nullptr) {
-            try {
+    m_scaled = false;
+    m_sixteenBits = true;
+    try {
+        if (bands < 3) {
+            GDALRasterBandH first = GDALGetRasterBand(dataset, 1);
+            GDALColorTableH table = first != nullptr ? GDALGetRasterColorTable(first) : nullptr;
+            m_layout = table != nullptr ? Layout::palette : Layout::grey;
+            if (table != nullptr) {
                 ReadPalette(table);  // reject unsupported tables before anything is allocated
-            } catch (...) {
-                Close();
-                throw;
             }
         }
+        // Samples of more than 8 bits are refused here, before anything is
+        // allocated, when there is no range to bring them to 8 bits by.
+        if (m_layout != Layout::palette) {
+            const int read = m_layout == Layout::rgb ? 3 : 1;
+            for (int b = 0; b < read; ++b) {
+                const std::optional<SampleRange> range = RangeOfBand(dataset, b + 1);
+                m_ranges[b] = range.value_or(SampleRange{});
+                m_scaled = m_scaled || range.has_value();
+                m_sixteenBits = m_sixteenBits && FitsSixteenBits(dataset, b + 1);
+            }
+        }
+    } catch (...) {
+        Close();
+        throw;
     }
+    m_orientation = OrientationOf(dataset);
 
+    // A scan too large for memory is reported, not fatal: the run ends
+    // with its own message and nothing written.
+    const std::size_t bytes = SampleBytes(width, height);
+    m_pixels = static_cast<std::uint8_t*>(VSIMalloc(bytes + kSampleSlack));
+    if (m_pixels == nullptr) {
+        Close();
+        throw std::bad_alloc();
+    }
     m_width = width;
     m_height = height;
-    const std::size_t bytes = SampleBytes(width, height);
-    m_pixels = static_cast<std::uint8_t*>(CPLMalloc(bytes + kSampleSlack));
     std::memset(m_pixels + bytes, 0, kSampleSlack);
     m_planesAllocated = true;
 }
@@ -186,13 +359,25 @@ void SourceRaster::ReadBands() {
         throw std::logic_error("SourceRaster::ReadBands without an open image");
     }
     GDALDatasetH dataset = Dataset(m_dataset);
-    const QuietGdalErrors quiet;
+    const GdalDamageLog damage;
     if (GDALGetRasterXSize(dataset) != m_width || GDALGetRasterYSize(dataset) != m_height) {
         throw RasterError("the image changed its size while open");
     }
     const CacheLimit limit(kReadCacheBytes);
     const GSpacing lineBytes = 3 * static_cast<GSpacing>(m_width);
 
+    if (m_scaled) {
+        ReadScaled(m_layout == Layout::rgb ? 3 : 1);
+    } else {
+        ReadBytes(lineBytes);
+    }
+    if (!damage.Damage().empty()) {
+        throw RasterError("the image is damaged: " + damage.Damage());
+    }
+}
+
+void SourceRaster::ReadBytes(GSpacing lineBytes) {
+    GDALDatasetH dataset = Dataset(m_dataset);
     switch (m_layout) {
     case Layout::rgb: {
         // Bands 1 to 3 in one call, straight into the interleaved layout:
@@ -243,6 +428,57 @@ void SourceRaster::ReadBands() {
         }
         break;
     }
+    }
+}
+
+void SourceRaster::ReadScaled(int bandCount) {
+    GDALDatasetH dataset = Dataset(m_dataset);
+    // Samples are read a strip of rows at a time, pixel-interleaved like the
+    // bytes: unsigned samples of up to 16 bits as such and looked up in a
+    // table per band (the table holds ScaledSample of every value), others
+    // as doubles (exact for every integer type up to 32 bits).
+    std::vector<std::array<std::uint8_t, 65536>> tables;
+    if (m_sixteenBits) {
+        tables.resize(static_cast<std::size_t>(bandCount));
+        for (int b = 0; b < bandCount; ++b) {
+            for (std::size_t v = 0; v < 65536; ++v) {
+                tables[static_cast<std::size_t>(b)][v] = ScaledSample(static_cast<double>(v), m_ranges[b]);
+            }
+        }
+    }
+    const GDALDataType readType = m_sixteenBits ? GDT_UInt16 : GDT_Float64;
+    const std::size_t valueBytes = m_sixteenBits ? sizeof(std::uint16_t) : sizeof(double);
+    const std::size_t rowValues = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(bandCount);
+    const int stripRows = static_cast<int>(std::max<std::size_t>(1, kIndexStripBytes / (rowValues * valueBytes)));
+    const std::size_t stripValues = rowValues * static_cast<std::size_t>(std::min(stripRows, m_height));
+    std::vector<std::uint16_t> words(m_sixteenBits ? stripValues : 0);
+    std::vector<double> values(m_sixteenBits ? 0 : stripValues);
+    void* const buffer = m_sixteenBits ? static_cast<void*>(words.data()) : static_cast<void*>(values.data());
+    int bands[3] = {1, 2, 3};
+    const GSpacing sampleSpacing = static_cast<GSpacing>(valueBytes);
+    for (int firstRow = 0; firstRow < m_height; firstRow += stripRows) {
+        const int rows = std::min(stripRows, m_height - firstRow);
+        const CPLErr result =
+            GDALDatasetRasterIOEx(dataset, GF_Read, 0, firstRow, m_width, rows, buffer, m_width, rows, readType,
+                                  bandCount, bands, sampleSpacing * bandCount,
+                                  sampleSpacing * static_cast<GSpacing>(rowValues), sampleSpacing, nullptr);
+        if (result != CE_None) {
+            throw RasterError("cannot read the image: " + LastGdalMessage("read error"));
+        }
+        std::uint8_t* const first =
+            m_pixels + 3 * static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(m_width);
+        const std::size_t pixels = static_cast<std::size_t>(rows) * static_cast<std::size_t>(m_width);
+        for (std::size_t k = 0; k < pixels; ++k) {
+            std::uint8_t* const pixel = first + 3 * k;
+            const std::size_t at = static_cast<std::size_t>(bandCount) * k;
+            for (int b = 0; b < 3; ++b) {
+                // A grey band goes into all three.
+                const int band = bandCount == 3 ? b : 0;
+                const std::size_t value = at + static_cast<std::size_t>(band);
+                pixel[b] = m_sixteenBits ? tables[static_cast<std::size_t>(band)][words[value]]
+                                         : ScaledSample(values[value], m_ranges[band]);
+            }
+        }
     }
 }
 

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include <jpeglib.h>
-#include <unistd.h>
 
 #include "platform/atomic_file.hpp"
 #include "platform/file_system.hpp"
@@ -133,11 +132,10 @@ std::string SystemReason() {
 }
 
 // The temporary file that will replace the tile. A write-protected tile is
-// refused as opening it for writing would refuse it: the rename alone would
-// not ask.
+// refused: the rename alone would not ask.
 std::unique_ptr<platform::AtomicFile> PrepareReplacement(const std::string& name) {
-    if (platform::Exists(name) && ::access(name.c_str(), W_OK) != 0) {
-        throw TileError("cannot write tile " + name + ": " + SystemReason());
+    if (platform::IsWriteProtected(name)) {
+        throw TileError("cannot write tile " + name + ": it is write-protected");
     }
     try {
         return std::make_unique<platform::AtomicFile>(name);
@@ -242,19 +240,23 @@ void TileImage::OpenExisting(const std::string& name) {
     }
 }
 
-void TileImage::LoadPixels() {
+LoadedTile TileImage::LoadPixels() {
     Impl& impl = *m_impl;
     if (!impl.decompressing || !m_bufferAllocated) {
         throw std::logic_error("TileImage::LoadPixels without an opened tile");
     }
     const jpeg_decompress_struct& d = impl.decompressor;
+    LoadedTile loaded;
+    loaded.width = static_cast<int>(d.output_width);
+    loaded.height = static_cast<int>(d.output_height);
+    loaded.components = d.output_components;
     const bool fits = d.output_width == static_cast<JDIMENSION>(m_width) &&
                       d.output_height == static_cast<JDIMENSION>(m_height) && d.output_components == 3;
     if (!fits) {
         // Written at another resolution or in another colour model: not merged.
         ClearWhite();
         impl.EndDecoding();
-        return;
+        return loaded;
     }
     DecodeContext context{&impl.decompressor, m_pixels.get()};
     const bool decoded = RunGuarded(impl.errors, DecodeRows, &context);
@@ -263,6 +265,8 @@ void TileImage::LoadPixels() {
         impl.Release();
         throw JpegError(impl.errors.message);
     }
+    loaded.merged = true;
+    return loaded;
 }
 
 void TileImage::CreateNew(const std::string& name) {

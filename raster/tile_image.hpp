@@ -39,6 +39,16 @@ std::int64_t FileSizeOf(const std::string& name) noexcept;
 // empty file all make a new tile.
 bool TileExists(const std::string& name) noexcept;
 
+// What LoadPixels found in the tile file: the size and components it
+// decodes to, and whether its pixels were taken (false: another size or
+// colour model, the buffer was made white instead).
+struct LoadedTile {
+    bool merged = false;
+    int width = 0;
+    int height = 0;
+    int components = 0;
+};
+
 // Life of one tile: AllocateBuffer, then either OpenExisting + LoadPixels or
 // CreateNew + ClearWhite, painting, Save, CloseFile. The file is replaced
 // only by a complete JPEG: the encoder writes a temporary file beside the
@@ -64,9 +74,9 @@ public:
 
     // Decodes into the buffer. Greyscale tiles are converted to RGB; a tile
     // of another size, or one that does not decode to three components
-    // (CMYK), gives a white buffer instead. Throws JpegError when decoding
-    // fails; the tile file is unchanged.
-    void LoadPixels();
+    // (CMYK), gives a white buffer instead, which the result tells. Throws
+    // JpegError when decoding fails; the tile file is unchanged.
+    LoadedTile LoadPixels();
 
     // Prepares a new tile (quality 70). Throws TileError when it cannot be
     // created (a directory of that name, a missing or read-only directory).

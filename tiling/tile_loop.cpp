@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/temporary_files.hpp"
 #include "raster/tile_image.hpp"
 #include "tiling/render_tile.hpp"
 #include "tiling/world_file.hpp"
@@ -35,6 +36,21 @@ std::optional<int> TileIndexOf(double coordinate) noexcept {
     return static_cast<int>(index);
 }
 
+// An existing tile that cannot be painted over is replaced by a white one:
+// stored mosaics and scripts rely on that, but the sheets painted into it
+// are lost, so it is said.
+void WarnTileReplaced(const std::string& name, const raster::LoadedTile& loaded, int tileSize, std::ostream& err) {
+    err << "warning: " << name << " is ";
+    if (loaded.components != 3) {
+        err << "not an RGB tile (" << loaded.components << " components)";
+    } else {
+        err << loaded.width << " x " << loaded.height << " pixels, not " << tileSize << " x " << tileSize;
+    }
+    err << ": it is replaced by a white tile and what it held is lost; "
+           "use the same dpi for every run into one directory"
+        << std::endl;
+}
+
 }  // namespace
 
 TileRange TileRangeOf(const transform::BoundingBox& box) noexcept {
@@ -59,7 +75,7 @@ TileRange TileRangeOf(const transform::BoundingBox& box) noexcept {
     return range;
 }
 
-bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out) {
+bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out, std::ostream& err) {
     if (run.tileSize < 1 || run.tileSize > kLargestTileSize) {
         throw std::invalid_argument("tile size outside 1 .. 26754 pixels");
     }
@@ -79,6 +95,10 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
         for (int tileY = range.firstTileY; tileY <= range.lastTileY; tileY += kTileEdge) {
 
             const std::string worldName = TileFileName(outputDirectory, tileX, tileY, ".jgw");
+            const std::string imageName = TileFileName(outputDirectory, tileX, tileY, ".jpg");
+            // Temporary files a killed run left of this tile go.
+            platform::RemoveStaleTemporaries(worldName);
+            platform::RemoveStaleTemporaries(imageName);
             try {
                 WriteWorldFile(worldName, WorldFileText(run.pixelSize, tileX, tileY));
             } catch (const std::runtime_error&) {
@@ -86,13 +106,15 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
                 everythingWritten = false;
             }
 
-            const std::string imageName = TileFileName(outputDirectory, tileX, tileY, ".jpg");
             out << "zapisuji " << imageName << std::endl;
             try {
                 TileStart start = TileStart::asLoaded;
                 if (raster::TileExists(imageName)) {
                     tile.OpenExisting(imageName);
-                    tile.LoadPixels();
+                    const raster::LoadedTile loaded = tile.LoadPixels();
+                    if (!loaded.merged) {
+                        WarnTileReplaced(imageName, loaded, run.tileSize, err);
+                    }
                 } else {
                     tile.CreateNew(imageName);
                     start = TileStart::white;  // cleared row by row while painting

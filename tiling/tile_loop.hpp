@@ -30,12 +30,14 @@ struct TileRange {
 TileRange TileRangeOf(const transform::BoundingBox& box) noexcept;
 
 // Runs over all tiles, writing its messages and the rendering progress to
-// out. Returns true when every world file and tile was written; a file that
+// out, and warnings to err: an existing tile of another size or colour
+// model is replaced by a white one, and that loses the sheets painted into
+// it. Returns true when every world file and tile was written; a file that
 // could not be written is reported on out and the loop goes on with the next
 // tile. Throws raster::JpegError when the JPEG library gives up on a tile
 // (the run then stops), std::invalid_argument when run.tileSize is outside
 // 1 .. 26754 (a tile buffer must stay below 2^31 bytes) before any file is
 // touched, and math::matrix_error when the corner fit cannot be inverted.
-bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out);
+bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out, std::ostream& err);
 
 }  // namespace georef::tiling

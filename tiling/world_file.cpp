@@ -47,6 +47,10 @@ std::string WorldFileText(float pixelSize, int tileX, int tileY) {
 }
 
 void WriteWorldFile(const std::string& path, const std::string& text) {
+    // The rename would replace a write-protected world file without asking.
+    if (platform::IsWriteProtected(path)) {
+        throw std::runtime_error("cannot write " + path + ": it is write-protected");
+    }
     platform::AtomicFile file(path);
     if (std::fwrite(text.data(), 1, text.size(), file.Stream()) != text.size()) {
         throw std::runtime_error("cannot write " + path);

@@ -25,7 +25,8 @@ std::string TileFileName(const std::string& directory, int tileX, int tileY, con
 std::string WorldFileText(float pixelSize, int tileX, int tileY);
 
 // Writes text to path so that path holds either its old content or the whole
-// new text, never a part. Throws std::runtime_error when it cannot.
+// new text, never a part. Throws std::runtime_error when it cannot, or when
+// path is write-protected (platform::IsWriteProtected).
 void WriteWorldFile(const std::string& path, const std::string& text);
 
 }  // namespace georef::tiling

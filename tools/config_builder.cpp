@@ -97,9 +97,16 @@ transform::TransformGrid BuildTransformGrid(const transform::BoundingBox& box, s
     const std::int64_t firstY = FloorToMultiple(box.minY, S) - S;
     const std::int64_t lastX = FloorToMultiple(box.maxX, S) + 2 * S;
     const std::int64_t lastY = FloorToMultiple(box.maxY, S) + 2 * S;
-    if (firstX < 0 || firstY < 0) {
+    if (box.minX < 0.0 || box.minY < 0.0) {
         throw Failure("the sheet lies at negative output coordinates (X = -northing, Y = -easting); "
                       "georef needs X and Y above 0, as S-JTSK gives them");
+    }
+    if (firstX < 0 || firstY < 0) {
+        // The sheet is at positive X and Y; its margin of one cell is not.
+        throw Failure("the grid's margin of one cell (" + std::to_string(cellSize) +
+                      " m) beyond the sheet would reach below X = 0 or Y = 0 (the sheet starts at X " +
+                      std::to_string(static_cast<long long>(std::floor(box.minX))) + ", Y " +
+                      std::to_string(static_cast<long long>(std::floor(box.minY))) + "); choose a smaller --cell");
     }
     if (lastX > INT32_MAX || lastY > INT32_MAX) {
         throw Failure("the sheet lies beyond the 32-bit output coordinates of config.bin");

@@ -2,6 +2,11 @@
 
 #include <iostream>
 
+#include "platform/temporary_files.hpp"
 #include "tools/config_tool.hpp"
 
-int main(int argc, char** argv) { return georef::tools::RunConfigTool(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) {
+    // An interrupted run removes the temporary file of config.bin before it ends.
+    georef::platform::RemoveTemporariesOnSignals();
+    return georef::tools::RunConfigTool(argc, argv, std::cout, std::cerr);
+}

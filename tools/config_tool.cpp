@@ -137,13 +137,34 @@ Options ParseOptions(int argc, const char* const* argv) {
     return options;
 }
 
+// What was built must pass the same checks --list makes, or georef would
+// refuse it (or worse, follow a boundary off its graticule): a coarse grid
+// interpolates the graticule too roughly between its nodes.
+void RequireUsableRecord(const transform::SheetRecord& record, std::int32_t cellSize) {
+    const transform::SheetBoundary boundary{record.boundary, transform::BoundingBoxOf(record.boundary)};
+    const std::vector<std::string> problems = CheckSheetContent(record.sheetNumber, boundary, record.grid);
+    if (!problems.empty()) {
+        std::string message = "sheet " + std::to_string(record.sheetNumber) + ": with a grid cell of " +
+                              std::to_string(cellSize) + " m, " + problems.front();
+        for (std::size_t k = 1; k < problems.size(); ++k) {
+            message += "; " + problems[k];
+        }
+        throw Failure(message + "; choose a smaller --cell");
+    }
+}
+
 int WriteConfig(const Options& options, std::ostream& out) {
     ProjTransformer proj(options.proj);
     std::vector<transform::SheetRecord> records;
     records.reserve(options.sheets.size());
     std::size_t vertices = 0;
     for (const int sheet : options.sheets) {
-        records.push_back(BuildSheetRecord(sheet, options.cellSize, proj));
+        try {
+            records.push_back(BuildSheetRecord(sheet, options.cellSize, proj));
+        } catch (const Failure& e) {
+            throw Failure("sheet " + std::to_string(sheet) + ": " + e.what(), e.Status());
+        }
+        RequireUsableRecord(records.back(), options.cellSize);
         vertices += records.back().boundary.size();
     }
     try {
@@ -211,12 +232,10 @@ std::vector<std::string> CheckSheetContent(int sheetNumber, const transform::She
     if (grid.OriginX() < 0 || grid.OriginY() < 0) {
         problems.push_back("the grid origin lies below 0, where the cell fractions are wrong");
     }
-    const std::int64_t S = grid.CellSize();
-    const double endX = static_cast<double>(grid.OriginX() + S * (grid.NodesPerRow() - 1));
-    const double endY = static_cast<double>(grid.OriginY() + S * (grid.RowCount() - 1));
+    const double endX = grid.EndX();
+    const double endY = grid.EndY();
     const transform::BoundingBox& box = boundary.box;
-    if (!boundary.vertices.empty() &&
-        (box.minX < grid.OriginX() || box.maxX >= endX || box.minY < grid.OriginY() || box.maxY >= endY)) {
+    if (!boundary.vertices.empty() && !grid.Covers(box)) {
         problems.push_back("the grid (X " + Fixed(grid.OriginX(), 0) + ".." + Fixed(endX, 0) + ", Y " +
                            Fixed(grid.OriginY(), 0) + ".." + Fixed(endY, 0) +
                            ") does not cover the boundary (X " + Fixed(box.minX, 1) + ".." + Fixed(box.maxX, 1) +

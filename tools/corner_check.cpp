@@ -29,15 +29,6 @@ const char* const kUsage =
     "  -h, --help          print this text\n"
     "  --version           print the version\n";
 
-// A whole decimal number, nothing else.
-bool ParseInt(const std::string& text, int& value) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    value = std::atoi(text.c_str());
-    return true;
-}
-
 bool ParsePositive(const std::string& text, double& value) {
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
@@ -80,11 +71,11 @@ Arguments ParseArguments(int argc, const char* const* argv) {
     if (count != 2) {
         throw Failure("expected a sheet number and a corner file", ExitStatus::usage);
     }
-    if (!ParseInt(positional[0], args.sheet)) {
-        throw Failure("'" + positional[0] + "' is not a sheet number (like 40571)", ExitStatus::usage);
-    }
+    // Read as georef reads it, and refused as georef refuses it.
+    args.sheet = geometry::SheetNumberFromArgument(positional[0].c_str());
     if (!geometry::IsValidSheetNumber(args.sheet)) {
-        throw Failure(positional[0] + " is not a valid sheet number (zone 34-45, column 00-99, section 1-4)");
+        throw Failure("'" + positional[0] + "' is not a valid sheet number (zone 34-45, column 00-99, section 1-4)",
+                      ExitStatus::usage);
     }
     args.cornerFile = positional[1];
     return args;
@@ -143,6 +134,12 @@ int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostr
         }
         PrintReport(report, corners, args.sheet, args.cornerFile, out);
 
+        if (!report.Finite()) {
+            err << kProgram << ": the fit is not finite (a parameter or residual is infinite or not a number): "
+                   "a corner coordinate in "
+                << args.cornerFile << " is far too large or not a number\n";
+            return 1;
+        }
         bool sound = true;
         if (report.Mirrored()) {
             err << kProgram << ": warning: the fit mirrors the scan (det A < 0): the corners are not in the "

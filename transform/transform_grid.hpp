@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "transform/sheet_boundary.hpp"
+
 namespace georef::transform {
 
 struct GraticulePoint {
@@ -38,6 +40,31 @@ public:
     const GraticulePoint& Node(std::int32_t row, std::int32_t node) const noexcept {
         return m_nodes[static_cast<std::size_t>(row) * static_cast<std::size_t>(m_nodesPerRow) +
                        static_cast<std::size_t>(node)];
+    }
+
+    // End of the grid's reach along X and Y (metres, output frame): the far
+    // nodes, origin + cellSize * (nodes - 1). A point needs X < EndX() and
+    // Y < EndY() to have all four nodes of its cell.
+    double EndX() const noexcept {
+        return static_cast<double>(static_cast<std::int64_t>(m_originX) +
+                                   static_cast<std::int64_t>(m_cellSize) * (m_nodesPerRow - 1));
+    }
+    double EndY() const noexcept {
+        return static_cast<double>(static_cast<std::int64_t>(m_originY) +
+                                   static_cast<std::int64_t>(m_cellSize) * (m_rowCount - 1));
+    }
+
+    // True when every point of the box has all four nodes of its cell
+    // (originX <= minX, maxX < EndX(), the same along Y), or the box is empty.
+    // A boundary whose box the grid does not cover belongs to a damaged
+    // file: it cannot be mapped, and one vertex far out would send a run over
+    // thousands of tiles.
+    bool Covers(const BoundingBox& box) const noexcept {
+        if (box.minX > box.maxX || box.minY > box.maxY) {
+            return true;
+        }
+        return box.minX >= static_cast<double>(m_originX) && box.maxX < EndX() &&
+               box.minY >= static_cast<double>(m_originY) && box.maxY < EndY();
     }
 
     // Graticule point of output point (X, Y), metres. The cell is

@@ -4,10 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <cpl_string.h>
+#include <gdal.h>
+#include <sys/stat.h>
 
 #include "support/process.hpp"
 #include "support/raster/jpeg_file.hpp"
@@ -108,6 +116,35 @@ protected:
 
     ProcessResult Run(const std::string& sheet) const {
         return RunGeoref({sheet, "corners.txt", "scan.tif", "out", "25"}, m_dir.Path());
+    }
+
+    // Sheet 40571 from the given scan into a fresh directory; the result,
+    // and the directory in names.
+    ProcessResult RunInto(const std::string& scan, const std::string& directory, const std::string& dpi = "25",
+                          const ProcessLimits& limits = {}) const {
+        std::filesystem::create_directories(m_dir.File(directory));
+        return RunGeoref({"40571", "corners.txt", scan, directory, dpi}, m_dir.Path(), limits);
+    }
+
+    // Names in a directory under the working directory, sorted.
+    std::vector<std::string> Entries(const std::string& directory) const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.File(directory))) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The temporary files (".tmp-") in a directory.
+    std::vector<std::string> Temporaries(const std::string& directory) const {
+        std::vector<std::string> names;
+        for (const std::string& name : Entries(directory)) {
+            if (name.find(".tmp-") != std::string::npos) {
+                names.push_back(name);
+            }
+        }
+        return names;
     }
 
     // Name of the tile holding output point (X, Y), relative to the working
@@ -227,6 +264,148 @@ TEST_F(EndToEnd, NeighbouringSheetSharesTilesWithoutErasingTheFirst) {
     // The second sheet's own quarters.
     EXPECT_TRUE(Near(ColourAt(XAt(0.75), YAt(kWestY40572, 0.75)), kYellow, 12));
     EXPECT_TRUE(Near(ColourAt(XAt(0.5), YAt(kWestY40572, 0.5)), kBlack, 12));
+}
+
+TEST_F(EndToEnd, WiderScansGiveTheSameTilesAndUnusableScansWriteNothing) {
+    ASSERT_EQ(RunInto("scan.tif", "byte").exitStatus, 0);
+
+    // The same picture as a 16-bit TIFF: the very same tiles.
+    ScanOptions wide;
+    wide.type = SampleType::uint16;
+    WriteScan(m_dir.File("scan16.tif"), kScanWidth, kScanHeight, ScanSample, wide);
+    const ProcessResult result = RunInto("scan16.tif", "wide");
+    ASSERT_EQ(result.exitStatus, 0) << result.out << result.err;
+    ASSERT_EQ(Entries("wide"), Entries("byte"));
+    for (const std::string& name : Entries("byte")) {
+        EXPECT_EQ(ReadFileBytes(m_dir.File("wide/" + name)), ReadFileBytes(m_dir.File("byte/" + name))) << name;
+    }
+
+    // A JPEG cut short, and floating-point samples without a declared range:
+    // the run ends with the scan's message and the reason, before any file.
+    ScanOptions jpeg;
+    jpeg.format = ScanFormat::jpeg;
+    WriteScan(m_dir.File("cut.jpg"), kScanWidth, kScanHeight,
+              [](int band, int column, int row) { return static_cast<std::uint8_t>(band * column * row); }, jpeg);
+    const std::string bytes = ReadFileBytes(m_dir.File("cut.jpg"));
+    WriteFileBytes(m_dir.File("cut.jpg"), bytes.substr(0, bytes.size() / 2));
+    ScanOptions floating;
+    floating.type = SampleType::float32;
+    WriteScan(m_dir.File("float.tif"), kScanWidth, kScanHeight, ScanSample, floating);
+    for (const auto& [scan, reason] : {std::pair<std::string, std::string>{"cut.jpg", "Premature end of JPEG file"},
+                                       {"float.tif", "declares no range"}}) {
+        SCOPED_TRACE(scan);
+        const ProcessResult refused = RunInto(scan, "refused");
+        EXPECT_EQ(refused.exitStatus, 1);
+        EXPECT_NE(refused.out.find("chyba nelze nacist obraz " + scan + "\n"), std::string::npos) << refused.out;
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+        EXPECT_TRUE(Entries("refused").empty());
+    }
+}
+
+TEST_F(EndToEnd, ScanTooLargeForMemoryEndsWithTheMemoryMessage) {
+#ifdef GEOREF_SANITIZED
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#else
+    // A sparse TIFF: 40000 x 40000 pixels claimed (4.8 GB of samples), none
+    // stored; the run may use 2 GiB of address space.
+    GDALAllRegister();
+    char** options = CSLSetNameValue(nullptr, "SPARSE_OK", "YES");
+    GDALDatasetH huge = GDALCreate(GDALGetDriverByName("GTiff"), m_dir.File("huge.tif").c_str(), 40000, 40000, 3,
+                                   GDT_Byte, options);
+    CSLDestroy(options);
+    ASSERT_NE(huge, nullptr);
+    GDALClose(huge);
+
+    ProcessLimits limits;
+    limits.addressSpaceBytes = std::size_t{2} << 30;
+    const ProcessResult result = RunInto("huge.tif", "out-huge", "25", limits);
+    EXPECT_EQ(result.exitStatus, 1) << result.out << result.err;
+    EXPECT_NE(result.out.find("chyba nedostatek pameti\n"), std::string::npos) << result.out;
+    EXPECT_TRUE(Entries("out-huge").empty());
+#endif
+}
+
+TEST_F(EndToEnd, TurnedScansOtherSizedTilesAndWriteProtectedWorldFilesAreSaid) {
+    // A JPEG whose EXIF says it is to be shown turned is read as stored.
+    ScanOptions turned;
+    turned.format = ScanFormat::jpeg;
+    turned.datasetMetadata = {"EXIF_Orientation=6"};
+    WriteScan(m_dir.File("turned.jpg"), kScanWidth, kScanHeight, ScanSample, turned);
+    const ProcessResult first = RunInto("turned.jpg", "out");
+    ASSERT_EQ(first.exitStatus, 0) << first.out << first.err;
+    EXPECT_NE(first.err.find("turned.jpg states orientation 6"), std::string::npos) << first.err;
+    EXPECT_TRUE(Near(ColourAt(XAt(0.25), YAt(kWestY40571, 0.25)), kRed, 12));
+
+    // Another dpi into the same directory: each tile of 393 pixels becomes
+    // a white one of 409, and a write-protected world file stays as it is.
+    const std::string world = m_dir.File("out/104_52.jgw");
+    const std::string worldBytes = ReadFileBytes(world);
+    ASSERT_EQ(::chmod(world.c_str(), 0444), 0);
+    const ProcessResult second = RunInto("scan.tif", "out", "26");
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_NE(second.out.find("chyba vystupniho souboru out/104_52.jgw\n"), std::string::npos) << second.out;
+    EXPECT_NE(second.out.find("program dobehl do konce"), std::string::npos) << second.out;
+    EXPECT_EQ(ReadFileBytes(world), worldBytes);
+    struct stat status {};
+    ASSERT_EQ(::stat(world.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0444u);
+    EXPECT_NE(second.err.find("warning: out/104_52.jpg is 393 x 393 pixels, not 409 x 409"), std::string::npos)
+        << second.err;
+    EXPECT_NE(second.err.find("use the same dpi"), std::string::npos) << second.err;
+    EXPECT_EQ(ReadJpeg(m_dir.File("out/104_52.jpg")).width, 409);
+}
+
+TEST_F(EndToEnd, BoundaryFarOutsideItsGridIsADamagedFileAndWritesNoTile) {
+    // One vertex at 5e7 m: a box over millions of tiles, far beyond the grid.
+    std::vector<transform::OutputPoint> outline = SheetOutline(kWestY40571);
+    ConfigFileBuilder config;
+    const auto grid = config.AddGrid(AnalyticGrid(transform::BoundingBoxOf(outline), 2000.0, 1000, Graticule));
+    outline[2].X = 5e7;
+    config.AddEntry(40571, config.AddBoundary(outline), grid);
+    config.Write(m_dir.File("config.bin"));
+    const ProcessResult result = Run("40571");
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "poskozeny soubor s transformacni matici config.bin\n");
+    EXPECT_TRUE(Entries("out").empty());
+}
+
+TEST_F(EndToEnd, InterruptedRunsRemoveTheirTemporaryFilesAndKilledRunsLeftoversGo) {
+    // Leftovers of a killed run are removed from the tiles a run writes when
+    // they are older than the run; newer ones (another run's) and those of
+    // other tiles stay.
+    const auto age = [&](const std::string& name, std::chrono::hours shift) {
+        WriteFileBytes(m_dir.File("out/" + name), "partial");
+        std::filesystem::last_write_time(m_dir.File("out/" + name),
+                                         std::filesystem::file_time_type::clock::now() + shift);
+    };
+    age("104_52.jpg.tmp-Old001", std::chrono::hours(-1));
+    age("104_52.jgw.tmp-Old002", std::chrono::hours(-1));
+    age("104_53.jpg.tmp-New003", std::chrono::hours(1));
+    age("999_999.jpg.tmp-Old004", std::chrono::hours(-1));
+    ASSERT_EQ(Run("40571").exitStatus, 0);
+    EXPECT_EQ(Temporaries("out"), (std::vector<std::string>{"104_53.jpg.tmp-New003", "999_999.jpg.tmp-Old004"}));
+
+    // Each signal while a tile is being written: the run's temporary files
+    // go and the process ends by the signal.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        const std::string directory = "signal" + std::to_string(signalNumber);
+        std::filesystem::create_directory(m_dir.File(directory));
+        ChildProcess child(GeorefExe(), {"40571", "corners.txt", "scan.tif", directory, "300"}, m_dir.Path());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (Temporaries(directory).empty() && child.Running() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        child.Signal(signalNumber);
+        const ProcessResult result = child.Wait();
+        EXPECT_EQ(result.exitStatus, 128 + signalNumber) << result.err;
+        EXPECT_TRUE(Temporaries(directory).empty());
+        for (const std::string& name : Entries(directory)) {
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0) {
+                EXPECT_EQ(ReadJpeg(m_dir.File(directory + "/" + name)).width, 4724) << name;
+            }
+        }
+    }
 }
 
 }  // namespace

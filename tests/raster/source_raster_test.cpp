@@ -60,6 +60,87 @@ TEST_F(SourceRasterTest, DamagedScan_GivesRasterErrorFromOpenOrRead) {
         RasterError);
 }
 
+TEST_F(SourceRasterTest, DamagedJpeg_IsRefusedRatherThanPaintedGrey) {
+    // GDAL only warns about a JPEG cut short ("Premature end of JPEG
+    // file") and fills the missing rows with grey.
+    const std::string path = m_dir.File("scan.jpg");
+    ScanOptions options;
+    options.format = ScanFormat::jpeg;
+    WriteScan(path, 256, 256, Pattern, options);
+    const std::string bytes = test::ReadFileBytes(path);
+    test::WriteFileBytes(path, bytes.substr(0, bytes.size() * 2 / 3));
+    SourceRaster scan;
+    scan.Open(path);
+    try {
+        scan.ReadBands();
+        ADD_FAILURE() << "a truncated JPEG was read";
+    } catch (const RasterError& error) {
+        EXPECT_NE(std::string(error.what()).find("Premature end of JPEG file"), std::string::npos) << error.what();
+    }
+}
+
+TEST_F(SourceRasterTest, WiderSamples_GiveTheBytesOfTheSame8BitPicture) {
+    // The same picture in 16-bit TIFF and PNG, 12 significant bits in
+    // 16-bit storage, and floating point with a declared range of 0 .. 1:
+    // every sample comes out as the 8-bit scan has it. One band is grey.
+    struct Case {
+        const char* name;
+        ScanFormat format;
+        test::SampleType type;
+        int bands;
+        std::vector<std::string> bandMetadata;
+    };
+    const std::vector<Case> cases = {
+        {"rgb16.tif", ScanFormat::gtiff, test::SampleType::uint16, 3, {}},
+        {"rgb16.png", ScanFormat::png, test::SampleType::uint16, 3, {}},
+        {"grey16.png", ScanFormat::png, test::SampleType::uint16, 1, {}},
+        {"rgb12.tif", ScanFormat::gtiff, test::SampleType::uint16Nbits12, 3, {}},
+        {"float.tif", ScanFormat::gtiff, test::SampleType::float32, 3,
+         {"STATISTICS_MINIMUM=0", "STATISTICS_MAXIMUM=1"}},
+    };
+    // Every byte value appears in every band.
+    const auto everyValue = [](int band, int column, int row) {
+        return static_cast<std::uint8_t>((band * 85 + column + row * 16) & 0xFF);
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        ScanOptions options;
+        options.format = k.format;
+        options.type = k.type;
+        options.bands = k.bands;
+        options.bandMetadata = k.bandMetadata;
+        WriteScan(m_dir.File(k.name), 16, 16, everyValue, options);
+
+        SourceRaster scan;
+        scan.Open(m_dir.File(k.name));
+        scan.ReadBands();
+        for (int r = 0; r < 16; ++r) {
+            for (int c = 0; c < 16; ++c) {
+                for (int b = 0; b < 3; ++b) {
+                    ASSERT_EQ(At(scan, b, c, r), everyValue(k.bands == 1 ? 1 : b + 1, c, r))
+                        << "band " << b + 1 << " at " << c << "," << r;
+                }
+            }
+        }
+    }
+
+    // Without a declared range there is nothing to scale by: refused before
+    // anything is allocated, with the reason.
+    for (const test::SampleType type : {test::SampleType::float32, test::SampleType::int16}) {
+        ScanOptions options;
+        options.type = type;
+        WriteScan(m_dir.File("unscaled.tif"), 16, 16, everyValue, options);
+        SourceRaster scan;
+        try {
+            scan.Open(m_dir.File("unscaled.tif"));
+            ADD_FAILURE() << "a scan without a range was opened";
+        } catch (const RasterError& error) {
+            EXPECT_NE(std::string(error.what()).find("declares no range"), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(scan.Pixels(), nullptr);
+    }
+}
+
 TEST_F(SourceRasterTest, Open_RejectsImagesWithoutBands) {
     const std::string path = m_dir.File("empty.vrt");
     test::WriteFileBytes(path, "<VRTDataset rasterXSize=\"10\" rasterYSize=\"10\"></VRTDataset>\n");

@@ -74,7 +74,7 @@ protected:
     }
 
     bool Run(std::ostream& log) const {
-        return TileLoop(m_out, m_scene.Context(kTileSize, m_boundary), log);
+        return TileLoop(m_out, m_scene.Context(kTileSize, m_boundary), log, log);
     }
 
     static bool NearlyWhite(const test::Rgb& c) { return c.r >= 245 && c.g >= 245 && c.b >= 245; }
@@ -147,7 +147,7 @@ TEST_F(TileLoopTest, ReportsATileItCannotWriteAndGoesOnWithTheNext) {
 TEST_F(TileLoopTest, EmptyBoundaryVisitsNoTile) {
     const transform::SheetBoundary empty;
     std::ostringstream log;
-    EXPECT_TRUE(TileLoop(m_out, m_scene.Context(kTileSize, empty), log));
+    EXPECT_TRUE(TileLoop(m_out, m_scene.Context(kTileSize, empty), log, log));
     EXPECT_EQ(log.str(), "");
     EXPECT_TRUE(std::filesystem::is_empty(m_out));
 }
@@ -157,7 +157,7 @@ TEST_F(TileLoopTest, RefusesAnUnusableTileSizeBeforeTouchingAnyFile) {
         RunContext run = m_scene.Context(kTileSize, m_boundary);
         run.tileSize = tileSize;
         std::ostringstream log;
-        EXPECT_THROW(TileLoop(m_out, run, log), std::invalid_argument);
+        EXPECT_THROW(TileLoop(m_out, run, log, log), std::invalid_argument);
         EXPECT_EQ(log.str(), "");
     }
     EXPECT_TRUE(std::filesystem::is_empty(m_out));

@@ -217,6 +217,21 @@ TEST_F(ConfigToolTest, RefusedInputsWriteNothingAndKeepAnExistingFile) {
         EXPECT_EQ(invalid.status, 1);
         EXPECT_NE(invalid.err.find(sheet), std::string::npos) << invalid.err;
     }
+    // A grid too coarse to keep the boundary on its graticule would be
+    // refused by --list, and so is never written; a cell larger than the
+    // sheet's distance from X = 0 puts the grid's margin, not the sheet, at
+    // negative coordinates. Both name the sheet, also under --zones.
+    const ToolResult coarse = RunConfig({"--zones", "40", "--columns", "57", "--cell", "100000", "-o", path});
+    EXPECT_EQ(coarse.status, 1);
+    EXPECT_NE(coarse.err.find("sheet 40571: with a grid cell of 100000 m, the boundary does not follow the "
+                              "sheet's graticule (a vertex lies 84.6 m off it)"),
+              std::string::npos)
+        << coarse.err;
+    const ToolResult huge = RunConfig({"--zones", "40", "--columns", "57", "--cell", "600000", "-o", path});
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_NE(huge.err.find("sheet 40571: the grid's margin of one cell (600000 m)"), std::string::npos)
+        << huge.err;
+    EXPECT_EQ(huge.err.find("sheet lies at negative"), std::string::npos) << huge.err;
     EXPECT_EQ(test::ReadFileBytes(path), "previous content");
     EXPECT_EQ(DirectoryEntries(m_dir.Path()), before);
 

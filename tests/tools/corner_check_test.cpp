@@ -147,7 +147,20 @@ TEST_F(CornerCheckTest, UnusableInputsFailWithAMessage) {
     EXPECT_EQ(shortFile.status, 1);
     EXPECT_NE(shortFile.err.find("four records"), std::string::npos) << shortFile.err;
     EXPECT_EQ(Run({"georef-check", "40571", m_dir.File("absent.txt")}).status, 1);
-    EXPECT_EQ(Run({"georef-check", "40575", m_dir.File("short.txt")}).status, 1);
+
+    // A corner at 1e300 makes a fit of infinities and NaNs, whose residuals
+    // compare as within any threshold: a failure all the same.
+    test::WriteFileBytes(m_dir.File("huge.txt"), "1 1 1e300\n2 0 7000\n3 9000 7000\n4 9000 0\n");
+    const ToolResult huge = Run({"georef-check", "40571", m_dir.File("huge.txt")});
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_NE(huge.err.find("not finite"), std::string::npos) << huge.err;
+    EXPECT_EQ(huge.out.find("ok:"), std::string::npos) << huge.out;
+
+    // Sheet numbers as georef reads them: a sign is accepted, an invalid
+    // number is a command-line mistake.
+    WriteCornerFile(m_dir.File("corners.txt"), m_exact);
+    EXPECT_EQ(Run({"georef-check", "+40571", m_dir.File("corners.txt")}).status, 0);
+    EXPECT_EQ(Run({"georef-check", "40575", m_dir.File("corners.txt")}).status, 2);
 
     EXPECT_EQ(Run({"georef-check"}).status, 2);
     EXPECT_EQ(Run({"georef-check", "40571"}).status, 2);
