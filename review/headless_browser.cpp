@@ -335,6 +335,9 @@ std::string HeadlessBrowser::Screenshot(int maxHeight) {
 
 void WriteScreenshot(const std::string& pagePath, const std::string& pngPath, int maxHeight,
                      const BrowserOptions& options) {
+    if (!std::filesystem::is_regular_file(pagePath)) {
+        throw std::runtime_error("no page at " + pagePath);
+    }
     HeadlessBrowser browser(options);
     browser.Open(pagePath);
     browser.LoadImages(maxHeight);

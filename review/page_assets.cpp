@@ -31,7 +31,7 @@ tr:target td { background: #fff6bf; }
 td.message { max-width: 28em; }
 td.picture img { width: 240px; height: auto; display: block; }
 .seams { display: flex; flex-direction: column; gap: 12px; }
-.seams figure { margin: 0; }
+.seams figure { margin: 0; content-visibility: auto; contain-intrinsic-size: auto 1200px auto 100px; }
 .seams img { max-width: 100%; height: auto; display: block; border: 1px solid #999; }
 .seams figcaption { font-size: 13px; color: #444; }
 .note { color: #8a4b00; }

@@ -95,6 +95,55 @@ std::string NumberCell(const std::optional<T>& value, int decimals) {
     return cell.str();
 }
 
+struct MapPoint {
+    double x = 0.0;  // metres east of the map frame's west edge
+    double y = 0.0;  // metres south of its north edge
+};
+
+// Douglas-Peucker: the vertices of a closed outline that keep every dropped
+// vertex within tolerance of the chord that replaces it. The first vertex
+// always stays.
+std::vector<MapPoint> Simplify(const std::vector<MapPoint>& ring, double tolerance) {
+    const std::size_t n = ring.size();
+    if (n < 4) {
+        return ring;
+    }
+    std::vector<bool> keep(n + 1, false);
+    keep[0] = keep[n] = true;
+    const auto at = [&](std::size_t i) -> const MapPoint& { return ring[i % n]; };  // index n closes the ring
+    std::vector<std::pair<std::size_t, std::size_t>> pending = {{0, n}};
+    while (!pending.empty()) {
+        const auto [first, last] = pending.back();
+        pending.pop_back();
+        const MapPoint& a = at(first);
+        const MapPoint& b = at(last);
+        const double dx = b.x - a.x, dy = b.y - a.y;
+        const double length = std::hypot(dx, dy);
+        double worst = -1.0;
+        std::size_t worstAt = first;
+        for (std::size_t i = first + 1; i < last; ++i) {
+            const MapPoint& p = at(i);
+            const double d = length > 0.0 ? std::fabs(dx * (a.y - p.y) - dy * (a.x - p.x)) / length
+                                          : std::hypot(p.x - a.x, p.y - a.y);
+            if (d > worst) {
+                worst = d, worstAt = i;
+            }
+        }
+        if (worst > tolerance) {
+            keep[worstAt] = true;
+            pending.push_back({first, worstAt});
+            pending.push_back({worstAt, last});
+        }
+    }
+    std::vector<MapPoint> kept;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep[i]) {
+            kept.push_back(ring[i]);
+        }
+    }
+    return kept;
+}
+
 // Easting/northing rectangle (metres) shown by the overview map.
 struct Frame {
     double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
@@ -298,6 +347,8 @@ private:
         frame.Add(frame.east + margin, frame.north + margin);
         const long width = std::lround(frame.Width());
         const long height = std::lround(frame.Height());
+        // A quarter of a pixel of the map at its widest.
+        const double tolerance = std::max(1.0, 0.25 * std::max(frame.Width(), frame.Height()) / 2000.0);
         const auto x = [&](double e) { return std::lround(e - frame.west); };
         const auto y = [&](double n) { return std::lround(frame.north - n); };
 
@@ -316,18 +367,17 @@ private:
                 continue;
             }
             Frame box;
+            std::vector<MapPoint> ring;
+            for (const transform::OutputPoint& p : r.outline->vertices) {
+                box.Add(-p.Y, -p.X);
+                ring.push_back({-p.Y - frame.west, frame.north + p.X});
+            }
             html << "<a href=\"#sheet-" << r.result.sheet << "\"><polygon id=\"outline-" << r.result.sheet
                  << "\" class=\"" << StatusClass(r.result.status) << "\" points=\"";
-            long lastX = 0, lastY = 0;
             bool first = true;
-            for (const transform::OutputPoint& p : r.outline->vertices) {
-                const long px = x(-p.Y), py = y(-p.X);
-                box.Add(-p.Y, -p.X);
-                if (!first && px == lastX && py == lastY) {
-                    continue;
-                }
-                html << (first ? "" : " ") << px << ',' << py;
-                lastX = px, lastY = py, first = false;
+            for (const MapPoint& p : Simplify(ring, tolerance)) {
+                html << (first ? "" : " ") << std::lround(p.x) << ',' << std::lround(p.y);
+                first = false;
             }
             const double fontSize = 0.12 * std::min(box.Width(), box.Height());
             html << "\"><title>" << r.result.sheet << ": " << StatusName(r.result.status) << "</title></polygon>"

@@ -15,6 +15,7 @@
 #include "review/mosaic.hpp"
 #include "review/review_page.hpp"
 #include "review/sheet_outlines.hpp"
+#include "support/process.hpp"
 #include "support/review/sample_batch.hpp"
 #include "support/temp_dir.hpp"
 
@@ -277,7 +278,16 @@ TEST_F(ReviewPageTest, RenderedInChromiumShowsEveryImageStatusAndFailureFirst) {
 
     // A screenshot shows a page, not a blank: many colours, the map's among them.
     const std::string shotPath = s_dir->File("review.png");
-    WriteScreenshot(page.indexPath, shotPath);
+    const test::ProcessResult usage = test::RunProcess(GEOREF_SCREENSHOT_EXE, {page.indexPath}, s_dir->Path());
+    EXPECT_EQ(usage.exitStatus, 2);
+    const test::ProcessResult missing =
+        test::RunProcess(GEOREF_SCREENSHOT_EXE, {"no-such-page.html", shotPath}, s_dir->Path());
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_NE(missing.err.find("no-such-page.html"), std::string::npos) << missing.err;
+    EXPECT_FALSE(fs::exists(shotPath));
+    const test::ProcessResult shotRun =
+        test::RunProcess(GEOREF_SCREENSHOT_EXE, {page.indexPath, shotPath}, s_dir->Path());
+    ASSERT_EQ(shotRun.exitStatus, 0) << shotRun.err;
     const Picture shot = Decode(shotPath);
     ASSERT_GT(shot.width, 0);
     std::set<int> colours;
