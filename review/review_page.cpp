@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include <iconv.h>
 #include <sys/stat.h>
 
 #include "platform/atomic_file.hpp"
@@ -44,7 +45,51 @@ const char* StatusClass(SheetStatus status) noexcept {
     return "";
 }
 
-std::string Escape(const std::string& text) {
+bool IsUtf8(const std::string& text) noexcept {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const int follow = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+        if (follow < 0 || text.size() - i <= static_cast<std::size_t>(follow)) {
+            return false;
+        }
+        for (int k = 1; k <= follow; ++k) {
+            if ((static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) >> 6) != 2) {
+                return false;
+            }
+        }
+        i += static_cast<std::size_t>(follow) + 1;
+    }
+    return true;
+}
+
+// Messages are UTF-8, or georef's own console text in Windows-1250; the
+// latter is converted, so that the page (UTF-8) shows its letters.
+std::string AsUtf8(const std::string& text) {
+    if (IsUtf8(text)) {
+        return text;
+    }
+    const iconv_t cd = ::iconv_open("UTF-8", "WINDOWS-1250");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return text;
+    }
+    std::string in = text;
+    std::string out(text.size() * 3 + 4, '\0');
+    char* from = in.data();
+    std::size_t fromLeft = in.size();
+    char* to = out.data();
+    std::size_t toLeft = out.size();
+    const std::size_t converted = ::iconv(cd, &from, &fromLeft, &to, &toLeft);
+    ::iconv_close(cd);
+    if (converted == static_cast<std::size_t>(-1)) {
+        return text;
+    }
+    out.resize(out.size() - toLeft);
+    return out;
+}
+
+std::string Escape(const std::string& raw) {
+    const std::string text = AsUtf8(raw);
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {

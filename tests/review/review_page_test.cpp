@@ -1,5 +1,5 @@
 // The review page of a small real batch: two neighbouring sheets run through
-// georef, one sheet that georef refuses, one skipped and one only in
+// georef, two sheets that georef refuses, one skipped and one only in
 // config.bin. The page is looked at in a headless Chromium.
 
 #include <gtest/gtest.h>
@@ -63,9 +63,9 @@ class ReviewPageTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_dir = std::make_unique<test::TempDir>();
-        s_batch = test::MakeSampleBatch(s_dir->Path(), {40571, 40572}, {40573}, {40574, 40581});
+        s_batch = test::MakeSampleBatch(s_dir->Path(), {40571, 40572}, {40573, 40574}, {40581, 40582});
         SheetResult skipped;
-        skipped.sheet = 40574;
+        skipped.sheet = 40581;
         skipped.status = SheetStatus::skipped;
         skipped.message = "the batch stopped before this sheet";
         s_batch.sheets.push_back(skipped);
@@ -118,7 +118,7 @@ TEST_F(ReviewPageTest, WithoutAMosaicThePageShowsOutlinesAndSaysWhy) {
     EXPECT_NE(page.warnings[0].find("missing.vrt"), std::string::npos) << page.warnings[0];
     EXPECT_FALSE(fs::exists(s_dir->File("review/overview.jpg")));
     const std::string html = test::ReadFileBytes(page.indexPath);
-    EXPECT_NE(html.find("outline-40581"), std::string::npos);
+    EXPECT_NE(html.find("outline-40582"), std::string::npos);
 }
 
 TEST_F(ReviewPageTest, NeighboursShareTheirCornersAlongEachCommonEdge) {
@@ -140,7 +140,7 @@ TEST_F(ReviewPageTest, NeighboursShareTheirCornersAlongEachCommonEdge) {
     }
     const std::set<std::tuple<int, int, bool>> expected = {{40571, 40572, true},  {40571, 40573, false},
                                                            {40572, 40574, false}, {40573, 40574, true},
-                                                           {40572, 40581, true}};
+                                                           {40572, 40581, true},  {40581, 40582, true}};
     EXPECT_EQ(found, expected);
 }
 
@@ -235,7 +235,7 @@ TEST_F(ReviewPageTest, RenderedInChromiumShowsEveryImageStatusAndFailureFirst) {
 
     // Each outline is drawn, on top, in its status's colour: the statuses
     // differ, and each colour reads as what it means.
-    ASSERT_EQ(seen["outlines"].size(), 5u);
+    ASSERT_EQ(seen["outlines"].size(), 6u);
     std::map<std::string, std::string> fillOf;
     for (const json& o : seen["outlines"]) {
         EXPECT_TRUE(o["onTop"].get<bool>()) << o.dump();
@@ -260,21 +260,26 @@ TEST_F(ReviewPageTest, RenderedInChromiumShowsEveryImageStatusAndFailureFirst) {
     }
     EXPECT_EQ(fills.size(), 4u);
 
-    // The failing sheet comes first, with georef's own message.
-    ASSERT_EQ(seen["rows"].size(), 5u);
+    // The failing sheets come first, with georef's own messages (its
+    // Windows-1250 text shown in its letters).
+    ASSERT_EQ(seen["rows"].size(), 6u);
     const json& first = seen["rows"][0];
     EXPECT_EQ(first["sheet"], "40573");
     EXPECT_EQ(first["status"], "failed");
     EXPECT_NE(first["message"].get<std::string>().find("chybny soubor s rohy mapoveho listu"), std::string::npos)
         << first.dump();
-    EXPECT_EQ(seen["rows"][1]["status"], "skipped");
+    EXPECT_EQ(seen["rows"][1]["status"], "failed");
+    EXPECT_NE(seen["rows"][1]["message"].get<std::string>().find("chyba nelze otev\u0159\u00edt corners-40574.txt"),
+              std::string::npos)
+        << seen["rows"][1].dump();
+    EXPECT_EQ(seen["rows"][2]["status"], "skipped");
 
     // A click on a sheet shows its row; a click on a column head sorts.
     const json acted = browser->Evaluate(kClickOutlineThenSort);
     EXPECT_EQ(acted["jumped"]["hash"], "#sheet-40572");
     EXPECT_TRUE(acted["jumped"]["rowInView"].get<bool>());
-    EXPECT_EQ(acted["ascending"], json({"40571", "40572", "40573", "40574", "40581"}));
-    EXPECT_EQ(acted["descending"], json({"40581", "40574", "40573", "40572", "40571"}));
+    EXPECT_EQ(acted["ascending"], json({"40571", "40572", "40573", "40574", "40581", "40582"}));
+    EXPECT_EQ(acted["descending"], json({"40582", "40581", "40574", "40573", "40572", "40571"}));
 
     // A screenshot shows a page, not a blank: many colours, the map's among them.
     const std::string shotPath = s_dir->File("review.png");

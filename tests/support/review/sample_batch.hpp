@@ -22,7 +22,8 @@ struct SampleBatch {
 };
 
 // Runs doneSheets (each must succeed) and failingSheets (georef is given a
-// corner file it refuses) in directory, which must exist. config.bin holds
+// corner file it refuses for the first, no corner file for the others) in
+// directory, which must exist. config.bin holds
 // the sheets of all three lists; otherSheets are not run. Fails the current test (gtest assertions)
 // when a step does not do what it should.
 SampleBatch MakeSampleBatch(const std::string& directory, const std::vector<int>& doneSheets,
