@@ -151,8 +151,29 @@ HeadlessBrowser::HeadlessBrowser(const BrowserOptions& options) : m_options(opti
                                                           {"deviceScaleFactor", 1},
                                                           {"mobile", false}}));
     } catch (const std::exception& e) {
+        // A browser that ended (not installed, cannot run here) is unavailable;
+        // one that runs but does not answer as it should is an error.
+        // Its end may lag a moment behind the closing of the pipe.
+        int status = 0;
+        bool ended = false;
+        for (int wait = 0; wait < 100 && !ended; ++wait) {
+            ended = ::waitpid(m_pid, &status, WNOHANG) == m_pid;
+            if (!ended) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        if (ended) {
+            ::kill(-m_pid, SIGKILL);
+            m_pid = -1;
+        }
         Shutdown();
-        throw BrowserUnavailable(options.executable + " did not start as a headless browser (" + e.what() + ")");
+        if (ended) {
+            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            throw BrowserUnavailable(options.executable + " did not start as a headless browser (exit status " +
+                                     std::to_string(code) + (code == 127 ? ": not found" : "") + ")");
+        }
+        throw BrowserError(options.executable + " started but did not answer as a headless browser (" + e.what() +
+                           ")");
     }
 }
 

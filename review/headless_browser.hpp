@@ -15,7 +15,7 @@
 
 namespace georef::review {
 
-// Chromium is not installed or does not start (no protocol answer).
+// Chromium is not installed or its process ends before it answers.
 class BrowserUnavailable : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -43,7 +43,9 @@ struct PageLoad {
 
 class HeadlessBrowser {
 public:
-    // Starts the browser and opens one blank tab. Throws BrowserUnavailable.
+    // Starts the browser and opens one blank tab. Throws BrowserUnavailable
+    // when the browser process ends (not installed, cannot run here), and
+    // BrowserError when it runs but does not answer on the protocol.
     explicit HeadlessBrowser(const BrowserOptions& options = {});
     ~HeadlessBrowser();
     HeadlessBrowser(const HeadlessBrowser&) = delete;

@@ -169,6 +169,15 @@ TEST_F(ReviewPageTest, SeamStripRunsAlongTheSharedNeatLines) {
     EXPECT_LT(above.r + above.g + above.b, 3 * 250);
 }
 
+TEST(HeadlessBrowserTest, ABrowserThatCannotStartIsReportedAsUnavailable) {
+    BrowserOptions options;
+    options.executable = "/nonexistent/chromium";
+    EXPECT_THROW(HeadlessBrowser{options}, BrowserUnavailable);
+    test::TempDir dir;
+    EXPECT_THROW(WriteScreenshot(dir.File("missing.html"), dir.File("shot.png")), std::runtime_error);
+    EXPECT_FALSE(fs::exists(dir.File("shot.png")));
+}
+
 // Colours as the browser computed them, "rgb(r, g, b)" or "rgba(r, g, b, a)".
 Rgb ParseColour(const std::string& css) {
     Rgb c;
