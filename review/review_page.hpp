@@ -1,0 +1,81 @@
+#pragma once
+// The review page of a batch: OUTDIR/review/index.html, a static page that
+// opens from the file system with no server and no network. It shows
+//   - an overview map: every sheet of config.bin outlined over the mosaic
+//     reduced to at most 2000 pixels wide, coloured by its status, labelled
+//     with its number and linked to its row;
+//   - a table, one row per sheet (failures first), sortable by any column
+//     with a small script of the page's own;
+//   - each sheet's corner picture, loaded lazily, referred to where the
+//     corner finder wrote it (relative to the page);
+//   - seams: for each pair of neighbouring sheets both done, a strip along
+//     their shared edge cut from the mosaic.
+// Everything the page shows lies in OUTDIR/review/ except the corner
+// pictures; that directory is built beside it and swapped in only when
+// complete, so an earlier page stays whole until the new one replaces it.
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace georef::review {
+
+enum class SheetStatus {
+    done,       // the run completed
+    failed,     // the run (or finding its corners) failed; message says why
+    skipped,    // in the list, not run (e.g. already done, or the batch stopped)
+    notInList,  // in config.bin, not in the batch's list
+};
+
+struct SheetResult {
+    int sheet = 0;
+    SheetStatus status = SheetStatus::done;
+    std::string message;                    // why it failed or was skipped; may be empty
+    std::optional<double> rmsMetres;        // corner residual RMS, nominal frame
+    std::optional<double> worstMetres;      // largest corner residual
+    std::optional<double> dpi;              // scan resolution implied by the corner fit
+    std::optional<double> rotationDegrees;  // scan against the sheet, counter-clockwise
+    std::optional<double> seconds;          // time the sheet took
+    std::optional<int> tilesWritten;
+    std::string cornerPicture;              // path of the corner picture; may be empty
+};
+
+struct ReviewInput {
+    std::vector<SheetResult> sheets;  // the batch's list; one entry per sheet
+    std::string configPath;           // config.bin: the sheets' outlines
+    std::string mosaicPath;           // mosaic.vrt (any north-up GDAL raster); empty: none yet
+    std::string outputDirectory;      // OUTDIR; receives review/
+    std::string title = "Review of the batch";
+};
+
+struct PageOptions {
+    int overviewMaxWidth = 2000;      // pixels of the reduced mosaic
+    int seamMaxLengthPixels = 1200;   // pixels along a seam strip
+};
+
+// What was written, for the caller's summary.
+struct ReviewPage {
+    std::string indexPath;   // OUTDIR/review/index.html
+    int sheetRows = 0;       // table rows (batch entries and sheets not in the list)
+    int seams = 0;           // seam strips written
+    std::vector<std::string> warnings;  // what the page could not show, e.g. an unreadable mosaic
+};
+
+// Something the page needs cannot be had: config.bin unreadable or
+// damaged, OUTDIR missing, a file that cannot be written. Nothing of the new
+// page is left behind then; an earlier page stays as it was.
+class ReviewError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Writes OUTDIR/review/ (index.html, overview.jpg, seams/*.jpg). A missing
+// or unreadable mosaic or corner picture does not stop the page: the page
+// says so in its place and the warning is returned. Throws ReviewError.
+ReviewPage WriteReviewPage(const ReviewInput& input, const PageOptions& options = {});
+
+// Lower-case English name of a status as the page shows it.
+const char* StatusName(SheetStatus status) noexcept;
+
+}  // namespace georef::review
