@@ -12,6 +12,7 @@
 
 #include "support/raster/jpeg_file.hpp"
 #include "support/temp_dir.hpp"
+#include "tiling/tile_lock.hpp"
 #include "tiling/world_file.hpp"
 #include "tiling_scene.hpp"
 
@@ -103,7 +104,9 @@ TEST_F(TileLoopTest, WritesEveryTileAndWorldFileOfTheBoundingBox) {
         EXPECT_EQ(image.luminance, test::LuminanceTableForQuality(70));
     }
     EXPECT_EQ(log.str(), expectedLog);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_out), std::filesystem::directory_iterator()), 8);
+    // Four tiles, four world files and the tile lock file, which no run removes.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_out), std::filesystem::directory_iterator()), 9);
+    EXPECT_TRUE(std::filesystem::is_regular_file(m_out + "/" + kTileLockFile));
 
     // South of the boundary (X > 1 056 000) a new tile stays white; inside it
     // the scan is painted.
