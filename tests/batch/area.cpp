@@ -1,9 +1,5 @@
 #include "area.hpp"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -116,39 +112,6 @@ TileComparison CompareTiles(const std::string& directoryA, const std::string& di
         }
     }
     return comparison;
-}
-
-pid_t StartProcess(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& workingDirectory) {
-    std::vector<std::string> strings = {program};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : strings) {
-        argv.push_back(s.data());
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (::chdir(workingDirectory.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-int WaitProcess(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace georef::batch

@@ -6,7 +6,6 @@
 // test program and process (ctest runs each test in a process of its own).
 
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "support/process.hpp"
@@ -57,11 +56,5 @@ struct TileComparison {
     std::string worstTile;
 };
 TileComparison CompareTiles(const std::string& directoryA, const std::string& directoryB);
-
-// Starts a program in the background in workingDirectory, output discarded.
-pid_t StartProcess(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& workingDirectory);
-// Waits for it: its exit status, or 128 + signal number when killed.
-int WaitProcess(pid_t pid);
 
 }  // namespace georef::batch

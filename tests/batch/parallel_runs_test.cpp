@@ -24,14 +24,14 @@ TEST(ParallelRuns, NeighbouringSheetsAtOnceLoseNoSheet) {
         std::filesystem::create_directory(together);
         std::vector<pid_t> runs;
         for (const std::string& sheet : kSheets) {
-            runs.push_back(StartProcess(test::GeorefExe(),
+            runs.push_back(test::StartProcess(test::GeorefExe(),
                                         {sheet, area.ScanDir() + "/" + sheet + ".txt",
                                          area.ScanDir() + "/" + sheet + ".jpg", together,
                                          std::to_string(kOutputDpi)},
                                         area.Dir()));
         }
         for (pid_t run : runs) {
-            EXPECT_EQ(WaitProcess(run), 0) << "round " << round;
+            EXPECT_EQ(test::WaitForProcess(run), 0) << "round " << round;
         }
         const TileComparison comparison = CompareTiles(sequential, together);
         EXPECT_TRUE(comparison.onlyInOne.empty()) << "round " << round;

@@ -40,11 +40,11 @@ int TemporaryFd() {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workingDirectory) {
-    // Output goes to unlinked temporary files, so a chatty child never blocks on a pipe.
-    const int outFd = TemporaryFd();
-    const int errFd = TemporaryFd();
+namespace {
+
+// Starts program with its standard output and error on outFd and errFd.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args, const std::string& workingDirectory,
+            int outFd, int errFd) {
     std::vector<std::string> argvStrings;
     argvStrings.push_back(program);
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
@@ -57,8 +57,6 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
-        ::close(outFd);
-        ::close(errFd);
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
@@ -70,14 +68,49 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+}  // namespace
+
+pid_t StartProcess(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& workingDirectory) {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) {
+        throw std::runtime_error("cannot open /dev/null");
+    }
+    try {
+        const pid_t pid = Spawn(program, args, workingDirectory, null, null);
+        ::close(null);
+        return pid;
+    } catch (...) {
+        ::close(null);
+        throw;
+    }
+}
+
+int WaitForProcess(pid_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    ProcessResult result;
     if (WIFEXITED(status)) {
-        result.exitStatus = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.exitStatus = 128 + WTERMSIG(status);
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& workingDirectory) {
+    // Output goes to unlinked temporary files, so a chatty child never blocks on a pipe.
+    const int outFd = TemporaryFd();
+    const int errFd = TemporaryFd();
+    ProcessResult result;
+    try {
+        result.exitStatus = WaitForProcess(Spawn(program, args, workingDirectory, outFd, errFd));
+    } catch (...) {
+        ::close(outFd);
+        ::close(errFd);
+        throw;
     }
     result.out = Slurp(outFd);
     result.err = Slurp(errFd);
