@@ -264,6 +264,11 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
 std::vector<SheetInput> SheetsOf(const BatchOptions& options) {
     std::vector<SheetInput> sheets =
         options.listFile.empty() ? ListScanDirectory(options.scanDirectory) : ReadListFile(options.listFile);
+    if (sheets.empty()) {
+        throw BatchError(options.listFile.empty()
+                             ? "no scan named by a sheet number (like 40571.jpg) in " + options.scanDirectory
+                             : "no sheet in the list file " + options.listFile);
+    }
     return ShareOf(std::move(sheets), options.shard, options.shardCount);
 }
 
@@ -321,12 +326,12 @@ BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
     if (context.configDigest.empty() || platform::IsDirectory(options.configFile)) {
         throw BatchError("cannot read the transformation file " + options.configFile);
     }
+    CheckOneResolution(options.outputDirectory, options.dpi);
     std::error_code error;
     fs::create_directories(context.logDirectory, error);
     if (error) {
         throw BatchError("cannot make " + context.logDirectory + ": " + error.message());
     }
-    CheckOneResolution(options.outputDirectory, options.dpi);
     context.journal = Journal::Load(options.outputDirectory);
 
     // Process-wide GDAL state is set once, before any worker reads a scan.

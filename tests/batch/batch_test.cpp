@@ -159,7 +159,12 @@ TEST_F(Batch, RefusesAnOutputDirectoryOfAnotherResolution) {
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("one mosaic has one resolution"), std::string::npos) << result.err;
     EXPECT_EQ(TileBytes(Out()), tiles);
-    EXPECT_FALSE(fs::exists(Out() + "/logs/40571.log"));
+    EXPECT_FALSE(fs::exists(Out() + "/logs"));
+
+    const test::ToolResult empty = test::RunInProcess(
+        BatchMain, {"georef-batch", m_dir.File("nothing"), Out(), "30", "--config", Area::Get().Config()});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("cannot read the scan directory"), std::string::npos) << empty.err;
 }
 
 // A batch killed with SIGKILL once some sheets are finished resumes: the
