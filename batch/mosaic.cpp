@@ -130,6 +130,19 @@ int WriteMosaic(const std::string& outputDirectory, int tileSize) {
                                          tileSize, tileSize, column, row, tileSize, tileSize);
             }
         }
+        // The mask says where tiles are: 255 over every tile (its first band
+        // scaled by 0 and offset by 255), 0 elsewhere, so GDAL and QGIS show
+        // places without a tile as empty rather than black.
+        if (mosaic->CreateMaskBand(GMF_PER_DATASET) != CE_None) {
+            throw std::runtime_error("GDAL cannot add a mask to " + temporary + ": " + CPLGetLastErrorMsg());
+        }
+        auto* mask = static_cast<VRTSourcedRasterBand*>(mosaic->GetRasterBand(1)->GetMaskBand());
+        for (const TileName& tile : tiles) {
+            const double column = static_cast<double>(lastColumn - tile.column) * tileSize;
+            const double row = static_cast<double>(tile.row - firstRow) * tileSize;
+            mask->AddComplexSource(platform::JoinPath(outputDirectory, tile.file).c_str(), 1, 0, 0, tileSize,
+                                   tileSize, column, row, tileSize, tileSize, 255.0, 0.0);
+        }
     }  // closing writes the file
     const std::optional<std::int64_t> written = platform::FileSize(temporary);
     if (!written || *written == 0) {

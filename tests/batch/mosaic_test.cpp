@@ -84,6 +84,26 @@ TEST(Mosaic, GdalReadsEveryTilePixelAtThePlaceItsWorldFileGives) {
             EXPECT_EQ(rgb[2], expected.b) << entry.path() << " row " << row << " column " << column;
         }
     }
+    // The mask is set over every tile and clear where the area has no tile.
+    const GDALRasterBandH mask = GDALGetMaskBand(GDALGetRasterBand(mosaic, 1));
+    EXPECT_EQ(GDALGetMaskFlags(GDALGetRasterBand(mosaic, 1)), GMF_PER_DATASET);
+    int slotsWithout = 0;
+    for (int row = 0; row < GDALGetRasterYSize(mosaic) / 629; ++row) {
+        for (int column = 0; column < GDALGetRasterXSize(mosaic) / 629; ++column) {
+            // Names: tileX / 10 000 grows southward, tileY / 10 000 westward.
+            const int tileRow = static_cast<int>(std::lround(-transform[3] / 10000.0)) + row;
+            const int tileColumn = static_cast<int>(std::lround(-transform[0] / 10000.0)) - 1 - column;
+            const bool present = std::filesystem::exists(out + "/" + std::to_string(tileRow) + "_" +
+                                                         std::to_string(tileColumn) + ".jpg");
+            slotsWithout += present ? 0 : 1;
+            unsigned char value = 1;
+            ASSERT_EQ(GDALRasterIO(mask, GF_Read, column * 629 + 300, row * 629 + 300, 1, 1, &value, 1, 1, GDT_Byte,
+                                   0, 0),
+                      CE_None);
+            EXPECT_EQ(value, present ? 255 : 0) << tileRow << "_" << tileColumn;
+        }
+    }
+    EXPECT_GT(slotsWithout, 0);
     GDALClose(mosaic);
     // The mosaic's corner is the outer corner of its north-west pixel, not
     // half a pixel beside it, and its pixels are exactly 10 000 m / 629.
