@@ -355,13 +355,18 @@ int main(int argc, char** argv) {
     const int kills = argc > 4 ? std::atoi(argv[4]) : 5;
     try {
         MakeArea();
+        // A first batch warms the page cache and gives the span of the kill moments.
         const Clock::time_point start = Clock::now();
         Fresh(g_work + "/probe");
         Wait(Start(Batch(), BatchArgs("scans", "probe")));
         const double batchSeconds = Seconds(start);
         BatchAgainstSequential();
-        RoundsOfFour(rounds);
-        KillAndResume(kills, batchSeconds);
+        if (rounds > 0) {
+            RoundsOfFour(rounds);
+        }
+        if (kills > 0) {
+            KillAndResume(kills, batchSeconds);
+        }
     } catch (const std::exception& error) {
         std::cerr << "georef-area-bench: " << error.what() << "\n";
         return 1;
