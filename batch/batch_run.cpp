@@ -343,6 +343,8 @@ BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     context.renderThreads = std::max(1, cores / workers);
 
+    out << order.size() << " sheets, " << workers << " at a time, " << options.dpi << " dpi, into "
+        << options.outputDirectory << std::endl;
     std::vector<SheetResult> byOrder(order.size());
     Scheduler scheduler(order);
     Progress progress(out, order.size(), options.liveProgress);
