@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,6 +91,14 @@ int Wait(pid_t pid) {
     while (::waitpid(pid, &status, 0) < 0) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// CPU seconds (user + system) of all children waited for so far.
+double ChildrenCpuSeconds() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double Seconds(Clock::time_point start) {
@@ -227,6 +236,7 @@ void BatchAgainstSequential() {
     std::vector<double> ratios;
     for (int pair = 1; pair <= 2; ++pair) {
         Fresh(g_work + "/sequential");
+        const double cpuBefore = ChildrenCpuSeconds();
         const Clock::time_point a = Clock::now();
         for (const std::string& sheet : kArea) {
             if (RunGeoref(sheet, "sequential") != 0) {
@@ -234,16 +244,21 @@ void BatchAgainstSequential() {
             }
         }
         const double sequential = Seconds(a);
+        const double sequentialCpu = ChildrenCpuSeconds() - cpuBefore;
         Fresh(g_work + "/batch");
         const Clock::time_point b = Clock::now();
         const int status = Wait(Start(Batch(), BatchArgs("scans", "batch")));
         const double batch = Seconds(b);
+        const double batchCpu = ChildrenCpuSeconds() - cpuBefore - sequentialCpu;
         const Comparison comparison = Compare(g_work + "/sequential", g_work + "/batch");
         ratios.push_back(batch / sequential);
         std::printf("pair %d: sequential %.2f s, batch %.2f s (status %d), batch/sequential %.3f; "
                     "tiles missing %d, worst tile %.4f %% of pixels off by > %d levels\n",
                     pair, sequential, batch, status, batch / sequential, comparison.missing,
                     comparison.worstShare * 100.0, kDifferentLevels);
+        // Cores kept busy: CPU seconds over wall seconds (at most 2 here).
+        std::printf("cpu: sequential %.2f s (%.2f cores busy), batch %.2f s (%.2f cores busy)\n", sequentialCpu,
+                    sequentialCpu / sequential, batchCpu, batchCpu / batch);
         std::printf("throughput: sequential %.2f sheets/min on 2 cores, batch %.2f sheets/min (%.2f per core)\n",
                     kArea.size() * 60.0 / sequential, kArea.size() * 60.0 / batch, kArea.size() * 30.0 / batch);
     }
