@@ -59,19 +59,19 @@ struct CommandLine {
     float pixelSize = 0.0f;  // metres per pixel edge
 };
 
-CommandLine ParseCommandLine(const char* const* argv) {
+CommandLine ParseCommandLine(const SheetRequest& request) {
     CommandLine line;
-    const long dpi = ParseDecimal(argv[5]);
+    const long dpi = ParseDecimal(request.dpi.c_str());
     const std::optional<int> tileSize = CheckedTileSize(dpi);
     if (!tileSize) {
-        throw Failure(std::string(kBadDpi) + argv[5], ExitStatus::usage);
+        throw Failure(std::string(kBadDpi) + request.dpi, ExitStatus::usage);
     }
     line.tileSize = *tileSize;
     line.pixelSize = PixelSizeFromTileSize(line.tileSize);
-    line.sheetNumber = geometry::SheetNumberFromArgument(argv[1]);
-    line.cornerFile = argv[2];
-    line.imageName = argv[3];
-    line.outputDirectory = argv[4];
+    line.sheetNumber = geometry::SheetNumberFromArgument(request.sheet.c_str());
+    line.cornerFile = request.cornerFile;
+    line.imageName = request.scan;
+    line.outputDirectory = request.outputDirectory;
     return line;
 }
 
@@ -142,8 +142,8 @@ void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostre
 
 // The run sequence: each step either completes or throws the Failure that
 // ends the run. Returns the status of a run that got to its end.
-ExitStatus RunSheet(const char* const* argv, std::ostream& out, std::ostream& err) {
-    const CommandLine line = ParseCommandLine(argv);
+ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream& err, tiling::TileTally& tally) {
+    const CommandLine line = ParseCommandLine(request);
 
     // The corner fit: nominal = A * image + T. The sizes are the fit's to set.
     geometry::Matrix A(6, 6);
@@ -160,7 +160,7 @@ ExitStatus RunSheet(const char* const* argv, std::ostream& out, std::ostream& er
         throw Failure(kSingularFit + line.cornerFile);
     }
 
-    std::optional<transform::TransformationFile> config = transform::TransformationFile::Open("config.bin");
+    std::optional<transform::TransformationFile> config = transform::TransformationFile::Open(request.configFile);
     if (!config) {
         throw Failure(kNoConfig);
     }
@@ -180,7 +180,8 @@ ExitStatus RunSheet(const char* const* argv, std::ostream& out, std::ostream& er
     run.A = &A;
     run.T = &T;
     run.source = &source;
-    const bool allWritten = tiling::TileLoop(line.outputDirectory, run, out, err);
+    run.threads = request.renderThreads;
+    const bool allWritten = tiling::TileLoop(line.outputDirectory, run, out, err, &tally);
 
     source.Close();
     source.FreePlanes();
@@ -191,30 +192,55 @@ ExitStatus RunSheet(const char* const* argv, std::ostream& out, std::ostream& er
 }  // namespace
 
 int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
-    try {
-        if (argc != 6) {
+    if (argc != 6) {
+        try {
             for (const char* usageLine : kUsage) {
                 out << usageLine << std::endl;
             }
-            return static_cast<int>(ExitStatus::usage);
+        } catch (...) {
         }
-        return static_cast<int>(RunSheet(argv, out, err));
-    } catch (const Failure& failure) {
-        out << failure.what() << std::endl;
-        return static_cast<int>(failure.Status());
-    } catch (const raster::JpegError& error) {
-        // The JPEG library's own message, where the library itself would print it.
-        err << error.what() << std::endl;
-        return static_cast<int>(ExitStatus::failure);
+        return static_cast<int>(ExitStatus::usage);
+    }
+    try {
+        SheetRequest request;
+        request.sheet = argv[1];
+        request.cornerFile = argv[2];
+        request.scan = argv[3];
+        request.outputDirectory = argv[4];
+        request.dpi = argv[5];
+        return RunSheet(request, out, err).exitStatus;
     } catch (const std::bad_alloc&) {
         out << kOutOfMemory << std::endl;
-        return static_cast<int>(ExitStatus::failure);
-    } catch (const std::exception& error) {
-        out << "chyba " << error.what() << std::endl;
         return static_cast<int>(ExitStatus::failure);
     } catch (...) {
         return static_cast<int>(ExitStatus::failure);
     }
+}
+
+SheetOutcome RunSheet(const SheetRequest& request, std::ostream& out, std::ostream& err) noexcept {
+    SheetOutcome outcome;
+    tiling::TileTally tally;
+    try {
+        outcome.exitStatus = static_cast<int>(RunSteps(request, out, err, tally));
+    } catch (const Failure& failure) {
+        out << failure.what() << std::endl;
+        outcome.exitStatus = static_cast<int>(failure.Status());
+    } catch (const raster::JpegError& error) {
+        // The JPEG library's own message, where the library itself would print it.
+        err << error.what() << std::endl;
+        outcome.exitStatus = static_cast<int>(ExitStatus::failure);
+    } catch (const std::bad_alloc&) {
+        out << kOutOfMemory << std::endl;
+        outcome.exitStatus = static_cast<int>(ExitStatus::failure);
+    } catch (const std::exception& error) {
+        out << "chyba " << error.what() << std::endl;
+        outcome.exitStatus = static_cast<int>(ExitStatus::failure);
+    } catch (...) {
+        outcome.exitStatus = static_cast<int>(ExitStatus::failure);
+    }
+    outcome.tilesWritten = tally.written;
+    outcome.tilesFailed = tally.failed;
+    return outcome;
 }
 
 }  // namespace georef::driver

@@ -3,6 +3,7 @@
 // steps and every console message of the run.
 
 #include <ostream>
+#include <string>
 
 namespace georef::driver {
 
@@ -13,5 +14,32 @@ namespace georef::driver {
 // the run completed, 1 when it stopped on a failure, 2 for a wrong command
 // line. Throws nothing.
 int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept;
+
+// One sheet's run as a library call: the five arguments of the command line
+// as text, read exactly as the command line's are, and where config.bin is.
+struct SheetRequest {
+    std::string sheet;
+    std::string cornerFile;
+    std::string scan;
+    std::string outputDirectory;
+    std::string dpi;
+    std::string configFile = "config.bin";  // relative names start at the working directory
+    // Threads that render a tile's rows; 0 takes one per core. The tiles do
+    // not depend on it.
+    int renderThreads = 0;
+};
+
+// What a run did: its exit status (as Run's) and the tiles it visited.
+struct SheetOutcome {
+    int exitStatus = 1;
+    int tilesWritten = 0;  // world file and tile written
+    int tilesFailed = 0;   // reported with "chyba ..." and left as they were
+};
+
+// Runs one sheet, printing exactly what the program prints for the same
+// arguments. Safe to call from several threads at once for different sheets
+// (each call owns all it uses; tiles shared between sheets are taken in
+// turns under their tile locks). Throws nothing.
+SheetOutcome RunSheet(const SheetRequest& request, std::ostream& out, std::ostream& err) noexcept;
 
 }  // namespace georef::driver

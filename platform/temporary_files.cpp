@@ -102,7 +102,7 @@ void RemoveTemporariesOnSignals() noexcept {
     }
 }
 
-void RemoveStaleTemporaries(const std::string& target) noexcept {
+void RemoveStaleTemporaries(const std::string& target, bool targetLocked) noexcept {
     try {
         const fs::path path(target);
         const fs::path directory = path.has_parent_path() ? path.parent_path() : fs::path(".");
@@ -117,7 +117,7 @@ void RemoveStaleTemporaries(const std::string& target) noexcept {
                 continue;
             }
             const fs::file_time_type modified = fs::last_write_time(it->path(), entryError);
-            if (!entryError && modified < g_processStart) {
+            if (!entryError && (targetLocked || modified < g_processStart)) {
                 fs::remove(it->path(), entryError);
             }
         }

@@ -49,10 +49,12 @@ private:
 void RemoveTemporariesOnSignals() noexcept;
 
 // Removes the temporary files of target (`<target>.tmp-` and six letters or
-// digits, regular files) last modified before this process started: a run
-// that was killed left them. A live run keeps writing its temporary files,
-// so files it is writing are newer. Nothing else is touched; failures are
-// ignored.
-void RemoveStaleTemporaries(const std::string& target) noexcept;
+// digits, regular files) that a killed run left. With targetLocked the
+// caller holds the lock every writer of target takes before making its
+// temporary file, so every such file is left over and all go; without it
+// only those last modified before this process started go (a live run keeps
+// writing its temporary files, so files it is writing are newer). Nothing
+// else is touched; failures are ignored.
+void RemoveStaleTemporaries(const std::string& target, bool targetLocked = false) noexcept;
 
 }  // namespace georef::platform

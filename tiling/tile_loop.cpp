@@ -7,6 +7,7 @@
 #include "platform/temporary_files.hpp"
 #include "raster/tile_image.hpp"
 #include "tiling/render_tile.hpp"
+#include "tiling/tile_lock.hpp"
 #include "tiling/world_file.hpp"
 
 namespace georef::tiling {
@@ -75,7 +76,8 @@ TileRange TileRangeOf(const transform::BoundingBox& box) noexcept {
     return range;
 }
 
-bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out, std::ostream& err) {
+bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out, std::ostream& err,
+              TileTally* tally) {
     if (run.tileSize < 1 || run.tileSize > kLargestTileSize) {
         throw std::invalid_argument("tile size outside 1 .. 26754 pixels");
     }
@@ -93,17 +95,22 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
     bool everythingWritten = true;
     for (int tileX = range.firstTileX; tileX <= range.lastTileX; tileX += kTileEdge) {
         for (int tileY = range.firstTileY; tileY <= range.lastTileY; tileY += kTileEdge) {
+            // Other runs into this directory wait here until this tile has
+            // been replaced; the lock goes with the end of this iteration.
+            const std::optional<platform::RegionLock> lock = LockTile(outputDirectory, tileX, tileY);
+            bool tileWritten = true;
 
             const std::string worldName = TileFileName(outputDirectory, tileX, tileY, ".jgw");
             const std::string imageName = TileFileName(outputDirectory, tileX, tileY, ".jpg");
-            // Temporary files a killed run left of this tile go.
-            platform::RemoveStaleTemporaries(worldName);
-            platform::RemoveStaleTemporaries(imageName);
+            // Temporary files a killed run left of this tile go: under the
+            // tile's lock no live run is writing any.
+            platform::RemoveStaleTemporaries(worldName, lock.has_value());
+            platform::RemoveStaleTemporaries(imageName, lock.has_value());
             try {
                 WriteWorldFile(worldName, WorldFileText(run.pixelSize, tileX, tileY));
             } catch (const std::runtime_error&) {
                 out << "chyba vystupniho souboru " << worldName << std::endl;
-                everythingWritten = false;
+                tileWritten = false;
             }
 
             out << "zapisuji " << imageName << std::endl;
@@ -124,7 +131,14 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
                 tile.CloseFile();
             } catch (const raster::TileError&) {
                 out << "chyba zapisu dlazdice " << imageName << std::endl;
-                everythingWritten = false;
+                tileWritten = false;
+            } catch (...) {
+                tile.CloseFile();  // its temporary file goes while the lock is held
+                throw;
+            }
+            everythingWritten = everythingWritten && tileWritten;
+            if (tally != nullptr) {
+                ++(tileWritten ? tally->written : tally->failed);
             }
         }
     }

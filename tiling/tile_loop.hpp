@@ -29,15 +29,25 @@ struct TileRange {
 // part of any range. The empty box (no vertex) gives an empty range.
 TileRange TileRangeOf(const transform::BoundingBox& box) noexcept;
 
-// Runs over all tiles, writing its messages and the rendering progress to
-// out, and warnings to err: an existing tile of another size or colour
-// model is replaced by a white one, and that loses the sheets painted into
-// it. Returns true when every world file and tile was written; a file that
-// could not be written is reported on out and the loop goes on with the next
-// tile. Throws raster::JpegError when the JPEG library gives up on a tile
-// (the run then stops), std::invalid_argument when run.tileSize is outside
-// 1 .. 26754 (a tile buffer must stay below 2^31 bytes) before any file is
-// touched, and math::matrix_error when the corner fit cannot be inverted.
-bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out, std::ostream& err);
+// How many tiles a loop wrote completely (world file and tile) and how many
+// it could not.
+struct TileTally {
+    int written = 0;
+    int failed = 0;
+};
+
+// Runs over all tiles, each under its tile lock (tiling/tile_lock.hpp),
+// writing its messages and the rendering progress to out, and warnings to
+// err: an existing tile of another size or colour model is replaced by a
+// white one, and that loses the sheets painted into it. Returns true when
+// every world file and tile was written; a file that could not be written is
+// reported on out and the loop goes on with the next tile. When tally is
+// given, each visited tile is counted in it. Throws raster::JpegError when
+// the JPEG library gives up on a tile (the run then stops),
+// std::invalid_argument when run.tileSize is outside 1 .. 26754 (a tile
+// buffer must stay below 2^31 bytes) before any file is touched, and
+// math::matrix_error when the corner fit cannot be inverted.
+bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::ostream& out, std::ostream& err,
+              TileTally* tally = nullptr);
 
 }  // namespace georef::tiling

@@ -12,7 +12,7 @@
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
 #include "tools/config_builder.hpp"
-#include "tools/program_info.hpp"
+#include "platform/program_info.hpp"
 #include "tools/proj_transformer.hpp"
 #include "tools/sheet_selection.hpp"
 #include "tools/tool_exit.hpp"
@@ -316,7 +316,7 @@ int ListTransformationFile(const std::string& path, std::ostream& out, std::ostr
 
 int RunConfigTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
     try {
-        if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
+        if (const std::optional<int> status = platform::AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
             return *status;
         }
         const Options options = ParseOptions(argc, argv);

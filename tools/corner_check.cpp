@@ -1,5 +1,5 @@
 #include "tools/corner_check.hpp"
-#include "tools/program_info.hpp"
+#include "platform/program_info.hpp"
 #include "tools/tool_exit.hpp"
 
 #include <algorithm>
@@ -120,7 +120,7 @@ void PrintReport(const CornerFitReport& r, const geometry::CornerPoints& corners
 
 int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
     try {
-        if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
+        if (const std::optional<int> status = platform::AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
             return *status;
         }
         const Arguments args = ParseArguments(argc, argv);

@@ -1,5 +1,5 @@
 #include "tools/demo_scan.hpp"
-#include "tools/program_info.hpp"
+#include "platform/program_info.hpp"
 #include "tools/tool_exit.hpp"
 
 #include <cmath>
@@ -331,7 +331,7 @@ int RunDemoScanTool(int argc, const char* const* argv, std::ostream& out, std::o
         "  -h, --help            print this text\n"
         "  --version             print the version\n";
     try {
-        if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv, kProgram, usage, out)) {
+        if (const std::optional<int> status = platform::AnswerHelpOrVersion(argc, argv, kProgram, usage, out)) {
             return *status;
         }
         std::vector<std::string> positional;

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <optional>
+#include <thread>
 #include <iterator>
 #include <utility>
 #include <sstream>
@@ -12,6 +16,7 @@
 
 #include "support/raster/jpeg_file.hpp"
 #include "support/temp_dir.hpp"
+#include "tiling/tile_lock.hpp"
 #include "tiling/world_file.hpp"
 #include "tiling_scene.hpp"
 
@@ -86,6 +91,33 @@ protected:
         {1040000, 510000}, {1040000, 520000}, {1050000, 510000}, {1050000, 520000}};
 };
 
+// Another run holding the second tile: this run writes the first tile,
+// then waits before it even writes the second tile's world file, and
+// finishes once the lock is released.
+TEST_F(TileLoopTest, WaitsForATileThatAnotherRunHoldsFromItsWorldFileOn) {
+    std::optional<platform::RegionLock> held = LockTile(m_out, 1040000, 520000);
+    ASSERT_TRUE(held.has_value());
+    std::ostringstream log;
+    std::atomic<bool> finished{false};
+    std::thread run([&] {
+        Run(log);
+        finished = true;
+    });
+    for (int i = 0; i < 500 && !std::filesystem::exists(Tile(1040000, 510000, ".jpg")); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(std::filesystem::exists(Tile(1040000, 510000, ".jpg")));
+    EXPECT_FALSE(std::filesystem::exists(Tile(1040000, 520000, ".jgw")));
+    EXPECT_FALSE(finished);
+
+    held.reset();
+    run.join();
+    EXPECT_TRUE(std::filesystem::exists(Tile(1050000, 520000, ".jpg")));
+    // Other tiles' locks are free again; the lock file stays.
+    EXPECT_TRUE(LockTile(m_out, 1050000, 520000).has_value());
+}
+
 TEST_F(TileLoopTest, WritesEveryTileAndWorldFileOfTheBoundingBox) {
     std::ostringstream log;
     EXPECT_TRUE(Run(log));
@@ -103,7 +135,9 @@ TEST_F(TileLoopTest, WritesEveryTileAndWorldFileOfTheBoundingBox) {
         EXPECT_EQ(image.luminance, test::LuminanceTableForQuality(70));
     }
     EXPECT_EQ(log.str(), expectedLog);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_out), std::filesystem::directory_iterator()), 8);
+    // Four tiles, four world files and the tile lock file, which no run removes.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_out), std::filesystem::directory_iterator()), 9);
+    EXPECT_TRUE(std::filesystem::is_regular_file(m_out + "/" + kTileLockFile));
 
     // South of the boundary (X > 1 056 000) a new tile stays white; inside it
     // the scan is painted.

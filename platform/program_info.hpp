@@ -6,7 +6,7 @@
 #include <optional>
 #include <ostream>
 
-namespace georef::tools {
+namespace georef::platform {
 
 // The exit status when argv asks for help (-h, --help) or the version
 // (--version), after printing the usage text or "program (georef) VERSION";
@@ -14,4 +14,4 @@ namespace georef::tools {
 std::optional<int> AnswerHelpOrVersion(int argc, const char* const* argv, const char* program,
                                        const char* usage, std::ostream& out);
 
-}  // namespace georef::tools
+}  // namespace georef::platform

@@ -1,10 +1,10 @@
-#include "tools/program_info.hpp"
+#include "platform/program_info.hpp"
 
 #include <string>
 
 #include "platform/version.hpp"
 
-namespace georef::tools {
+namespace georef::platform {
 
 std::optional<int> AnswerHelpOrVersion(int argc, const char* const* argv, const char* program,
                                        const char* usage, std::ostream& out) {
@@ -15,11 +15,11 @@ std::optional<int> AnswerHelpOrVersion(int argc, const char* const* argv, const 
             return 0;
         }
         if (arg == "--version") {
-            out << program << " (" << platform::kPackageName << ") " << platform::kVersion << "\n";
+            out << program << " (" << kPackageName << ") " << kVersion << "\n";
             return 0;
         }
     }
     return std::nullopt;
 }
 
-}  // namespace georef::tools
+}  // namespace georef::platform

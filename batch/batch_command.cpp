@@ -1,0 +1,132 @@
+#include "batch/batch_command.hpp"
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/batch_run.hpp"
+#include "batch/sheet_list.hpp"
+#include "platform/failure.hpp"
+#include "platform/program_info.hpp"
+
+namespace georef::batch {
+
+namespace {
+
+const char* const kProgram = "georef-batch";
+const char* const kUsage =
+    "usage: georef-batch SCANDIR OUTDIR DPI [options]\n"
+    "       georef-batch --list FILE OUTDIR DPI [options]\n"
+    "Runs every sheet of SCANDIR (files named SHEET*.ext, e.g. 40571.jpg, 40571_scan.tif)\n"
+    "or of the list file (lines SHEET SCAN [CORNERFILE]) into the tiles in OUTDIR.\n"
+    "options:\n"
+    "  --jobs N        sheets run at once (default: one per core)\n"
+    "  --corners DIR   corner files SHEET.txt in DIR (default: SHEET.txt next to the scan)\n"
+    "  --config FILE   the transformation file (default: ./config.bin)\n"
+    "  --force         run every sheet again, also those finished from the same inputs\n"
+    "  --shard K/N     run only the K-th of N disjoint shares of the sheets\n"
+    "  -h, --help      print this text\n"
+    "  --version       print the version\n";
+
+Failure Usage(const std::string& message) {
+    return Failure(message, ExitStatus::usage);
+}
+
+// A whole positive decimal number, or empty.
+bool ParsePositive(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    value = std::atoi(text.c_str());
+    return value > 0;
+}
+
+BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgress) {
+    BatchOptions options;
+    options.liveProgress = liveProgress;
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                throw Usage(arg + " needs a value");
+            }
+            return argv[++i];
+        };
+        if (arg == "--jobs") {
+            const std::string text = value();
+            if (!ParsePositive(text, options.jobs)) {
+                throw Usage("--jobs needs a whole number of at least 1, not '" + text + "'");
+            }
+        } else if (arg == "--corners") {
+            options.cornersDirectory = value();
+        } else if (arg == "--config") {
+            options.configFile = value();
+        } else if (arg == "--list") {
+            options.listFile = value();
+        } else if (arg == "--force") {
+            options.force = true;
+        } else if (arg == "--shard") {
+            const std::string text = value();
+            const std::string::size_type slash = text.find('/');
+            if (slash == std::string::npos || !ParsePositive(text.substr(0, slash), options.shard) ||
+                !ParsePositive(text.substr(slash + 1), options.shardCount) || options.shard > options.shardCount) {
+                throw Usage("--shard needs K/N with 1 <= K <= N, not '" + text + "'");
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw Usage("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    const std::size_t expected = options.listFile.empty() ? 3 : 2;
+    if (positional.size() != expected) {
+        throw Usage(options.listFile.empty() ? "expected SCANDIR OUTDIR DPI"
+                                             : "expected OUTDIR DPI after --list FILE");
+    }
+    if (options.listFile.empty()) {
+        options.scanDirectory = positional[0];
+    }
+    options.outputDirectory = positional[expected - 2];
+    const std::string& dpi = positional[expected - 1];
+    if (!ParsePositive(dpi, options.dpi) || options.dpi > 1698) {
+        throw Usage("DPI must be a whole number from 1 to 1698, not '" + dpi + "'");
+    }
+    return options;
+}
+
+}  // namespace
+
+int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                    bool liveProgress) noexcept {
+    try {
+        if (const std::optional<int> status = platform::AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
+            return *status;
+        }
+        const BatchOptions options = ParseCommandLine(argc, argv, liveProgress);
+        const BatchReport report = RunBatch(options, out);
+        out << '\n';
+        WriteSummaryTable(report.results, out);
+        if (report.mosaicProblem.empty()) {
+            out << "mosaic: " << report.mosaicTiles << " tiles in " << options.outputDirectory << "/mosaic.vrt\n";
+        } else {
+            err << kProgram << ": cannot write the mosaic: " << report.mosaicProblem << "\n";
+        }
+        out << "summary: " << report.summaryCsv << std::endl;
+        return static_cast<int>(report.AllSucceeded() ? ExitStatus::okay : ExitStatus::failure);
+    } catch (const Failure& failure) {
+        err << kProgram << ": " << failure.what() << "\n";
+        if (failure.Status() == ExitStatus::usage) {
+            err << kUsage;
+        }
+        return static_cast<int>(failure.Status());
+    } catch (const std::exception& error) {
+        err << kProgram << ": " << error.what() << "\n";
+    } catch (...) {
+        err << kProgram << ": unexpected error\n";
+    }
+    return static_cast<int>(ExitStatus::failure);
+}
+
+}  // namespace georef::batch

@@ -1,0 +1,397 @@
+#include "batch/batch_run.hpp"
+
+#include <gdal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "batch/corner_source.hpp"
+#include "batch/journal.hpp"
+#include "batch/mosaic.hpp"
+#include "batch/sheet_list.hpp"
+#include "driver/run.hpp"
+#include "driver/run_parameters.hpp"
+#include "geometry/corner_fit_report.hpp"
+#include "geometry/sheet_geometry.hpp"
+#include "platform/file_system.hpp"
+#include "tiling/world_file.hpp"
+
+namespace georef::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// GDAL's block cache for the whole process while workers read scans: the
+// single run's own limit, set once here because the cache is shared by all
+// threads.
+constexpr GIntBig kSharedReadCacheBytes = 32 * 1024 * 1024;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string MinutesAndSeconds(double seconds) {
+    const long whole = static_cast<long>(seconds + 0.5);
+    std::ostringstream text;
+    text << whole / 60 << ':' << std::setw(2) << std::setfill('0') << whole % 60;
+    return text.str();
+}
+
+// Hands out sheets in the lock-friendly order, preferring one that is no
+// neighbour of a sheet still running, so that concurrent sheets rarely share
+// a tile. Thread-safe.
+class Scheduler {
+public:
+    explicit Scheduler(const std::vector<SheetInput>& order) : m_order(order), m_taken(order.size(), false) {}
+
+    // The index (into the order) of the next sheet, or empty when all are taken.
+    std::optional<std::size_t> Take() {
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        std::optional<std::size_t> first;
+        for (std::size_t i = 0; i < m_order.size(); ++i) {
+            if (m_taken[i]) {
+                continue;
+            }
+            if (!first) {
+                first = i;
+            }
+            const bool nearRunning = std::any_of(m_running.begin(), m_running.end(), [&](std::size_t running) {
+                return AreNeighbours(m_order[running].sheet, m_order[i].sheet);
+            });
+            if (!nearRunning) {
+                return Start(i);
+            }
+        }
+        return first ? std::optional<std::size_t>(Start(*first)) : std::nullopt;
+    }
+
+    void Finish(std::size_t index) {
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        m_running.erase(std::find(m_running.begin(), m_running.end(), index));
+    }
+
+private:
+    std::size_t Start(std::size_t index) {
+        m_taken[index] = true;
+        m_running.push_back(index);
+        return index;
+    }
+
+    const std::vector<SheetInput>& m_order;
+    std::vector<bool> m_taken;
+    std::vector<std::size_t> m_running;
+    std::mutex m_mutex;
+};
+
+// The progress report: on a terminal one line redrawn in place, otherwise
+// one line per finished sheet. Thread-safe.
+class Progress {
+public:
+    Progress(std::ostream& out, std::size_t total, bool live) : m_out(out), m_total(total), m_live(live) {
+        if (m_live) {
+            Redraw();
+        }
+    }
+
+    void Finished(const SheetResult& result) {
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        ++m_finished;
+        if (result.status == SheetStatus::failed) {
+            ++m_failed;
+        }
+        if (m_live) {
+            Redraw();
+            return;
+        }
+        m_out << '[' << m_finished << '/' << m_total << "] " << result.sheet << ' ' << StatusName(result.status);
+        if (result.status == SheetStatus::done) {
+            m_out << ", " << result.tilesWritten << " tiles, " << std::fixed << std::setprecision(1)
+                  << result.seconds << " s" << std::defaultfloat;
+        }
+        if (!result.message.empty()) {
+            m_out << ": " << result.message;
+        }
+        m_out << std::endl;
+    }
+
+    // Ends the live line so that what follows starts on a line of its own.
+    void Close() {
+        if (m_live) {
+            m_out << std::endl;
+        }
+    }
+
+private:
+    void Redraw() {
+        const double elapsed = SecondsSince(m_start);
+        m_out << "\r" << m_finished << '/' << m_total << " sheets, " << m_failed << " failed, elapsed "
+              << MinutesAndSeconds(elapsed);
+        if (m_finished > 0 && m_finished < m_total) {
+            const double eta = elapsed / static_cast<double>(m_finished) * static_cast<double>(m_total - m_finished);
+            m_out << ", about " << MinutesAndSeconds(eta) << " left";
+        }
+        m_out << "   " << std::flush;
+    }
+
+    std::ostream& m_out;
+    std::size_t m_total;
+    bool m_live;
+    std::size_t m_finished = 0;
+    std::size_t m_failed = 0;
+    Clock::time_point m_start = Clock::now();
+    std::mutex m_mutex;
+};
+
+// What every sheet of the batch shares.
+struct BatchContext {
+    const BatchOptions& options;
+    std::string logDirectory;
+    std::string configDigest;
+    Journal journal;  // as it was when the batch started
+    int renderThreads = 1;
+};
+
+std::optional<CornerFigures> FiguresOf(const std::string& cornerFile, int sheet) {
+    std::ifstream in(cornerFile);
+    const std::optional<geometry::CornerPoints> corners = geometry::ReadCornerPoints(in);
+    if (!corners || !geometry::IsValidSheetNumber(sheet)) {
+        return std::nullopt;
+    }
+    try {
+        const geometry::CornerFitReport report = geometry::AnalyseCornerFit(*corners, sheet);
+        return CornerFigures{report.rmsMetres, report.WorstMetres(), report.dpi, report.rotationDegrees};
+    } catch (...) {
+        return std::nullopt;  // a degenerate corner set: the run reports it
+    }
+}
+
+// The lines of a run's output that say what went wrong ("chyba ...",
+// "nenalezen ...", the JPEG library's message), joined by "; ".
+std::string FailureLines(const std::string& logPath) {
+    std::ifstream in(logPath, std::ios::binary);
+    std::string message;
+    std::string line;
+    while (std::getline(in, line)) {
+        // Progress counters end in '\r'; a message line follows the last one.
+        const std::string::size_type lastReturn = line.rfind('\r');
+        const std::string text = lastReturn == std::string::npos ? line : line.substr(lastReturn + 1);
+        const bool progress = text.empty() || text.rfind("zapisuji ", 0) == 0 || text.rfind("otviram ", 0) == 0 ||
+                              text == "program dobehl do konce";
+        if (!progress) {
+            message += (message.empty() ? "" : "; ") + text;
+        }
+    }
+    return message;
+}
+
+SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
+    const BatchOptions& options = context.options;
+    SheetResult result;
+    result.sheet = input.sheetText;
+    result.scan = input.scan;
+    if (!input.problem.empty()) {
+        result.message = input.problem;
+        return result;
+    }
+    const CornerSource corners = LocateCorners(input, options.cornersDirectory);
+    if (corners.cornerFile.empty()) {
+        result.message = corners.refusal;
+        return result;
+    }
+    result.cornerFile = corners.cornerFile;
+    result.corners = FiguresOf(corners.cornerFile, input.sheet);
+
+    const std::string fingerprint = Fingerprint(input.scan, corners.cornerFile, options.dpi, context.configDigest);
+    const JournalEntry* finished = context.journal.Find(input.sheet);
+    if (!options.force && finished != nullptr && finished->fingerprint == fingerprint) {
+        result.status = SheetStatus::skipped;
+        result.message = "unchanged since an earlier batch finished it";
+        result.tilesWritten = finished->tilesWritten;
+        result.seconds = finished->seconds;
+        return result;
+    }
+
+    result.logPath = platform::JoinPath(context.logDirectory, input.sheetText + ".log");
+    driver::SheetRequest request;
+    request.sheet = input.sheetText;
+    request.cornerFile = corners.cornerFile;
+    request.scan = input.scan;
+    request.outputDirectory = options.outputDirectory;
+    request.dpi = std::to_string(options.dpi);
+    request.configFile = options.configFile;
+    request.renderThreads = context.renderThreads;
+
+    const Clock::time_point start = Clock::now();
+    driver::SheetOutcome outcome;
+    {
+        std::ofstream log(result.logPath, std::ios::binary | std::ios::trunc);
+        if (!log.is_open()) {
+            result.message = "cannot write the log " + result.logPath;
+            result.logPath.clear();
+            return result;
+        }
+        outcome = driver::RunSheet(request, log, log);
+    }
+    result.seconds = SecondsSince(start);
+    result.tilesWritten = outcome.tilesWritten;
+    try {
+        if (outcome.exitStatus == 0) {
+            result.status = SheetStatus::done;
+            Journal::Record(options.outputDirectory, options.dpi, input.sheet,
+                            JournalEntry{fingerprint, outcome.tilesWritten, result.seconds});
+            return result;
+        }
+        Journal::Record(options.outputDirectory, options.dpi, input.sheet, std::nullopt);
+    } catch (const std::exception& error) {
+        result.status = SheetStatus::failed;
+        result.message = std::string("the sheet ran, but the journal could not be written: ") + error.what();
+        return result;
+    }
+    const std::string lines = FailureLines(result.logPath);
+    result.message = "georef status " + std::to_string(outcome.exitStatus) + (lines.empty() ? "" : ": " + lines);
+    return result;
+}
+
+std::vector<SheetInput> SheetsOf(const BatchOptions& options) {
+    std::vector<SheetInput> sheets =
+        options.listFile.empty() ? ListScanDirectory(options.scanDirectory) : ReadListFile(options.listFile);
+    if (sheets.empty()) {
+        throw BatchError(options.listFile.empty()
+                             ? "no scan named by a sheet number (like 40571.jpg) in " + options.scanDirectory
+                             : "no sheet in the list file " + options.listFile);
+    }
+    return ShareOf(std::move(sheets), options.shard, options.shardCount);
+}
+
+int WorkerCount(const BatchOptions& options, std::size_t sheets) {
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int jobs = options.jobs > 0 ? options.jobs : cores;
+    return static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(jobs), sheets)));
+}
+
+}  // namespace
+
+bool BatchReport::AllSucceeded() const noexcept {
+    return mosaicProblem.empty() && std::none_of(results.begin(), results.end(), [](const SheetResult& r) {
+               return r.status == SheetStatus::failed;
+           });
+}
+
+void CheckOneResolution(const std::string& outputDirectory, int dpi) {
+    const Journal journal = Journal::Load(outputDirectory);
+    if (journal.Dpi() && *journal.Dpi() != dpi) {
+        throw BatchError(outputDirectory + " holds a mosaic at " + std::to_string(*journal.Dpi()) +
+                         " dpi (its journal says so), not " + std::to_string(dpi) +
+                         " dpi; one mosaic has one resolution: use " + std::to_string(*journal.Dpi()) +
+                         " dpi or another output directory");
+    }
+    const std::optional<int> tileSize = driver::CheckedTileSize(dpi);
+    if (!tileSize) {
+        throw BatchError("unusable dpi " + std::to_string(dpi));
+    }
+    const std::string expected = tiling::FormatNumber(driver::PixelSizeFromTileSize(*tileSize));
+    std::error_code error;
+    for (fs::directory_iterator it(outputDirectory, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < 4 || name.substr(name.size() - 4) != ".jgw") {
+            continue;
+        }
+        std::ifstream in(it->path());
+        std::string pixel;
+        if (std::getline(in, pixel) && pixel != expected) {
+            throw BatchError(outputDirectory + " holds tiles of another resolution (" + name + ": pixel " + pixel +
+                             " m; " + std::to_string(dpi) + " dpi makes " + expected +
+                             " m); one mosaic has one resolution: use that dpi or another output directory");
+        }
+    }
+}
+
+BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
+    const std::vector<SheetInput> sheets = SheetsOf(options);
+    const std::optional<int> tileSize = driver::CheckedTileSize(options.dpi);
+    if (!tileSize) {
+        throw BatchError("unusable dpi " + std::to_string(options.dpi) + " (1 to 1698)");
+    }
+    BatchContext context{options, platform::JoinPath(options.outputDirectory, "logs"),
+                         FileDigest(options.configFile), {}, 1};
+    if (context.configDigest.empty() || platform::IsDirectory(options.configFile)) {
+        throw BatchError("cannot read the transformation file " + options.configFile);
+    }
+    CheckOneResolution(options.outputDirectory, options.dpi);
+    std::error_code error;
+    fs::create_directories(context.logDirectory, error);
+    if (error) {
+        throw BatchError("cannot make " + context.logDirectory + ": " + error.message());
+    }
+    context.journal = Journal::Load(options.outputDirectory);
+
+    // Process-wide GDAL state is set once, before any worker reads a scan.
+    GDALAllRegister();
+    GDALSetCacheMax64(std::min(GDALGetCacheMax64(), kSharedReadCacheBytes));
+
+    const std::vector<SheetInput> order = LockFriendlyOrder(sheets);
+    const int workers = WorkerCount(options, order.size());
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    context.renderThreads = std::max(1, cores / workers);
+
+    out << order.size() << " sheets, " << workers << " at a time, " << options.dpi << " dpi, into "
+        << options.outputDirectory << std::endl;
+    std::vector<SheetResult> byOrder(order.size());
+    Scheduler scheduler(order);
+    Progress progress(out, order.size(), options.liveProgress);
+    const auto work = [&] {
+        while (const std::optional<std::size_t> index = scheduler.Take()) {
+            try {
+                byOrder[*index] = RunOne(order[*index], context);
+            } catch (const std::exception& problem) {  // memory, most likely; the other sheets go on
+                byOrder[*index].sheet = order[*index].sheetText;
+                byOrder[*index].scan = order[*index].scan;
+                byOrder[*index].message = problem.what();
+            }
+            scheduler.Finish(*index);
+            progress.Finished(byOrder[*index]);
+        }
+    };
+    {
+        std::vector<std::thread> threads;
+        for (int i = 1; i < workers; ++i) {
+            threads.emplace_back(work);
+        }
+        work();
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+    progress.Close();
+
+    BatchReport report;
+    // Results in grid order, as the sheets were listed.
+    for (const SheetInput& input : sheets) {
+        const auto at = std::find_if(order.begin(), order.end(), [&](const SheetInput& o) {
+            return o.sheet == input.sheet && o.scan == input.scan;
+        });
+        report.results.push_back(byOrder[static_cast<std::size_t>(at - order.begin())]);
+    }
+    try {
+        report.mosaicTiles = WriteMosaic(options.outputDirectory, *tileSize);
+    } catch (const std::exception& problem) {
+        report.mosaicProblem = problem.what();
+    }
+    const std::string csvName = options.shardCount == 1 ? std::string("summary.csv")
+                                                         : "summary-" + std::to_string(options.shard) + "-of-" +
+                                                               std::to_string(options.shardCount) + ".csv";
+    report.summaryCsv = platform::JoinPath(options.outputDirectory, csvName);
+    WriteSummaryCsv(report.results, report.summaryCsv);
+    return report;
+}
+
+}  // namespace georef::batch

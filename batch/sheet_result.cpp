@@ -1,0 +1,86 @@
+#include "batch/sheet_result.hpp"
+
+#include <cstdio>
+#include <iomanip>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/atomic_file.hpp"
+
+namespace georef::batch {
+
+namespace {
+
+std::string Fixed(double value, int decimals) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(decimals) << value;
+    return text.str();
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + '"';
+}
+
+}  // namespace
+
+const char* StatusName(SheetStatus status) noexcept {
+    switch (status) {
+    case SheetStatus::done:
+        return "done";
+    case SheetStatus::skipped:
+        return "skipped";
+    case SheetStatus::failed:
+        break;
+    }
+    return "failed";
+}
+
+void WriteSummaryTable(const std::vector<SheetResult>& results, std::ostream& out) {
+    out << "sheet  status   rms(m)  tiles  seconds  message\n";
+    int done = 0;
+    int skipped = 0;
+    int failed = 0;
+    for (const SheetResult& r : results) {
+        const std::string rms = r.corners ? Fixed(r.corners->rmsMetres, 2) : "-";
+        out << std::left << std::setw(6) << r.sheet << ' ' << std::setw(8) << StatusName(r.status) << std::right
+            << std::setw(7) << rms << std::setw(7) << r.tilesWritten << std::setw(9) << Fixed(r.seconds, 1) << "  "
+            << r.message << '\n';
+        (r.status == SheetStatus::done ? done : r.status == SheetStatus::skipped ? skipped : failed) += 1;
+    }
+    out << results.size() << " sheets: " << done << " done, " << skipped << " skipped (unchanged), " << failed
+        << " failed\n";
+}
+
+void WriteSummaryCsv(const std::vector<SheetResult>& results, const std::string& path) {
+    std::ostringstream text;
+    text << "sheet,status,rms_m,worst_m,scan_dpi,rotation_deg,tiles,seconds,message,scan,corner_file,log\n";
+    for (const SheetResult& r : results) {
+        text << r.sheet << ',' << StatusName(r.status) << ',';
+        if (r.corners) {
+            text << Fixed(r.corners->rmsMetres, 3) << ',' << Fixed(r.corners->worstMetres, 3) << ','
+                 << Fixed(r.corners->dpi, 1) << ',' << Fixed(r.corners->rotationDegrees, 4) << ',';
+        } else {
+            text << ",,,,";
+        }
+        text << r.tilesWritten << ',' << Fixed(r.seconds, 2) << ',' << CsvField(r.message) << ','
+             << CsvField(r.scan) << ',' << CsvField(r.cornerFile) << ',' << CsvField(r.logPath) << '\n';
+    }
+    platform::AtomicFile file(path);
+    const std::string bytes = text.str();
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    file.Commit();
+}
+
+}  // namespace georef::batch

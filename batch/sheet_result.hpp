@@ -1,0 +1,48 @@
+#pragma once
+// What a batch knows about each sheet when it ends: the record the summary
+// table, summary.csv and any later report are written from.
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace georef::batch {
+
+enum class SheetStatus {
+    done,     // run in this batch and every tile written
+    failed,   // not run (no corners, a problem with its input) or the run failed
+    skipped,  // finished by an earlier batch from the same inputs
+};
+
+const char* StatusName(SheetStatus status) noexcept;
+
+// How the scan's corners fit the sheet (image frame to nominal frame).
+struct CornerFigures {
+    double rmsMetres = 0.0;      // corner residual RMS, metres of the nominal frame
+    double worstMetres = 0.0;    // largest corner residual, metres
+    double dpi = 0.0;            // scan resolution the fit implies at 1:25 000
+    double rotationDegrees = 0.0;
+};
+
+struct SheetResult {
+    std::string sheet;  // five digits
+    std::string scan;
+    std::string cornerFile;  // empty when there is none
+    SheetStatus status = SheetStatus::failed;
+    std::string message;  // why it failed or was skipped; empty when done
+    std::optional<CornerFigures> corners;
+    int tilesWritten = 0;
+    double seconds = 0.0;  // wall time of the run (for a skipped sheet: of the run that made it)
+    std::string logPath;   // the sheet's own georef output; empty when it was not run
+};
+
+// The summary table: one line per sheet in the order given, then the
+// totals. Columns: sheet, status, RMS (m), tiles, seconds, message.
+void WriteSummaryTable(const std::vector<SheetResult>& results, std::ostream& out);
+
+// The same as CSV (RFC 4180 quoting, '\n' line ends) with every field of the
+// result, replacing path atomically. Throws std::runtime_error when it cannot.
+void WriteSummaryCsv(const std::vector<SheetResult>& results, const std::string& path);
+
+}  // namespace georef::batch

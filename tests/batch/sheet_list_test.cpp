@@ -1,0 +1,111 @@
+#include "batch/sheet_list.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "batch/corner_source.hpp"
+#include "support/temp_dir.hpp"
+
+namespace georef::batch {
+namespace {
+
+std::vector<std::string> Scans(const std::vector<SheetInput>& sheets) {
+    std::vector<std::string> names;
+    for (const SheetInput& input : sheets) {
+        names.push_back(std::filesystem::path(input.scan).filename().string() +
+                        (input.problem.empty() ? "" : " (problem)"));
+    }
+    return names;
+}
+
+TEST(SheetList, ScanDirectoryTakesFilesNamedBySheetAndNotTheirCompanions) {
+    const test::TempDir dir;
+    for (const char* name : {"40572_scan.tif", "40571.jpg", "40571.txt", "40571.jgw", "40571.jpg.aux.xml",
+                             "405712.jpg", "4057.jpg", "notes.jpg", "40581.TXT", "40583.png", "40583.tif"}) {
+        test::WriteFileBytes(dir.File(name), "x");
+    }
+    std::filesystem::create_directory(dir.File("40582.d"));
+    const std::vector<SheetInput> sheets = ListScanDirectory(dir.Path());
+    EXPECT_EQ(Scans(sheets), (std::vector<std::string>{"40571.jpg", "40572_scan.tif", "40583.png (problem)",
+                                                       "40583.tif (problem)"}));
+    EXPECT_EQ(sheets[1].sheetText, "40572");
+    EXPECT_NE(sheets[2].problem.find("more than one scan of sheet 40583"), std::string::npos);
+    EXPECT_THROW(ListScanDirectory(dir.File("missing")), BatchError);
+}
+
+TEST(SheetList, ListFileNamesScansAndCornersRelativeToItself) {
+    const test::TempDir dir;
+    test::WriteFileBytes(dir.File("area.txt"), "# sheet scan corners\n\n40572 b.tif\n40571\ta.jpg  /abs/a.txt\n");
+    const std::vector<SheetInput> sheets = ReadListFile(dir.File("area.txt"));
+    ASSERT_EQ(sheets.size(), 2u);
+    EXPECT_EQ(sheets[0].scan, dir.File("a.jpg"));
+    EXPECT_EQ(sheets[0].cornerFile, "/abs/a.txt");
+    EXPECT_EQ(sheets[1].scan, dir.File("b.tif"));
+    EXPECT_EQ(sheets[1].cornerFile, "");
+
+    for (const char* bad : {"40571\n", "4057 a.jpg\n", "40571 a.jpg c.txt more\n", "40571 a\n40571 b\n"}) {
+        test::WriteFileBytes(dir.File("bad.txt"), bad);
+        EXPECT_THROW(ReadListFile(dir.File("bad.txt")), BatchError) << bad;
+    }
+    EXPECT_THROW(ReadListFile(dir.File("missing.txt")), BatchError);
+}
+
+TEST(SheetList, CornersComeFromTheListThenTheCornersDirectoryThenBesideTheScan) {
+    const test::TempDir dir;
+    std::filesystem::create_directory(dir.File("corners"));
+    SheetInput input{40571, "40571", dir.File("40571_scan.jpg"), "", ""};
+    EXPECT_NE(LocateCorners(input, dir.File("corners")).refusal.find("no corner file"), std::string::npos);
+    test::WriteFileBytes(dir.File("40571.txt"), "1 0 0\n");
+    EXPECT_EQ(LocateCorners(input, dir.File("corners")).cornerFile, dir.File("40571.txt"));
+    test::WriteFileBytes(dir.File("corners/40571.txt"), "1 0 0\n");
+    EXPECT_EQ(LocateCorners(input, dir.File("corners")).cornerFile, dir.File("corners/40571.txt"));
+    input.cornerFile = dir.File("listed.txt");
+    EXPECT_TRUE(LocateCorners(input, dir.File("corners")).cornerFile.empty());
+}
+
+std::vector<SheetInput> Cells(int zones, int columns) {
+    std::vector<SheetInput> sheets;
+    for (int zone = 40; zone < 40 + zones; ++zone) {
+        for (int column = 50; column < 50 + columns; ++column) {
+            for (int section = 1; section <= 4; ++section) {
+                const int sheet = zone * 1000 + column * 10 + section;
+                sheets.push_back(SheetInput{sheet, std::to_string(sheet), std::to_string(sheet) + ".tif", "", ""});
+            }
+        }
+    }
+    return sheets;
+}
+
+TEST(SheetList, ShardsAreDisjointAndTogetherHoldEverySheet) {
+    const std::vector<SheetInput> sheets = Cells(3, 4);
+    std::multiset<int> seen;
+    for (int k = 1; k <= 5; ++k) {
+        for (const SheetInput& input : ShareOf(sheets, k, 5)) {
+            seen.insert(input.sheet);
+        }
+    }
+    EXPECT_EQ(seen.size(), sheets.size());
+    EXPECT_EQ(std::set<int>(seen.begin(), seen.end()).size(), sheets.size());
+    EXPECT_THROW(ShareOf(sheets, 0, 2), std::invalid_argument);
+    EXPECT_THROW(ShareOf(sheets, 3, 2), std::invalid_argument);
+}
+
+TEST(SheetList, LockFriendlyOrderStartsNoNeighboursOneAfterAnother) {
+    EXPECT_TRUE(AreNeighbours(40572, 40581));   // across a cell edge
+    EXPECT_TRUE(AreNeighbours(40574, 41581));   // diagonally across a zone edge
+    EXPECT_FALSE(AreNeighbours(40571, 40581));  // one sheet between them
+    const std::vector<SheetInput> order = LockFriendlyOrder(Cells(3, 4));
+    ASSERT_EQ(order.size(), 48u);
+    int neighbourPairs = 0;
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        neighbourPairs += AreNeighbours(order[i - 1].sheet, order[i].sheet) ? 1 : 0;
+    }
+    // Only where one parity class hands over to the next.
+    EXPECT_LE(neighbourPairs, 3);
+}
+
+}  // namespace
+}  // namespace georef::batch
