@@ -15,7 +15,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kPixelsPerMillimetreAt300 = 300.0 / 25.4;
 
 std::uint8_t Clamp(double value) noexcept {
-    return static_cast<std::uint8_t>(std::lround(std::clamp(value, 0.0, 255.0)));
+    return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0) + 0.5);
 }
 
 }  // namespace
@@ -133,7 +133,7 @@ void LightAndGrain(cv::Mat& image, double lighting, double grain, SeededRandom& 
     const int gridH = image.rows / kCell + 2;
     std::vector<double> factor(static_cast<std::size_t>(gridW) * gridH);
     const double direction = random.Uniform(0.0, 2.0 * kPi);
-    const double mottle = 0.015;
+    const double mottle = 0.01;
     for (int j = 0; j < gridH; ++j) {
         for (int i = 0; i < gridW; ++i) {
             const double x = 2.0 * i * kCell / image.cols - 1.0;

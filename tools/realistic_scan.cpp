@@ -46,7 +46,7 @@ void CheckOptions(const RealisticScanOptions& o) {
     Require(o.folds >= 0 && o.folds <= 4, "the number of folds must lie between 0 and 4");
     Require(o.lighting >= 0.0 && o.lighting <= 0.8, "the lighting loss must lie between 0 and 0.8");
     Require(o.blurPixels >= 0.0 && o.blurPixels <= 10.0, "the blur must lie between 0 and 10 px");
-    Require(o.jpegQuality >= 1 && o.jpegQuality <= 100, "the JPEG quality must lie between 1 and 100");
+    Require(o.jpegQuality >= 10 && o.jpegQuality <= 100, "the JPEG quality must lie between 10 and 100");
     Require(o.bowPixels >= 0.0 && o.bowPixels <= 20.0, "the bowing must lie between 0 and 20 px");
     Require(o.scale >= 0.5 && o.scale <= 2.0, "the scale must lie between 0.5 and 2");
 }

@@ -48,7 +48,7 @@ struct RealisticScanOptions {
     int folds = 1;
     double lighting = 0.12;        // fraction of brightness lost towards the darkest part
     double blurPixels = 0.7;       // Gaussian sigma, scan pixels; 0: none
-    int jpegQuality = 85;          // 1 to 100 (JPEG scans)
+    int jpegQuality = 85;          // 10 to 100 (JPEG scans)
     double bowPixels = 1.5;        // largest bow of a side, scan pixels
     SheetCorner tornCorner = SheetCorner::none;
 

@@ -29,6 +29,16 @@ struct OptionListDeleter {
 };
 using OptionList = std::unique_ptr<char*, OptionListDeleter>;
 
+// GDAL's own printing silenced while it works for us: a failure is reported
+// once, by our caller, with GDAL's message in it.
+class QuietGdal {
+public:
+    QuietGdal() noexcept { CPLPushErrorHandler(CPLQuietErrorHandler); }
+    ~QuietGdal() { CPLPopErrorHandler(); }
+    QuietGdal(const QuietGdal&) = delete;
+    QuietGdal& operator=(const QuietGdal&) = delete;
+};
+
 bool EndsWith(const std::string& text, const std::string& suffix) {
     if (text.size() < suffix.size()) {
         return false;
@@ -101,6 +111,7 @@ bool IsJpegName(const std::string& path) { return EndsWith(path, ".jpg") || Ends
 
 void WriteScanImage(const std::string& path, const RgbImageView& image, const ScanEncoding& encoding) {
     GDALAllRegister();
+    const QuietGdal quiet;
     CPLErrorReset();
     const bool jpeg = IsJpegName(path);
     GDALDriverH driver = GDALGetDriverByName(jpeg ? "JPEG" : "GTiff");
@@ -130,7 +141,7 @@ void WriteScanImage(const std::string& path, const RgbImageView& image, const Sc
     try {
         file = std::make_unique<platform::AtomicFile>(path);
     } catch (const std::runtime_error& e) {
-        throw Failure(std::string("cannot write ") + e.what());
+        throw Failure(e.what());
     }
     {
         // Everything goes into the image file itself, no side file.

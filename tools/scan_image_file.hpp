@@ -22,7 +22,7 @@ struct RgbImageView {
 };
 
 struct ScanEncoding {
-    int jpegQuality = 92;     // 1 to 100, JPEG only
+    int jpegQuality = 92;     // 10 to 100, JPEG only
     double densityDpi = 0.0;  // > 0: record this resolution, pixels per inch
 };
 

@@ -166,7 +166,7 @@ void SheetDrawing::DrawMapSheet(SeededRandom& random) {
 void SheetDrawing::DrawContours(SeededRandom& random) {
     const double width = m_right - m_left;
     const double height = m_bottom - m_top;
-    const int hills = std::max(3, static_cast<int>(width * height / (Px(2400.0) * Px(2400.0))));
+    const int hills = std::max(3, static_cast<int>(width * height / (Px(1800.0) * Px(1800.0))));
     const int thin = Thickness(1.2);
     const int thick = Thickness(2.4);
     for (int h = 0; h < hills; ++h) {
@@ -188,13 +188,13 @@ void SheetDrawing::DrawContours(SeededRandom& random) {
 
 void SheetDrawing::DrawHatching(SeededRandom& random) {
     const Quad& q = m_layout.NeatLine();
-    const int patches = random.Integer(6, 10);
+    const int patches = random.Integer(10, 16);
     const double spacing = std::max(2.0, Px(7.0));
     const cv::Scalar ink = 0.55 * m_inks.black + 0.45 * m_inks.paper;
     const cv::Rect whole(0, 0, m_canvas.cols, m_canvas.rows);
     for (int p = 0; p < patches; ++p) {
         PixelPoint centre{random.Uniform(m_left, m_right), random.Uniform(m_top, m_bottom)};
-        if (p < 3) {
+        if (p < 5) {
             // Forest reaching over the neat line: the hatching runs into it.
             const int side = random.Integer(0, 3);
             centre = Along(q[side], q[(side + 1) % 4], random.Uniform(0.1, 0.9));
@@ -260,7 +260,7 @@ void SheetDrawing::DrawRoads(SeededRandom& random) {
         const PixelPoint b = q[(side + 1) % 4];
         return Plus(Along(a, b, random.Uniform(0.05, 0.95)), Outward(a, b), Px(200.0));
     };
-    const int roads = random.Integer(4, 7);
+    const int roads = random.Integer(8, 12);
     for (int r = 0; r < roads; ++r) {
         const int from = random.Integer(0, 3);
         const int to = (from + random.Integer(1, 3)) % 4;
@@ -304,10 +304,10 @@ void SheetDrawing::DrawDecoy(SeededRandom& random) {
 
 void SheetDrawing::DrawVillagesAndNames(SeededRandom& random) {
     const Quad& q = m_layout.NeatLine();
-    const int villages = random.Integer(6, 10);
+    const int villages = random.Integer(12, 20);
     for (int v = 0; v < villages; ++v) {
         PixelPoint centre{random.Uniform(m_left, m_right), random.Uniform(m_top, m_bottom)};
-        if (v < 2) {
+        if (v < 4) {
             const int side = random.Integer(0, 3);
             centre = Plus(Along(q[side], q[(side + 1) % 4], random.Uniform(0.1, 0.9)),
                           Outward(q[side], q[(side + 1) % 4]), -Px(random.Uniform(20.0, 120.0)));
@@ -330,10 +330,10 @@ void SheetDrawing::DrawVillagesAndNames(SeededRandom& random) {
              v % 3 == 0 ? cv::FONT_HERSHEY_TRIPLEX : cv::FONT_HERSHEY_COMPLEX);
     }
     // Names of fields and waters, some running into the neat line.
-    const int names = random.Integer(8, 14);
+    const int names = random.Integer(25, 40);
     for (int n = 0; n < names; ++n) {
         PixelPoint at{random.Uniform(m_left, m_right), random.Uniform(m_top, m_bottom)};
-        if (n < 3) {
+        if (n < 8) {
             const int side = random.Integer(0, 3);
             at = Plus(Along(q[side], q[(side + 1) % 4], random.Uniform(0.1, 0.9)), Outward(q[side], q[(side + 1) % 4]),
                       -Px(random.Uniform(0.0, 40.0)));
