@@ -1,0 +1,181 @@
+// Realistic scans: the corner file must give where the neat line's centre
+// lines were drawn, whatever the paper and scanner did around them, and a
+// seed must give the same file again.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "geometry/corner_fit.hpp"
+#include "platform/file_system.hpp"
+#include "raster/source_raster.hpp"
+#include "support/in_process.hpp"
+#include "support/temp_dir.hpp"
+#include "tools/demo_scan.hpp"
+#include "tools/realistic_scan.hpp"
+
+namespace georef::tools {
+namespace {
+
+constexpr int kSheet = 40571;
+
+struct Scan {
+    raster::SourceRaster raster;
+
+    explicit Scan(const std::string& path) {
+        raster.Open(path);
+        raster.ReadBands();
+    }
+    // Grey value at a continuous position (column, row; pixel centres at
+    // whole numbers), bilinear.
+    double Grey(double column, double row) const {
+        const int c = static_cast<int>(std::floor(column));
+        const int r = static_cast<int>(std::floor(row));
+        const double fc = column - c;
+        const double fr = row - r;
+        const auto at = [&](int cc, int rr) {
+            return (raster.Sample(0, cc, rr) + raster.Sample(1, cc, rr) + raster.Sample(2, cc, rr)) / 3.0;
+        };
+        return (at(c, r) * (1 - fc) + at(c + 1, r) * fc) * (1 - fr) + (at(c, r + 1) * (1 - fc) + at(c + 1, r + 1) * fc) * fr;
+    }
+};
+
+// Where the darkness of the line lies across the side from corner a towards
+// corner b, at fraction t of the side: the centroid of the darkness above
+// the paper around it, as a signed distance in pixels from the side given by
+// the corner file (positive to the right of a -> b).
+double LineOffset(const Scan& scan, const geometry::CornerPoint& a, const geometry::CornerPoint& b, double t,
+                  double halfWindow) {
+    const int height = scan.raster.Height();
+    // Corner file frame -> pixel centres (column, row).
+    const double ac = a.x + 0.5, ar = height - 1.5 - a.y;
+    const double bc = b.x + 0.5, br = height - 1.5 - b.y;
+    const double length = std::hypot(bc - ac, br - ar);
+    const double nc = -(br - ar) / length, nr = (bc - ac) / length;
+    const double pc = ac + t * (bc - ac), pr = ar + t * (br - ar);
+    const double paper =
+        std::max(scan.Grey(pc + (halfWindow + 0.5) * nc, pr + (halfWindow + 0.5) * nr),
+                 scan.Grey(pc - (halfWindow + 0.5) * nc, pr - (halfWindow + 0.5) * nr));
+    double weight = 0.0, moment = 0.0;
+    for (double s = -halfWindow; s <= halfWindow + 1e-9; s += 0.125) {
+        const double dark = std::max(0.0, paper - scan.Grey(pc + s * nc, pr + s * nr));
+        weight += dark;
+        moment += dark * s;
+    }
+    return weight > 0.0 ? moment / weight : 1e9;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+class RealisticScanTest : public ::testing::Test {
+protected:
+    test::TempDir m_dir;
+};
+
+TEST_F(RealisticScanTest, CornerFileFollowsTheDrawnNeatLineOfATurnedBowedSheet) {
+    RealisticScanOptions options;
+    options.dpi = 150.0;
+    options.rotationDegrees = 2.7;
+    options.neatLineWidth = 3.0;  // 1.5 px at 150 dpi
+    options.bowPixels = 2.0;
+    options.blurPixels = 0.8;
+    options.decoy = Side::none;
+    options.tornCorner = SheetCorner::pd;
+    options.seed = 11;
+    const std::string path = m_dir.File("sheet.tif");
+    const RealisticScan drawn = WriteRealisticScan(kSheet, path, options);
+    ASSERT_TRUE(drawn.hasMap);
+    const Scan scan(path);
+    ASSERT_EQ(scan.raster.Width(), drawn.width);
+    ASSERT_EQ(scan.raster.Height(), drawn.height);
+
+    // Near each end of every side the line is straight: the darkness there
+    // is centred on the side through the corners.
+    const geometry::CornerPoints& c = drawn.corners;
+    const double halfWindow = drawn.neatLineWidth / 2.0 + 1.5;
+    for (int side = 0; side < 4; ++side) {
+        const geometry::CornerPoint& a = c[side];
+        const geometry::CornerPoint& b = c[(side + 1) % 4];
+        for (const bool nearA : {true, false}) {
+            std::vector<double> offsets;
+            for (double t = 0.03; t < 0.15; t += 0.005) {
+                offsets.push_back(LineOffset(scan, a, b, nearA ? t : 1.0 - t, halfWindow));
+            }
+            EXPECT_LT(std::fabs(Median(offsets)), 0.2) << Median(offsets) << " px, side " << side << (nearA ? " start" : " end");
+        }
+    }
+    // Half way along, the sides bow: up to 2 px, never more.
+    for (int side = 0; side < 4; ++side) {
+        const double middle = LineOffset(scan, c[side], c[(side + 1) % 4], 0.5, halfWindow + 2.0);
+        EXPECT_LT(std::fabs(middle), 2.5) << "side " << side;
+    }
+}
+
+TEST_F(RealisticScanTest, SeedReproducesTheFileAndDensityIsRecorded) {
+    const auto draw = [&](const std::string& name, std::uint64_t seed, bool density) {
+        RealisticScanOptions options = VariedRealisticOptions(seed);
+        options.dpi = 40.0;
+        options.density = density;
+        WriteRealisticScan(kSheet, m_dir.File(name), options);
+        return test::ReadFileBytes(m_dir.File(name));
+    };
+    const std::string first = draw("a.jpg", 5, true);
+    ASSERT_GT(first.size(), 1000u);
+    EXPECT_EQ(first, draw("b.jpg", 5, true));
+    EXPECT_NE(first, draw("c.jpg", 6, true));
+    // JFIF header: units 1 (dots per inch), x and y density 40.
+    EXPECT_EQ(first.substr(13, 5), std::string("\x01\x00\x28\x00\x28", 5));
+    const std::string without = draw("d.jpg", 5, false);
+    EXPECT_EQ(without.substr(13, 5), std::string("\x00\x00\x01\x00\x01", 5));
+}
+
+TEST_F(RealisticScanTest, RefusalCasesAndBadOptionsThroughTheProgram) {
+    const auto run = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = {"georef-demo-scan", "40571", m_dir.File("s.jpg"), m_dir.File("s.txt"),
+                                         "--style", "realistic", "--dpi", "40"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return test::RunInProcess(RunDemoScanTool, args);
+    };
+    // A page without a map has no corners: no corner file.
+    const test::ToolResult blank = run({"--page", "text"});
+    EXPECT_EQ(blank.status, 0) << blank.err;
+    EXPECT_TRUE(platform::Exists(m_dir.File("s.jpg")));
+    EXPECT_FALSE(platform::Exists(m_dir.File("s.txt")));
+    EXPECT_NE(blank.out.find("without a map"), std::string::npos);
+
+    // The west side cut off: both west corners lie left of the image.
+    const test::ToolResult cropped = run({"--crop", "west", "--vary", "--seed", "3"});
+    ASSERT_EQ(cropped.status, 0) << cropped.err;
+    std::ifstream in(m_dir.File("s.txt"));
+    const std::optional<geometry::CornerPoints> corners = geometry::ReadCornerPoints(in);
+    ASSERT_TRUE(corners.has_value());
+    EXPECT_LT((*corners)[0].x, 0.0);
+    EXPECT_LT((*corners)[1].x, 0.0);
+    EXPECT_GT((*corners)[2].x, 0.0);
+
+    // Wrong command lines and impossible conditions write nothing new.
+    const std::string before = test::ReadFileBytes(m_dir.File("s.jpg"));
+    EXPECT_EQ(run({"--bow"}).status, 2);
+    EXPECT_EQ(run({"--border", "dotted"}).status, 2);
+    EXPECT_EQ(run({"--stains", "2.5"}).status, 2);
+    const test::ToolResult plainOnly = test::RunInProcess(
+        RunDemoScanTool, {"georef-demo-scan", "40571", m_dir.File("s.jpg"), m_dir.File("s.txt"), "--grain", "3"});
+    EXPECT_EQ(plainOnly.status, 2);
+    EXPECT_NE(plainOnly.err.find("--style realistic"), std::string::npos);
+    const test::ToolResult gap = run({"--frame-gap", "2"});
+    EXPECT_EQ(gap.status, 1);
+    EXPECT_NE(gap.err.find("outer frame"), std::string::npos);
+    EXPECT_EQ(run({"--scale", "3"}).status, 1);
+    EXPECT_EQ(test::ReadFileBytes(m_dir.File("s.jpg")), before);
+}
+
+}  // namespace
+}  // namespace georef::tools
