@@ -20,6 +20,8 @@ constexpr int kBandRows = 12;
 // A line is a candidate when its edge covers this share of the scan's height
 // (or width) at full strength.
 constexpr double kCandidateCover = 0.25;
+// Share of the side's strongest line a candidate must reach.
+constexpr double kRelativeCover = 0.45;
 // Candidates kept per side, innermost first.
 constexpr int kCandidatesPerSide = 5;
 // A side is accepted when its edge is present along this share of its length
@@ -140,7 +142,11 @@ std::vector<Candidate> Candidates(const cv::Mat& response, bool inwardUp, double
             found.push_back({static_cast<double>(x), tilt[static_cast<std::size_t>(x)], v / rows});
         }
     }
-    // Innermost first.
+    // Lines much weaker than the side's strongest are texture (hatching,
+    // lettering); of the rest, innermost first.
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [strongest](const Candidate& c) { return c.cover < kRelativeCover * strongest; }),
+                found.end());
     std::sort(found.begin(), found.end(),
               [inwardUp](const Candidate& p, const Candidate& q) { return inwardUp ? p.x0 > q.x0 : p.x0 < q.x0; });
     if (found.size() > static_cast<std::size_t>(kCandidatesPerSide)) {

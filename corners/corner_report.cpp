@@ -160,7 +160,8 @@ void DrawReport(const std::string& pngPath, const std::string& scanPath, int she
 
 void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
                        const FindResult& found) {
-    if (!found.measured) {
+    const std::optional<geometry::CornerPoints>& corners = found.measured ? found.measured : found.searched;
+    if (!corners) {
         throw Failure("no corners to draw: " + found.refusal);
     }
     std::array<std::string, 4> notes;
@@ -168,7 +169,7 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
     std::optional<geometry::CornerFitReport> fit = found.fit;
     if (!fit) {
         try {
-            fit = geometry::AnalyseCornerFit(*found.measured, sheetNumber);
+            fit = geometry::AnalyseCornerFit(*corners, sheetNumber);
         } catch (const math::matrix_error&) {
         }
     }
@@ -183,7 +184,7 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
     } else {
         verdict = "REFUSED: " + found.refusal;
     }
-    DrawReport(pngPath, scanPath, sheetNumber, *found.measured, verdict, notes);
+    DrawReport(pngPath, scanPath, sheetNumber, *corners, verdict, notes);
 }
 
 void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,

@@ -75,6 +75,15 @@ FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindO
         result.refusal = coarse.refusal;
         return result;
     }
+    geometry::CornerPoints searched;
+    for (int k = 0; k < 4; ++k) {
+        const CornerSides sides = kCornerSides[static_cast<std::size_t>(k)];
+        searched[static_cast<std::size_t>(k)] =
+            CornerFromPlane(Intersect(coarse.frame->inner[static_cast<int>(sides.downward)],
+                                      coarse.frame->inner[static_cast<int>(sides.sideways)]),
+                            scan.Height(), k + 1);
+    }
+    result.searched = searched;
     if (dpi) {
         result.dpi = *dpi;
     } else {

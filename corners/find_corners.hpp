@@ -43,8 +43,11 @@ struct FindResult {
     int reduction = 1;        // factor of the reduced copy searched
     double lineWidth = 0.0;   // median width of the drawn neat line, pixels (0 when not seen)
 
-    // The corners measured (LD, LH, PH, PD, image frame), also when the check
-    // refused them; empty when the search or refinement gave up.
+    // The corners of the inner edges the reduced search found (LD, LH, PH,
+    // PD, image frame), to within a few pixels; empty when it gave up.
+    std::optional<geometry::CornerPoints> searched;
+    // The corners measured at full resolution, also when the check refused
+    // them; empty when the search or the refinement gave up.
     std::optional<geometry::CornerPoints> measured;
     // Present only when every check held: the corners to write, and their fit.
     std::optional<geometry::CornerPoints> corners;
@@ -71,8 +74,9 @@ void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corn
 // scan with the quadrilateral of the corners, and an enlarged inset of each
 // corner with the sides through it and the corner marked, labelled with the
 // sheet number and the fit's residuals (or the refusal). Works for corners
-// from any source: with a FindResult it draws its measured corners; the
-// second form draws hand-made ones. Atomic like the corner file. Throws
+// from any source: with a FindResult it draws its measured corners (or, when
+// the refinement gave up, the search's); the second form draws hand-made
+// ones. Atomic like the corner file. Throws
 // georef::Failure when the scan cannot be read or the picture not written.
 void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
                        const FindResult& found);

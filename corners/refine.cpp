@@ -19,10 +19,14 @@ constexpr double kCornerGapMm = 2.5;      // profiles start this far from the co
 constexpr double kBowToleranceMm = 0.35;  // the two ends of a side agree within this
 // Share of each side measured next to each corner.
 constexpr double kSpanShare = 0.25;
-// Least share of profiles in which the line must be found, and of those the
-// fit must keep.
+// Least share of profiles in which a line must be found, and on which the
+// fitted line must be measured (its outer edge may be hidden on half of them
+// by a filled border).
 constexpr double kFoundShare = 0.4;
-constexpr double kKeptShare = 0.6;
+constexpr double kKeptShare = 0.4;
+// Least share of profiles on which the line's width must be measured for
+// its centre or outer edge.
+constexpr double kWidthShare = 0.1;
 constexpr int kMinimumProfiles = 8;
 // The line's darkness against the paper, share of the window's contrast.
 constexpr double kMinimumDepth = 0.2;
@@ -32,11 +36,24 @@ constexpr double kReturnShare = 0.6;
 
 double MmToPixels(double mm, double dpi) noexcept { return mm * dpi / 25.4; }
 
+// A line seen on one profile: its position along the side and its edges
+// across (plane frame).
 struct Hit {
+    int profile = 0;
     double along = 0.0;
-    double inner = 0.0;  // across, plane frame
+    double inner = 0.0;
     std::optional<double> outer;
 };
+
+// A point to fit: across at along, seen on one profile.
+struct Point {
+    int profile = 0;
+    double along = 0.0;
+    double across = 0.0;
+};
+
+// Points within this distance of a line support it, pixels.
+constexpr double kSupportDistance = 0.8;
 
 // Inner and outer edge of the dark line in a profile P[0..n) whose index
 // grows outward, the inner edge expected near index expected (within
@@ -46,23 +63,9 @@ struct ProfileEdges {
     std::optional<double> outer;
 };
 
-std::optional<ProfileEdges> MeasureProfile(const std::vector<float>& P, int expected, int reach, int maxWidth,
-                                           double minDepth) {
+// The line whose inner edge is the steepest fall at index step.
+std::optional<ProfileEdges> MeasureDip(const std::vector<float>& P, int step, int maxWidth, double minDepth) {
     const int n = static_cast<int>(P.size());
-    const int from = std::max(1, expected - reach);
-    const int to = std::min(n - 2, expected + reach);
-    int step = -1;
-    float steepest = 0.0f;
-    for (int i = from; i <= to; ++i) {
-        const float d = P[static_cast<std::size_t>(i + 1)] - P[static_cast<std::size_t>(i - 1)];
-        if (d < steepest) {
-            steepest = d;
-            step = i;
-        }
-    }
-    if (step < 0) {
-        return std::nullopt;
-    }
     int darkest = step;
     for (int i = step; i <= std::min(n - 1, step + maxWidth + 2); ++i) {
         if (P[static_cast<std::size_t>(i)] < P[static_cast<std::size_t>(darkest)]) {
@@ -111,6 +114,29 @@ std::optional<ProfileEdges> MeasureProfile(const std::vector<float>& P, int expe
     return edges;
 }
 
+// Every dark line in a profile P[0..n) whose index grows outward, with its
+// inner edge (a local steepest fall) within reach of index expected.
+// Positions in profile index units.
+std::vector<ProfileEdges> MeasureProfile(const std::vector<float>& P, int expected, int reach, int maxWidth,
+                                         double minDepth) {
+    const int n = static_cast<int>(P.size());
+    const int from = std::max(2, expected - reach);
+    const int to = std::min(n - 3, expected + reach);
+    const auto fall = [&P](int i) { return P[static_cast<std::size_t>(i + 1)] - P[static_cast<std::size_t>(i - 1)]; };
+    std::vector<ProfileEdges> found;
+    for (int i = from; i <= to; ++i) {
+        const float d = fall(i);
+        if (d < 0.0f && d <= fall(i - 1) && d < fall(i + 1)) {
+            if (const std::optional<ProfileEdges> edges = MeasureDip(P, i, maxWidth, minDepth)) {
+                if (found.empty() || std::fabs(found.back().inner - edges->inner) > 0.5) {
+                    found.push_back(*edges);
+                }
+            }
+        }
+    }
+    return found;
+}
+
 struct LineFit {
     SideLine line;
     int used = 0;
@@ -120,7 +146,7 @@ struct LineFit {
 // Least squares across = a + b * along over the points, refitted three
 // times without the points far off the line (beyond three robust standard
 // deviations, and never closer than 0.3 px).
-std::optional<LineFit> FitRobustly(const std::vector<std::pair<double, double>>& points) {
+std::optional<LineFit> FitRobustly(const std::vector<Point>& points) {
     if (points.size() < 2) {
         return std::nullopt;
     }
@@ -131,8 +157,8 @@ std::optional<LineFit> FitRobustly(const std::vector<std::pair<double, double>>&
         for (std::size_t k = 0; k < points.size(); ++k) {
             if (use[k]) {
                 n += 1.0;
-                sa += points[k].first;
-                sc += points[k].second;
+                sa += points[k].along;
+                sc += points[k].across;
             }
         }
         if (n < 2.0) {
@@ -143,9 +169,9 @@ std::optional<LineFit> FitRobustly(const std::vector<std::pair<double, double>>&
         double saa = 0.0, sac = 0.0;
         for (std::size_t k = 0; k < points.size(); ++k) {
             if (use[k]) {
-                const double da = points[k].first - ma;
+                const double da = points[k].along - ma;
                 saa += da * da;
-                sac += da * (points[k].second - mc);
+                sac += da * (points[k].across - mc);
             }
         }
         if (!(saa > 0.0)) {
@@ -156,7 +182,7 @@ std::optional<LineFit> FitRobustly(const std::vector<std::pair<double, double>>&
         std::vector<double> residual(points.size());
         std::vector<double> magnitude;
         for (std::size_t k = 0; k < points.size(); ++k) {
-            residual[k] = points[k].second - fit.line.Across(points[k].first);
+            residual[k] = points[k].across - fit.line.Across(points[k].along);
             if (use[k]) {
                 magnitude.push_back(std::fabs(residual[k]));
             }
@@ -176,6 +202,79 @@ std::optional<LineFit> FitRobustly(const std::vector<std::pair<double, double>>&
         fit.rms = fit.used > 0 ? std::sqrt(sum / fit.used) : 0.0;
     }
     return fit;
+}
+
+// The points of the line that most profiles support: lines through pairs of
+// points from the two ends of the stretch are tried, and for the one that
+// runs within kSupportDistance of a point on the most profiles, the nearest
+// such point of each profile is kept.
+std::vector<Point> Consensus(const std::vector<Point>& points) {
+    if (points.size() < 2) {
+        return points;
+    }
+    double lo = points.front().along, hi = points.front().along;
+    for (const Point& p : points) {
+        lo = std::min(lo, p.along);
+        hi = std::max(hi, p.along);
+    }
+    const double third = (hi - lo) / 3.0;
+    std::vector<const Point*> early, late;
+    for (const Point& p : points) {
+        (p.along <= lo + third ? early : p.along >= hi - third ? late : early).push_back(&p);
+    }
+    const auto thin = [](std::vector<const Point*>& v) {
+        constexpr std::size_t kTried = 40;
+        if (v.size() > kTried) {
+            std::vector<const Point*> kept;
+            for (std::size_t k = 0; k < kTried; ++k) {
+                kept.push_back(v[k * v.size() / kTried]);
+            }
+            v.swap(kept);
+        }
+    };
+    thin(early);
+    thin(late);
+    int bestSupport = -1;
+    SideLine best;
+    for (const Point* a : early) {
+        for (const Point* b : late) {
+            if (!(b->along - a->along > 0.5 * third)) {
+                continue;
+            }
+            const double slope = (b->across - a->across) / (b->along - a->along);
+            const SideLine line{a->across - slope * a->along, slope};
+            int support = 0;
+            int last = -1;
+            for (const Point& p : points) {
+                if (p.profile != last && std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
+                    ++support;
+                    last = p.profile;
+                }
+            }
+            if (support > bestSupport) {
+                bestSupport = support;
+                best = line;
+            }
+        }
+    }
+    if (bestSupport < 0) {
+        return points;
+    }
+    std::vector<Point> kept;
+    for (const Point& p : points) {
+        const double off = std::fabs(p.across - best.Across(p.along));
+        if (off > kSupportDistance) {
+            continue;
+        }
+        if (!kept.empty() && kept.back().profile == p.profile) {
+            if (off < std::fabs(kept.back().across - best.Across(kept.back().along))) {
+                kept.back() = p;
+            }
+        } else {
+            kept.push_back(p);
+        }
+    }
+    return kept;
 }
 
 double Median(std::vector<double> values) {
@@ -276,6 +375,7 @@ SideEnd MeasureSideEnd(const SideEndPlan& plan, const cv::Mat& pixels, Edge edge
 
     std::vector<Hit> hits;
     int profiles = 0;
+    int seen = 0;  // profiles with a line
     std::vector<float> P;
     const double first = std::min(start, stop);
     const double lastAlong = std::max(start, stop);
@@ -298,59 +398,72 @@ SideEnd MeasureSideEnd(const SideEndPlan& plan, const cv::Mat& pixels, Edge edge
                 P[static_cast<std::size_t>(i)] += v[outward > 0 ? lo + i : hi - i];
             }
         }
-        const std::optional<ProfileEdges> found = MeasureProfile(P, inward, reach, maxWidth, minDepth * (2 * half + 1));
-        if (!found) {
-            continue;
-        }
+        const std::vector<ProfileEdges> found = MeasureProfile(P, inward, reach, maxWidth, minDepth * (2 * half + 1));
         const auto toAcross = [&](double index) {
             return (outward > 0 ? lo + index : hi - index) + oriented.x;
         };
-        Hit hit;
-        hit.along = row + oriented.y;
-        hit.inner = toAcross(found->inner);
-        if (found->outer) {
-            hit.outer = toAcross(*found->outer);
+        for (const ProfileEdges& edges : found) {
+            Hit hit;
+            hit.profile = profiles;
+            hit.along = row + oriented.y;
+            hit.inner = toAcross(edges.inner);
+            if (edges.outer) {
+                hit.outer = toAcross(*edges.outer);
+            }
+            hits.push_back(hit);
         }
-        hits.push_back(hit);
+        seen += found.empty() ? 0 : 1;
     }
     char text[240];
-    if (profiles < kMinimumProfiles || static_cast<double>(hits.size()) < kFoundShare * profiles) {
-        std::snprintf(text, sizeof text, ": a dark line was found on %zu of %d profiles (%.0f %% needed)", hits.size(),
+    if (profiles < kMinimumProfiles || seen < kFoundShare * profiles) {
+        std::snprintf(text, sizeof text, ": a dark line was found on %d of %d profiles (%.0f %% needed)", seen,
                       profiles, 100.0 * kFoundShare);
         result.refusal = Where(side, corner) + text;
         return result;
     }
-    std::vector<std::pair<double, double>> inner, outer, centre;
+    // The inner edge shows on every profile, also where a filled border or
+    // ticks hide the outer one; the line most profiles agree on is the neat
+    // line, a road or hatching beside it is seen on part of them only.
+    std::vector<Point> inner;
     for (const Hit& h : hits) {
-        inner.emplace_back(h.along, h.inner);
-        if (h.outer) {
-            outer.emplace_back(h.along, *h.outer);
-            centre.emplace_back(h.along, 0.5 * (h.inner + *h.outer));
-            result.widths.push_back(std::fabs(*h.outer - h.inner));
-        }
+        inner.push_back({h.profile, h.along, h.inner});
     }
-    const std::size_t needed = std::max<std::size_t>(kMinimumProfiles, static_cast<std::size_t>(0.2 * hits.size()));
-    const std::vector<std::pair<double, double>>* points = &inner;
-    if (edge == Edge::outer || edge == Edge::centre) {
-        if (outer.size() < needed) {
-            std::snprintf(text, sizeof text,
-                          ": the line's outer edge shows on %zu of %zu profiles (a filled border or ticks hide it); "
-                          "%zu needed",
-                          outer.size(), hits.size(), needed);
-            result.refusal = Where(side, corner) + text;
-            return result;
-        }
-        points = edge == Edge::outer ? &outer : &centre;
-    }
-    const std::optional<LineFit> fit = FitRobustly(*points);
-    if (!fit || fit->used < kKeptShare * static_cast<double>(points->size())) {
-        std::snprintf(text, sizeof text, ": the line's positions are not straight (%d of %zu on one line)",
-                      fit ? fit->used : 0, points->size());
+    const std::vector<Point> agreed = Consensus(inner);
+    const std::optional<LineFit> fit = FitRobustly(agreed);
+    const double wanted = std::max<double>(kMinimumProfiles, kKeptShare * profiles);
+    if (!fit || fit->used < wanted) {
+        std::snprintf(text, sizeof text,
+                      ": no straight line through the edges measured (%d of %d profiles on one line, %.0f needed)",
+                      fit ? fit->used : 0, profiles, wanted);
         result.refusal = Where(side, corner) + text;
         return result;
     }
+    // The line's width where its outer edge shows beside the agreed inner edge.
+    for (const Point& p : agreed) {
+        for (const Hit& h : hits) {
+            if (h.profile == p.profile && h.outer && h.inner == p.across) {
+                result.widths.push_back(std::fabs(*h.outer - h.inner));
+                break;
+            }
+        }
+    }
     result.line = fit->line;
     result.rms = fit->rms;
+    if (edge != Edge::inner) {
+        const std::size_t needed = std::max<std::size_t>(kMinimumProfiles, static_cast<std::size_t>(kWidthShare * profiles));
+        if (result.widths.size() < needed) {
+            std::snprintf(text, sizeof text,
+                          ": the line's outer edge shows on %zu of %d profiles (a filled border or ticks hide it); "
+                          "%zu needed, or use the inner edge",
+                          result.widths.size(), profiles, needed);
+            result.refusal = Where(side, corner) + text;
+            result.line.reset();
+            return result;
+        }
+        // Moved outward by half the width (centre) or the whole width (outer edge).
+        const double width = Median(result.widths) * (edge == Edge::centre ? 0.5 : 1.0);
+        result.line->a += outward * width * std::sqrt(1.0 + fit->line.b * fit->line.b);
+    }
     return result;
 }
 

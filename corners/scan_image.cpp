@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
@@ -57,16 +59,8 @@ std::string GdalReason(const char* fallback) {
     return (message != nullptr && message[0] != '\0') ? std::string(message) : std::string(fallback);
 }
 
-// TIFFTAG_XRESOLUTION with TIFFTAG_RESOLUTIONUNIT 2 (inch) or 3 (cm), as
-// GDAL reports TIFF tags and JFIF densities.
-std::optional<double> ReadStatedDpi(GDALDatasetH dataset) {
-    const char* resolution = GDALGetMetadataItem(dataset, "TIFFTAG_XRESOLUTION", nullptr);
-    const char* unit = GDALGetMetadataItem(dataset, "TIFFTAG_RESOLUTIONUNIT", nullptr);
-    if (resolution == nullptr || unit == nullptr) {
-        return std::nullopt;
-    }
-    const double value = std::atof(resolution);
-    const int unitCode = std::atoi(unit);
+// A resolution value with its unit code (2 inch, 3 centimetre) in dpi.
+std::optional<double> Dpi(double value, int unitCode) {
     if (!(value > 0.0) || !std::isfinite(value)) {
         return std::nullopt;
     }
@@ -75,6 +69,44 @@ std::optional<double> ReadStatedDpi(GDALDatasetH dataset) {
     }
     if (unitCode == 3) {
         return value * 2.54;
+    }
+    return std::nullopt;
+}
+
+// The density of a JPEG's JFIF header (APP0 right after the start of the
+// image): units 1 dots per inch, 2 per centimetre, 0 only an aspect ratio.
+std::optional<double> ReadJfifDpi(const std::string& path) {
+    VSILFILE* file = VSIFOpenL(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    unsigned char header[18] = {};
+    const bool complete = VSIFReadL(header, 1, sizeof header, file) == sizeof header;
+    VSIFCloseL(file);
+    if (!complete || header[0] != 0xFF || header[1] != 0xD8 || header[2] != 0xFF || header[3] != 0xE0 ||
+        std::memcmp(header + 6, "JFIF", 5) != 0) {
+        return std::nullopt;
+    }
+    const int units = header[13];
+    const int density = header[14] * 256 + header[15];
+    return Dpi(density, units == 1 ? 2 : units == 2 ? 3 : 0);
+}
+
+// The resolution the file states: TIFF tags (as GDAL reports them), EXIF
+// tags, or the JFIF density of a JPEG.
+std::optional<double> ReadStatedDpi(GDALDatasetH dataset, const std::string& path) {
+    const auto item = [dataset](const char* name) { return GDALGetMetadataItem(dataset, name, nullptr); };
+    if (item("TIFFTAG_XRESOLUTION") != nullptr && item("TIFFTAG_RESOLUTIONUNIT") != nullptr) {
+        return Dpi(std::atof(item("TIFFTAG_XRESOLUTION")), std::atoi(item("TIFFTAG_RESOLUTIONUNIT")));
+    }
+    if (item("EXIF_XResolution") != nullptr && item("EXIF_ResolutionUnit") != nullptr) {
+        // EXIF values are written in parentheses: "(300)".
+        const std::string value = item("EXIF_XResolution");
+        return Dpi(std::atof(value.c_str() + (value.rfind('(', 0) == 0 ? 1 : 0)), std::atoi(item("EXIF_ResolutionUnit")));
+    }
+    GDALDriverH driver = GDALGetDatasetDriver(dataset);
+    if (driver != nullptr && std::string(GDALGetDriverShortName(driver)) == "JPEG") {
+        return ReadJfifDpi(path);
     }
     return std::nullopt;
 }
@@ -118,7 +150,7 @@ ScanImage::ScanImage(const std::string& path) : m_path(path) {
                       " pixels; a sheet needs " + std::to_string(kMinimumEdge) + " to " +
                       std::to_string(kMaximumEdge) + " on each edge");
     }
-    m_statedDpi = ReadStatedDpi(dataset);
+    m_statedDpi = ReadStatedDpi(dataset, path);
 }
 
 ScanImage::~ScanImage() {

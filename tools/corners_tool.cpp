@@ -127,7 +127,7 @@ int RunCornersTool(int argc, const char* const* argv, std::ostream& out, std::os
     try {
         const Arguments args = ParseArguments(argc, argv);
         const corners::FindResult found = corners::FindCorners(args.sheet, args.scan, args.options);
-        if (!args.report.empty() && found.measured) {
+        if (!args.report.empty() && (found.measured || found.searched)) {
             corners::WriteCornerReport(args.report, args.scan, args.sheet, found);
         }
         if (!found.Found()) {
