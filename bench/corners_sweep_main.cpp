@@ -3,6 +3,9 @@
 //
 //   georef-corners-sweep [--count N] [--dpi D] [--first SEED] [--keep DIR]
 //
+// With --keep the scans and their exact corner files stay in DIR, and a
+// later run with the same DIR reuses them instead of drawing them again.
+//
 // Draws N scans of sheets around 40571 (every condition drawn from the seed:
 // rotation, line and border, bed, grain, stains, folds, light, blur, JPEG
 // quality, bowing, torn corners, a decoy road), finds their corners and
@@ -18,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -37,7 +41,16 @@ struct Outcome {
 };
 
 Outcome Run(int sheet, const std::string& path, const RealisticScanOptions& options) {
-    const georef::tools::RealisticScan truth = georef::tools::WriteRealisticScan(sheet, path, options);
+    georef::tools::RealisticScan truth;
+    const std::string exact = path + ".exact.txt";
+    if (std::filesystem::exists(path) && std::filesystem::exists(exact)) {
+        // Kept from an earlier run (--keep): the scan is not drawn again.
+        std::ifstream in(exact);
+        truth.corners = georef::geometry::ReadCornerPoints(in).value_or(georef::geometry::CornerPoints{});
+    } else {
+        truth = georef::tools::WriteRealisticScan(sheet, path, options);
+        georef::corners::WriteCornerFile(exact, truth.corners);
+    }
     const auto start = std::chrono::steady_clock::now();
     const georef::corners::FindResult found = georef::corners::FindCorners(sheet, path);
     Outcome outcome;
@@ -96,8 +109,10 @@ int main(int argc, char** argv) {
                 ++refused;
                 std::printf("seed %3d sheet %d  REFUSED %s  %.2f s\n", seed, sheet, o.refusal.c_str(), o.seconds);
             }
+            std::fflush(stdout);
             if (keep.empty()) {
                 std::filesystem::remove(path);
+                std::filesystem::remove(path + ".exact.txt");
             }
         }
         // The impossible scans.
@@ -131,8 +146,10 @@ int main(int argc, char** argv) {
             const Outcome o = Run(40571, path, impossible[k].options);
             impossibleAccepted += o.found;
             std::printf("%-16s %s %s\n", impossible[k].name, o.found ? "ACCEPTED" : "refused:", o.refusal.c_str());
+            std::fflush(stdout);
             if (keep.empty()) {
                 std::filesystem::remove(path);
+                std::filesystem::remove(path + ".exact.txt");
             }
         }
         std::sort(errors.begin(), errors.end());

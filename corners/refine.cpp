@@ -16,6 +16,8 @@ constexpr double kMaxLineWidthMm = 0.65;  // widest neat line measured
 constexpr double kProfileStepMm = 0.25;   // between profiles along a side
 constexpr double kProfileHalfMm = 0.17;   // rows (or columns) averaged on each side of a profile
 constexpr double kCornerGapMm = 2.5;      // profiles start this far from the corner
+constexpr double kCornerZoneMm = 4.0;     // the neat line must show on the first profiles of this length
+constexpr double kNeighbourMm = 1.7;      // lines this far beside the search's edge are measured too
 constexpr double kBowToleranceMm = 0.35;  // the two ends of a side agree within this
 // Share of each side measured next to each corner.
 constexpr double kSpanShare = 0.25;
@@ -24,15 +26,16 @@ constexpr double kSpanShare = 0.25;
 // by a filled border).
 constexpr double kFoundShare = 0.4;
 constexpr double kKeptShare = 0.4;
-// Least share of profiles on which the line's width must be measured for
-// its centre or outer edge.
-constexpr double kWidthShare = 0.1;
+// Least share of the profiles next to a corner that must show the neat line.
+constexpr double kCornerShare = 0.6;
 constexpr int kMinimumProfiles = 8;
 // The line's darkness against the paper, share of the window's contrast.
 constexpr double kMinimumDepth = 0.2;
 // An outer edge counts when the paper beyond the line comes back to this
 // share of the depth.
 constexpr double kReturnShare = 0.6;
+// Two dips are apart where the profile rises this share of the depth between them.
+constexpr float kSplitShare = 0.3f;
 
 double MmToPixels(double mm, double dpi) noexcept { return mm * dpi / 25.4; }
 
@@ -43,6 +46,8 @@ struct Hit {
     double along = 0.0;
     double inner = 0.0;
     std::optional<double> outer;
+    double light = 0.0;  // grey level of the paper beside it
+    double area = 0.0;   // its darkness integrated across, with an outer edge
 };
 
 // A point to fit: across at along, seen on one profile.
@@ -61,23 +66,37 @@ constexpr double kSupportDistance = 0.8;
 struct ProfileEdges {
     double inner = 0.0;
     std::optional<double> outer;
+    double light = 0.0;  // paper beside the line, grey level
+    double area = 0.0;   // darkness below the paper across the line, grey level x pixels (with an outer edge)
 };
 
 // The line whose inner edge is the steepest fall at index step.
 std::optional<ProfileEdges> MeasureDip(const std::vector<float>& P, int step, int maxWidth, double minDepth) {
     const int n = static_cast<int>(P.size());
-    int darkest = step;
-    for (int i = step; i <= std::min(n - 1, step + maxWidth + 2); ++i) {
-        if (P[static_cast<std::size_t>(i)] < P[static_cast<std::size_t>(darkest)]) {
-            darkest = i;
-        }
-    }
-    const float dark = P[static_cast<std::size_t>(darkest)];
-    float lightIn = dark;
+    float lightIn = P[static_cast<std::size_t>(step)];
     for (int i = std::max(0, step - 5); i <= step; ++i) {
         lightIn = std::max(lightIn, P[static_cast<std::size_t>(i)]);
     }
-    const double depth = lightIn - dark;
+    // The bottom of this dip only: the search stops where the profile has
+    // come back part of the way to the paper, before a line beside it.
+    int darkest = step;
+    for (int i = step; i <= std::min(n - 1, step + maxWidth + 2); ++i) {
+        const float v = P[static_cast<std::size_t>(i)];
+        if (v < P[static_cast<std::size_t>(darkest)]) {
+            darkest = i;
+        } else if (v > P[static_cast<std::size_t>(darkest)] + kSplitShare * (lightIn - P[static_cast<std::size_t>(darkest)])) {
+            break;
+        }
+    }
+    const float dark = P[static_cast<std::size_t>(darkest)];
+    float lightOut = dark;
+    const int last = std::min(n - 1, darkest + maxWidth + 4);
+    for (int i = darkest + 1; i <= last; ++i) {
+        lightOut = std::max(lightOut, P[static_cast<std::size_t>(i)]);
+    }
+    // The paper on either side: a road close inside the line may keep the
+    // inner side from coming back all the way.
+    const double depth = std::max(lightIn, lightOut) - dark;
     if (depth < minDepth) {
         return std::nullopt;
     }
@@ -90,13 +109,9 @@ std::optional<ProfileEdges> MeasureDip(const std::vector<float>& P, int step, in
         return std::nullopt;
     }
     ProfileEdges edges;
+    edges.light = lightIn;
     edges.inner = j + (P[static_cast<std::size_t>(j)] - levelIn) /
                           (P[static_cast<std::size_t>(j)] - P[static_cast<std::size_t>(j + 1)]);
-    float lightOut = dark;
-    const int last = std::min(n - 1, darkest + maxWidth + 4);
-    for (int i = darkest + 1; i <= last; ++i) {
-        lightOut = std::max(lightOut, P[static_cast<std::size_t>(i)]);
-    }
     if (lightOut - dark >= kReturnShare * depth) {
         const double levelOut = 0.5 * (lightOut + dark);
         int k = darkest;
@@ -108,6 +123,10 @@ std::optional<ProfileEdges> MeasureDip(const std::vector<float>& P, int step, in
                                                (P[static_cast<std::size_t>(k)] - P[static_cast<std::size_t>(k - 1)]);
             if (outer - edges.inner <= maxWidth + 1) {
                 edges.outer = outer;
+                edges.light = 0.5 * (lightIn + lightOut);
+                for (int i = std::max(0, j - 2); i <= std::min(n - 1, k + 2); ++i) {
+                    edges.area += std::max(0.0, edges.light - P[static_cast<std::size_t>(i)]);
+                }
             }
         }
     }
@@ -291,7 +310,6 @@ std::string Where(Side side, int corner) {
 
 struct SideEnd {
     std::optional<SideLine> line;
-    std::vector<double> widths;
     double rms = 0.0;
     std::string refusal;
 };
@@ -324,7 +342,9 @@ SideEndPlan PlanSideEnd(Side side, int corner, const SideLine& coarse, double al
     p.coarse = coarse;
     p.outward = Outward(side);
     p.maxWidth = std::max(2, static_cast<int>(std::ceil(MmToPixels(kMaxLineWidthMm, dpi))));
-    p.reach = 2 * factor + 3;
+    // The search may have taken a line beside the neat line (a road inside
+    // it, the border's inner line outside it): those are measured too.
+    p.reach = 2 * factor + 3 + static_cast<int>(std::ceil(MmToPixels(kNeighbourMm, dpi)));
     p.inward = p.reach + 6;
     p.outwardReach = p.reach + p.maxWidth + 6;
     p.half = std::max(1, static_cast<int>(std::lround(MmToPixels(kProfileHalfMm, dpi))));
@@ -344,127 +364,146 @@ SideEndPlan PlanSideEnd(Side side, int corner, const SideLine& coarse, double al
     return p;
 }
 
-// Measures the stretch in its window's pixels (RGB, plane frame).
-SideEnd MeasureSideEnd(const SideEndPlan& plan, const cv::Mat& pixels, Edge edge) {
-    SideEnd result;
-    const Side side = plan.side;
-    const int corner = plan.corner;
-    const SideLine& coarse = plan.coarse;
-    const int outward = plan.outward;
-    const int maxWidth = plan.maxWidth;
-    const int reach = plan.reach;
-    const int inward = plan.inward;
-    const int outwardReach = plan.outwardReach;
-    const int half = plan.half;
-    const int step = plan.step;
-    const double start = plan.start;
-    const double stop = plan.stop;
-    const cv::Rect& oriented = plan.oriented;
+// What the profiles of one stretch show: every dark line near the search's
+// inner edge.
+struct Stretch {
+    std::vector<Hit> hits;
+    int profiles = 0;
+    int seen = 0;       // profiles with a line
+    double ink = 0.0;   // grey level of solid ink in the window
+};
+
+// Measures the profiles of a stretch in its window's pixels (RGB, plane frame).
+Stretch MeasureStretch(const SideEndPlan& plan, const cv::Mat& pixels) {
+    Stretch stretch;
     cv::Mat grey = Luminance(pixels);
-    if (!RunsDown(side)) {
+    if (!RunsDown(plan.side)) {
         grey = grey.t();
     }
     // grey: rows are along, columns across, origin at (oriented.y, oriented.x).
+    const cv::Rect& oriented = plan.oriented;
     cv::Mat values;
     grey.convertTo(values, CV_32F);
     cv::Mat sorted = grey.reshape(1, 1).clone();
     cv::sort(sorted, sorted, cv::SORT_ASCENDING);
     const double paper = sorted.at<std::uint8_t>(0, static_cast<int>(0.9 * (sorted.cols - 1)));
-    const double ink = sorted.at<std::uint8_t>(0, static_cast<int>(0.02 * (sorted.cols - 1)));
-    const double minDepth = kMinimumDepth * std::max(1.0, paper - ink);
-
-    std::vector<Hit> hits;
-    int profiles = 0;
-    int seen = 0;  // profiles with a line
+    stretch.ink = sorted.at<std::uint8_t>(0, static_cast<int>(0.01 * (sorted.cols - 1)));
+    const double minDepth = kMinimumDepth * std::max(1.0, paper - stretch.ink);
+    const int outward = plan.outward;
+    const float rows = static_cast<float>(2 * plan.half + 1);
     std::vector<float> P;
-    const double first = std::min(start, stop);
-    const double lastAlong = std::max(start, stop);
-    for (double along = first; along <= lastAlong; along += step) {
+    const double first = std::min(plan.start, plan.stop);
+    const double last = std::max(plan.start, plan.stop);
+    for (double along = first; along <= last; along += plan.step) {
         const int row = static_cast<int>(std::lround(along)) - oriented.y;
-        if (row - half < 0 || row + half >= values.rows) {
+        if (row - plan.half < 0 || row + plan.half >= values.rows) {
             continue;
         }
-        ++profiles;
-        const int e = static_cast<int>(std::lround(coarse.Across(along))) - oriented.x;
-        const int lo = outward > 0 ? e - inward : e - outwardReach;
-        const int hi = outward > 0 ? e + outwardReach : e + inward;
+        ++stretch.profiles;
+        const int e = static_cast<int>(std::lround(plan.coarse.Across(along))) - oriented.x;
+        const int lo = outward > 0 ? e - plan.inward : e - plan.outwardReach;
+        const int hi = outward > 0 ? e + plan.outwardReach : e + plan.inward;
         if (lo < 0 || hi >= values.cols) {
             continue;
         }
+        // The profile's grey levels, averaged over the rows around it, outward first.
         P.assign(static_cast<std::size_t>(hi - lo + 1), 0.0f);
-        for (int r = row - half; r <= row + half; ++r) {
+        for (int r = row - plan.half; r <= row + plan.half; ++r) {
             const float* v = values.ptr<float>(r);
             for (int i = 0; i <= hi - lo; ++i) {
-                P[static_cast<std::size_t>(i)] += v[outward > 0 ? lo + i : hi - i];
+                P[static_cast<std::size_t>(i)] += v[outward > 0 ? lo + i : hi - i] / rows;
             }
         }
-        const std::vector<ProfileEdges> found = MeasureProfile(P, inward, reach, maxWidth, minDepth * (2 * half + 1));
-        const auto toAcross = [&](double index) {
-            return (outward > 0 ? lo + index : hi - index) + oriented.x;
-        };
+        const std::vector<ProfileEdges> found = MeasureProfile(P, plan.inward, plan.reach, plan.maxWidth, minDepth);
+        const auto toAcross = [&](double index) { return (outward > 0 ? lo + index : hi - index) + oriented.x; };
         for (const ProfileEdges& edges : found) {
             Hit hit;
-            hit.profile = profiles;
+            hit.profile = stretch.profiles;
             hit.along = row + oriented.y;
             hit.inner = toAcross(edges.inner);
             if (edges.outer) {
                 hit.outer = toAcross(*edges.outer);
             }
-            hits.push_back(hit);
+            hit.light = edges.light;
+            hit.area = edges.area;
+            stretch.hits.push_back(hit);
         }
-        seen += found.empty() ? 0 : 1;
+        stretch.seen += found.empty() ? 0 : 1;
     }
-    char text[240];
-    if (profiles < kMinimumProfiles || seen < kFoundShare * profiles) {
-        std::snprintf(text, sizeof text, ": a dark line was found on %d of %d profiles (%.0f %% needed)", seen,
-                      profiles, 100.0 * kFoundShare);
-        result.refusal = Where(side, corner) + text;
-        return result;
+    return stretch;
+}
+
+// A straight line seen along a stretch: its fit to the line's centres, and
+// the share of the first profiles next to the corner that show it.
+struct StretchLine {
+    SideLine line;
+    int used = 0;
+    double rms = 0.0;
+    double atCorner = 0.0;
+};
+
+// The straight lines of a stretch, most supported first. A line's centre is
+// midway between its edges where both show, whatever the blur; where a
+// filled border or a tick hides the outer edge, the inner edge is a step
+// from paper to solid ink and the centre lies half the drawn width beyond.
+std::vector<StretchLine> StretchLines(const SideEndPlan& plan, const Stretch& stretch, std::optional<double> width,
+                                      double dpi) {
+    std::vector<Point> remaining;
+    for (const Hit& h : stretch.hits) {
+        if (h.outer) {
+            remaining.push_back({h.profile, h.along, 0.5 * (h.inner + *h.outer)});
+        } else if (width) {
+            remaining.push_back({h.profile, h.along, h.inner + plan.outward * 0.5 * *width});
+        }
     }
-    // The inner edge shows on every profile, also where a filled border or
-    // ticks hide the outer one; the line most profiles agree on is the neat
-    // line, a road or hatching beside it is seen on part of them only.
-    std::vector<Point> inner;
-    for (const Hit& h : hits) {
-        inner.push_back({h.profile, h.along, h.inner});
+    const double zone = MmToPixels(kCornerZoneMm, dpi);
+    const int zoneProfiles = std::max(1, static_cast<int>(zone / plan.step) + 1);
+    const double wanted = std::max<double>(kMinimumProfiles, kKeptShare * stretch.profiles);
+    std::vector<StretchLine> lines;
+    for (int round = 0; round < 4 && !remaining.empty(); ++round) {
+        const std::vector<Point> agreed = Consensus(remaining);
+        const std::optional<LineFit> fit = FitRobustly(agreed);
+        if (!fit || fit->used < wanted) {
+            break;
+        }
+        StretchLine found;
+        found.line = fit->line;
+        found.used = fit->used;
+        found.rms = fit->rms;
+        int near = 0;
+        for (const Point& p : agreed) {
+            near += std::fabs(p.along - plan.start) <= zone &&
+                    std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
+        }
+        found.atCorner = std::min(1.0, static_cast<double>(near) / zoneProfiles);
+        lines.push_back(found);
+        std::vector<Point> rest;
+        for (const Point& p : remaining) {
+            if (std::fabs(p.across - fit->line.Across(p.along)) > 2.0 * kSupportDistance) {
+                rest.push_back(p);
+            }
+        }
+        remaining.swap(rest);
     }
-    const std::vector<Point> agreed = Consensus(inner);
-    const std::optional<LineFit> fit = FitRobustly(agreed);
-    const double wanted = std::max<double>(kMinimumProfiles, kKeptShare * profiles);
-    if (!fit || fit->used < wanted) {
-        std::snprintf(text, sizeof text,
-                      ": no straight line through the edges measured (%d of %d profiles on one line, %.0f needed)",
-                      fit ? fit->used : 0, profiles, wanted);
-        result.refusal = Where(side, corner) + text;
-        return result;
-    }
-    // The line's width where its outer edge shows beside the agreed inner edge.
-    for (const Point& p : agreed) {
-        for (const Hit& h : hits) {
-            if (h.profile == p.profile && h.outer && h.inner == p.across) {
-                result.widths.push_back(std::fabs(*h.outer - h.inner));
-                break;
+    return lines;
+}
+
+// The drawn width of the line from the profiles where both its edges show:
+// its darkness integrated across, over the depth of solid ink; the median
+// over all stretches. Empty when no profile shows both edges.
+std::optional<double> DrawnWidth(const std::vector<Stretch>& stretches) {
+    std::vector<double> widths;
+    for (const Stretch& s : stretches) {
+        for (const Hit& h : s.hits) {
+            if (h.outer && h.light - s.ink > 1.0) {
+                widths.push_back(h.area / (h.light - s.ink));
             }
         }
     }
-    result.line = fit->line;
-    result.rms = fit->rms;
-    if (edge != Edge::inner) {
-        const std::size_t needed = std::max<std::size_t>(kMinimumProfiles, static_cast<std::size_t>(kWidthShare * profiles));
-        if (result.widths.size() < needed) {
-            std::snprintf(text, sizeof text,
-                          ": the line's outer edge shows on %zu of %d profiles (a filled border or ticks hide it); "
-                          "%zu needed, or use the inner edge",
-                          result.widths.size(), profiles, needed);
-            result.refusal = Where(side, corner) + text;
-            result.line.reset();
-            return result;
-        }
-        // Moved outward by half the width (centre) or the whole width (outer edge).
-        const double width = Median(result.widths) * (edge == Edge::centre ? 0.5 : 1.0);
-        result.line->a += outward * width * std::sqrt(1.0 + fit->line.b * fit->line.b);
+    if (widths.size() < static_cast<std::size_t>(kMinimumProfiles)) {
+        return std::nullopt;
     }
-    return result;
+    return Median(widths);
 }
 
 }  // namespace
@@ -477,8 +516,6 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
         rough[k] = Intersect(coarse.inner[static_cast<int>(kCornerSides[k].downward)],
                              coarse.inner[static_cast<int>(kCornerSides[k].sideways)]);
     }
-    RefinedFrame frame;
-    std::vector<double> widths;
     // Two stretches per corner: the downward side's and the sideways side's.
     std::vector<SideEndPlan> plans;
     for (int k = 0; k < 4; ++k) {
@@ -507,48 +544,99 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
         }
         windows.push_back(p.window);
     }
-    const std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
+    std::vector<Stretch> stretches;
+    {
+        const std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
+        for (std::size_t k = 0; k < plans.size(); ++k) {
+            stretches.push_back(MeasureStretch(plans[k], pixels[k]));
+        }
+    }
+    const std::optional<double> width = DrawnWidth(stretches);
+    if (edge != Edge::centre && !width) {
+        result.refusal = "the neat line's width cannot be measured (no stretch shows both its edges); only its "
+                         "centre can be found";
+        return result;
+    }
+    RefinedFrame frame;
+    frame.lineWidth = width.value_or(0.0);
+    // Each side: of the lines seen at both its ends, the neat line is the
+    // innermost that runs straight from one end to the other and shows right
+    // up to both corners; a road beside it stops short of a corner.
+    const double tolerance = std::max(3.0, MmToPixels(kBowToleranceMm, dpi));
+    for (Side side : kSides) {
+        std::array<std::size_t, 2> at{};  // the side's two stretches, end 0 then end 1
+        for (std::size_t k = 0; k < plans.size(); ++k) {
+            if (plans[k].side == side) {
+                const bool smallerAlong = plans[k].stop > plans[k].start;
+                at[smallerAlong ? 0 : 1] = k;
+            }
+        }
+        const std::vector<StretchLine> first = StretchLines(plans[at[0]], stretches[at[0]], width, dpi);
+        const std::vector<StretchLine> second = StretchLines(plans[at[1]], stretches[at[1]], width, dpi);
+        const double middle = 0.5 * (plans[at[0]].start + plans[at[1]].start);
+        const int outward = Outward(side);
+        std::optional<std::pair<StretchLine, StretchLine>> chosen;
+        double innermost = 0.0;
+        double closestGap = -1.0;
+        double bestCorner = 0.0;
+        for (const StretchLine& a : first) {
+            for (const StretchLine& b : second) {
+                const double gap = std::fabs(a.line.Across(middle) - b.line.Across(middle));
+                const double atCorner = std::min(a.atCorner, b.atCorner);
+                if (gap > tolerance) {
+                    closestGap = closestGap < 0.0 ? gap : std::min(closestGap, gap);
+                    continue;
+                }
+                bestCorner = std::max(bestCorner, atCorner);
+                if (atCorner < kCornerShare) {
+                    continue;
+                }
+                const double position = outward * 0.5 * (a.line.Across(middle) + b.line.Across(middle));
+                if (!chosen || position < innermost) {
+                    chosen = std::make_pair(a, b);
+                    innermost = position;
+                }
+            }
+        }
+        if (!chosen) {
+            char text[300];
+            if (first.empty() || second.empty()) {
+                const std::size_t k = first.empty() ? at[0] : at[1];
+                std::snprintf(text, sizeof text, " near %s: no straight dark line over %.0f %% of %d profiles",
+                              kCornerNames[static_cast<std::size_t>(plans[k].corner)], 100.0 * kKeptShare,
+                              stretches[k].profiles);
+            } else if (bestCorner > 0.0 || closestGap < 0.0) {
+                std::snprintf(text, sizeof text,
+                              ": no line runs into both corners (best: %.0f %% of the profiles next to a corner, "
+                              "%.0f %% needed)",
+                              100.0 * bestCorner, 100.0 * kCornerShare);
+            } else {
+                std::snprintf(text, sizeof text,
+                              ": the lines at its two ends are %.1f pixels apart at its middle (%.1f allowed)",
+                              closestGap, tolerance);
+            }
+            result.refusal = std::string(SideName(side)) + text;
+            return result;
+        }
+        const std::array<const StretchLine*, 2> pair = {&chosen->first, &chosen->second};
+        for (int end = 0; end < 2; ++end) {
+            SideLine line = pair[static_cast<std::size_t>(end)]->line;
+            if (edge != Edge::centre) {
+                // Half the drawn width outward (outer edge) or inward (inner edge).
+                const double shift = (edge == Edge::outer ? 0.5 : -0.5) * *width;
+                line.a += outward * shift * std::sqrt(1.0 + line.b * line.b);
+            }
+            frame.lines[static_cast<int>(side)][static_cast<std::size_t>(end)] = line;
+            frame.worstFitRms = std::max(frame.worstFitRms, pair[static_cast<std::size_t>(end)]->rms);
+        }
+    }
     for (int k = 0; k < 4; ++k) {
         const CornerSides sides = kCornerSides[static_cast<std::size_t>(k)];
         const int downEnd = sides.sideways == Side::top ? 0 : 1;
         const int sideEnd = sides.downward == Side::left ? 0 : 1;
-        const SideEnd down = MeasureSideEnd(plans[static_cast<std::size_t>(2 * k)], pixels[static_cast<std::size_t>(2 * k)], edge);
-        if (!down.line) {
-            result.refusal = down.refusal;
-            return result;
-        }
-        const SideEnd across = MeasureSideEnd(plans[static_cast<std::size_t>(2 * k + 1)],
-                                              pixels[static_cast<std::size_t>(2 * k + 1)], edge);
-        if (!across.line) {
-            result.refusal = across.refusal;
-            return result;
-        }
-        frame.lines[static_cast<int>(sides.downward)][static_cast<std::size_t>(downEnd)] = *down.line;
-        frame.lines[static_cast<int>(sides.sideways)][static_cast<std::size_t>(sideEnd)] = *across.line;
-        frame.worstFitRms = std::max({frame.worstFitRms, down.rms, across.rms});
-        widths.insert(widths.end(), down.widths.begin(), down.widths.end());
-        widths.insert(widths.end(), across.widths.begin(), across.widths.end());
-        frame.corners[static_cast<std::size_t>(k)] = Intersect(*down.line, *across.line);
-    }
-    frame.lineWidth = Median(widths);
-    // The two ends of each side measured apart must describe one side.
-    const double tolerance = std::max(3.0, MmToPixels(kBowToleranceMm, dpi));
-    for (Side side : kSides) {
-        const auto& pair = frame.lines[static_cast<int>(side)];
-        const bool down = RunsDown(side);
-        // Middle of the side along its run.
-        const PlanePoint& a = frame.corners[down ? (side == Side::left ? 1 : 2) : (side == Side::top ? 1 : 0)];
-        const PlanePoint& b = frame.corners[down ? (side == Side::left ? 0 : 3) : (side == Side::top ? 2 : 3)];
-        const double middle = down ? 0.5 * (a.row + b.row) : 0.5 * (a.column + b.column);
-        const double gap = std::fabs(pair[0].Across(middle) - pair[1].Across(middle));
-        if (gap > tolerance) {
-            char text[200];
-            std::snprintf(text, sizeof text,
-                          ": the lines measured at its two ends are %.1f pixels apart at its middle (%.1f allowed)",
-                          gap, tolerance);
-            result.refusal = std::string(SideName(side)) + text;
-            return result;
-        }
+        frame.corners[static_cast<std::size_t>(k)] =
+            Intersect(frame.lines[static_cast<int>(sides.downward)][static_cast<std::size_t>(downEnd)],
+                      frame.lines[static_cast<int>(sides.sideways)][static_cast<std::size_t>(sideEnd)]);
     }
     result.frame = frame;
     return result;
