@@ -20,7 +20,7 @@ constexpr double kCornerZoneMm = 4.0;     // the neat line must show on the firs
 constexpr double kNeighbourMm = 1.7;      // lines this far beside the search's edge are measured too
 constexpr double kBowToleranceMm = 0.35;  // the two ends of a side agree within this
 // Share of each side measured next to each corner.
-constexpr double kSpanShare = 0.25;
+constexpr double kSpanShare = 0.2;
 // Least share of profiles in which a line must be found, and on which the
 // fitted line must be measured (its outer edge may be hidden on half of them
 // by a filled border).
