@@ -35,6 +35,8 @@ constexpr double kPresent = 0.3;
 // The quadrilateral's width / height ratio, and its size when the dpi is
 // known, agree with the sheet within this share.
 constexpr double kShapeTolerance = 0.03;
+// The edge response of a full step, in the 8-bit response images.
+constexpr double kFullResponse = 255.0;
 // Least contrast between paper and ink, grey levels.
 constexpr double kMinimumContrast = 30.0;
 
@@ -67,7 +69,7 @@ struct Candidate {
 };
 
 // Straight-line transform restricted to near-vertical lines: the response
-// (CV_32F, 0..1) is summed over bands of rows, and each band's column
+// (CV_8U, kFullResponse for 1) is summed over bands of rows, and each band's column
 // profile is shifted along each tilt. Returns the best tilt and score per
 // column.
 void LineTransform(const cv::Mat& response, std::vector<float>& best, std::vector<float>& bestTilt) {
@@ -80,7 +82,7 @@ void LineTransform(const cv::Mat& response, std::vector<float>& best, std::vecto
         const int r1 = (b + 1) * rows / bands;
         cv::Mat row;
         cv::reduce(response.rowRange(r0, r1), row, 0, cv::REDUCE_SUM, CV_32F);
-        row.copyTo(profiles.row(b));
+        row.convertTo(profiles.row(b), CV_32F, 1.0 / kFullResponse);
     }
     const double centre = 0.5 * rows;
     const int tilts = 2 * static_cast<int>(std::ceil(kMaxTilt * rows)) + 1;
@@ -181,12 +183,12 @@ SideCover Cover(const cv::Mat& response, Side side, const PlanePoint& from, cons
         const double row = from.row + s * (to.row - from.row);
         const int c = static_cast<int>(std::lround(column));
         const int r = static_cast<int>(std::lround(row));
-        float strongest = 0.0f;
+        double strongest = 0.0;
         for (int d = -1; d <= 1; ++d) {
             const int cc = RunsDown(side) ? c + d : c;
             const int rr = RunsDown(side) ? r : r + d;
             if (cc >= 0 && rr >= 0 && cc < response.cols && rr < response.rows) {
-                strongest = std::max(strongest, response.at<float>(rr, cc));
+                strongest = std::max(strongest, response.at<std::uint8_t>(rr, cc) / kFullResponse);
             }
         }
         const bool here = strongest >= kPresent;
@@ -234,14 +236,20 @@ CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const SheetShape&
     // Edge responses, 0..1: a sharp step from ink to paper gives 4 (paper - ink)
     // in the Sobel filter; a thin line seen at the reduced scale about a third.
     const double cap = 1.0 * (paper - ink);
-    cv::Mat gx, gy;
-    cv::Sobel(grey, gx, CV_32F, 1, 0, 3, 1.0 / cap);
-    cv::Sobel(grey, gy, CV_32F, 0, 1, 3, 1.0 / cap);
+    // Held as 8-bit images (kFullResponse for a full step) to keep memory
+    // low: four of them and two gradients of the reduced copy.
     std::array<cv::Mat, 4> response;  // per side, image orientation
-    response[static_cast<int>(Side::left)] = cv::min(cv::max(gx, 0.0), 1.0);
-    response[static_cast<int>(Side::right)] = cv::min(cv::max(-gx, 0.0), 1.0);
-    response[static_cast<int>(Side::top)] = cv::min(cv::max(gy, 0.0), 1.0);
-    response[static_cast<int>(Side::bottom)] = cv::min(cv::max(-gy, 0.0), 1.0);
+    {
+        cv::Mat gx, gy;
+        cv::Sobel(grey, gx, CV_16S, 1, 0, 3);
+        cv::Sobel(grey, gy, CV_16S, 0, 1, 3);
+        const double scale = kFullResponse / cap;
+        // convertTo saturates: negative gradients become 0.
+        gx.convertTo(response[static_cast<int>(Side::left)], CV_8U, scale);
+        gx.convertTo(response[static_cast<int>(Side::right)], CV_8U, -scale);
+        gy.convertTo(response[static_cast<int>(Side::top)], CV_8U, scale);
+        gy.convertTo(response[static_cast<int>(Side::bottom)], CV_8U, -scale);
+    }
 
     std::array<std::vector<Candidate>, 4> candidates;
     std::array<double, 4> alongCentre{};
