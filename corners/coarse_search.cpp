@@ -21,7 +21,7 @@ constexpr int kBandRows = 12;
 // (or width) at full strength.
 constexpr double kCandidateCover = 0.25;
 // Share of the side's strongest line a candidate must reach.
-constexpr double kRelativeCover = 0.45;
+constexpr double kRelativeCover = 0.3;
 // Candidates kept per side, innermost first.
 constexpr int kCandidatesPerSide = 5;
 // A side is accepted when its edge is present along this share of its length

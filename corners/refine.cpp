@@ -17,7 +17,8 @@ constexpr double kProfileStepMm = 0.25;   // between profiles along a side
 constexpr double kProfileHalfMm = 0.17;   // rows (or columns) averaged on each side of a profile
 constexpr double kCornerGapMm = 2.5;      // profiles start this far from the corner
 constexpr double kCornerZoneMm = 4.0;     // the neat line must show on the first profiles of this length
-constexpr double kNeighbourMm = 1.7;      // lines this far beside the search's edge are measured too
+constexpr double kNeighbourMm = 1.7;      // lines this far outside the search's edge are measured too
+constexpr double kBorderMm = 4.5;         // and this far inside it: the graduated border's width
 constexpr double kBowToleranceMm = 0.35;  // the two ends of a side agree within this
 // Share of each side measured next to each corner.
 constexpr double kSpanShare = 0.2;
@@ -123,9 +124,19 @@ std::optional<ProfileEdges> MeasureDip(const std::vector<float>& P, int step, in
                                                (P[static_cast<std::size_t>(k)] - P[static_cast<std::size_t>(k - 1)]);
             if (outer - edges.inner <= maxWidth + 1) {
                 edges.outer = outer;
-                edges.light = 0.5 * (lightIn + lightOut);
-                for (int i = std::max(0, j - 2); i <= std::min(n - 1, k + 2); ++i) {
-                    edges.area += std::max(0.0, edges.light - P[static_cast<std::size_t>(i)]);
+                // The paper level as the mean of three pixels beyond each edge
+                // (a maximum would sit on the grain's peaks).
+                double sum = 0.0;
+                int count = 0;
+                for (int i = std::max(0, j - 3); i <= std::min(n - 1, k + 3); ++i) {
+                    if (i < j || i > k) {
+                        sum += P[static_cast<std::size_t>(i)];
+                        ++count;
+                    }
+                }
+                edges.light = sum / count;
+                for (int i = std::max(0, j - 1); i <= std::min(n - 1, k + 1); ++i) {
+                    edges.area += edges.light - P[static_cast<std::size_t>(i)];
                 }
             }
         }
@@ -134,13 +145,14 @@ std::optional<ProfileEdges> MeasureDip(const std::vector<float>& P, int step, in
 }
 
 // Every dark line in a profile P[0..n) whose index grows outward, with its
-// inner edge (a local steepest fall) within reach of index expected.
+// inner edge (a local steepest fall) from reachIn before index expected to
+// reachOut after it.
 // Positions in profile index units.
-std::vector<ProfileEdges> MeasureProfile(const std::vector<float>& P, int expected, int reach, int maxWidth,
-                                         double minDepth) {
+std::vector<ProfileEdges> MeasureProfile(const std::vector<float>& P, int expected, int reachIn, int reachOut,
+                                         int maxWidth, double minDepth) {
     const int n = static_cast<int>(P.size());
-    const int from = std::max(2, expected - reach);
-    const int to = std::min(n - 3, expected + reach);
+    const int from = std::max(2, expected - reachIn);
+    const int to = std::min(n - 3, expected + reachOut);
     const auto fall = [&P](int i) { return P[static_cast<std::size_t>(i + 1)] - P[static_cast<std::size_t>(i - 1)]; };
     std::vector<ProfileEdges> found;
     for (int i = from; i <= to; ++i) {
@@ -323,7 +335,8 @@ struct SideEndPlan {
     double stop = 0.0;
     int outward = 1;
     int maxWidth = 2;     // widest line, pixels
-    int reach = 0;        // the search's uncertainty, pixels
+    int reachIn = 0;      // inner edges are looked for this far into the map
+    int reachOut = 0;     // and this far out of it
     int inward = 0;       // profile reach into the map
     int outwardReach = 0; // and away from it
     int half = 1;         // rows averaged on each side of a profile
@@ -343,10 +356,13 @@ SideEndPlan PlanSideEnd(Side side, int corner, const SideLine& coarse, double al
     p.outward = Outward(side);
     p.maxWidth = std::max(2, static_cast<int>(std::ceil(MmToPixels(kMaxLineWidthMm, dpi))));
     // The search may have taken a line beside the neat line (a road inside
-    // it, the border's inner line outside it): those are measured too.
-    p.reach = 2 * factor + 3 + static_cast<int>(std::ceil(MmToPixels(kNeighbourMm, dpi)));
-    p.inward = p.reach + 6;
-    p.outwardReach = p.reach + p.maxWidth + 6;
+    // it, the border's lines outside it): the profiles reach past the whole
+    // border inward, and past the border's inner line outward.
+    const int uncertainty = 2 * factor + 3;
+    p.reachIn = uncertainty + static_cast<int>(std::ceil(MmToPixels(kBorderMm, dpi)));
+    p.reachOut = uncertainty + static_cast<int>(std::ceil(MmToPixels(kNeighbourMm, dpi)));
+    p.inward = p.reachIn + 6;
+    p.outwardReach = p.reachOut + p.maxWidth + 6;
     p.half = std::max(1, static_cast<int>(std::lround(MmToPixels(kProfileHalfMm, dpi))));
     p.step = std::max(2, static_cast<int>(std::lround(MmToPixels(kProfileStepMm, dpi))));
     p.start = along0 + direction * MmToPixels(kCornerGapMm, dpi);
@@ -414,7 +430,7 @@ Stretch MeasureStretch(const SideEndPlan& plan, const cv::Mat& pixels) {
                 P[static_cast<std::size_t>(i)] += v[outward > 0 ? lo + i : hi - i] / rows;
             }
         }
-        const std::vector<ProfileEdges> found = MeasureProfile(P, plan.inward, plan.reach, plan.maxWidth, minDepth);
+        const std::vector<ProfileEdges> found = MeasureProfile(P, plan.inward, plan.reachIn, plan.reachOut, plan.maxWidth, minDepth);
         const auto toAcross = [&](double index) { return (outward > 0 ? lo + index : hi - index) + oriented.x; };
         for (const ProfileEdges& edges : found) {
             Hit hit;
@@ -490,14 +506,26 @@ std::vector<StretchLine> StretchLines(const SideEndPlan& plan, const Stretch& st
 
 // The drawn width of the line from the profiles where both its edges show:
 // its darkness integrated across, over the depth of solid ink; the median
-// over all stretches. Empty when no profile shows both edges.
-std::optional<double> DrawnWidth(const std::vector<Stretch>& stretches) {
+// over all stretches, or over the profiles of the lines chosen. Empty when
+// too few profiles show both edges.
+std::optional<double> DrawnWidth(const std::vector<SideEndPlan>& plans, const std::vector<Stretch>& stretches,
+                                 const RefinedFrame* chosen) {
     std::vector<double> widths;
-    for (const Stretch& s : stretches) {
+    for (std::size_t k = 0; k < stretches.size(); ++k) {
+        const Stretch& s = stretches[k];
         for (const Hit& h : s.hits) {
-            if (h.outer && h.light - s.ink > 1.0) {
-                widths.push_back(h.area / (h.light - s.ink));
+            if (!h.outer || !(h.light - s.ink > 1.0)) {
+                continue;
             }
+            if (chosen != nullptr) {
+                // Only the neat line's own profiles.
+                const int end = plans[k].stop > plans[k].start ? 0 : 1;
+                const SideLine& line = chosen->lines[static_cast<int>(plans[k].side)][static_cast<std::size_t>(end)];
+                if (std::fabs(0.5 * (h.inner + *h.outer) - line.Across(h.along)) > kSupportDistance) {
+                    continue;
+                }
+            }
+            widths.push_back(h.area / (h.light - s.ink));
         }
     }
     if (widths.size() < static_cast<std::size_t>(kMinimumProfiles)) {
@@ -506,58 +534,10 @@ std::optional<double> DrawnWidth(const std::vector<Stretch>& stretches) {
     return Median(widths);
 }
 
-}  // namespace
-
-RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge) {
-    RefineResult result;
-    // Corners from the search's inner edges, to place the stretches measured.
-    std::array<PlanePoint, 4> rough;
-    for (int k = 0; k < 4; ++k) {
-        rough[k] = Intersect(coarse.inner[static_cast<int>(kCornerSides[k].downward)],
-                             coarse.inner[static_cast<int>(kCornerSides[k].sideways)]);
-    }
-    // Two stretches per corner: the downward side's and the sideways side's.
-    std::vector<SideEndPlan> plans;
-    for (int k = 0; k < 4; ++k) {
-        const CornerSides sides = kCornerSides[static_cast<std::size_t>(k)];
-        const int downEnd = sides.sideways == Side::top ? 0 : 1;
-        const int sideEnd = sides.downward == Side::left ? 0 : 1;
-        // Neighbouring corners along each side, for the length measured.
-        const int downNeighbour = k == 0 ? 1 : k == 1 ? 0 : k == 2 ? 3 : 2;
-        const int sideNeighbour = 3 - k;
-        const double downLength = std::hypot(rough[k].column - rough[downNeighbour].column,
-                                             rough[k].row - rough[downNeighbour].row);
-        const double sideLength = std::hypot(rough[k].column - rough[sideNeighbour].column,
-                                             rough[k].row - rough[sideNeighbour].row);
-        plans.push_back(PlanSideEnd(sides.downward, k, coarse.inner[static_cast<int>(sides.downward)], rough[k].row,
-                                    downEnd == 0 ? 1 : -1, kSpanShare * downLength, coarse.factor, dpi));
-        plans.push_back(PlanSideEnd(sides.sideways, k, coarse.inner[static_cast<int>(sides.sideways)],
-                                    rough[k].column, sideEnd == 0 ? 1 : -1, kSpanShare * sideLength, coarse.factor,
-                                    dpi));
-    }
-    const cv::Rect image(0, 0, scan.Width(), scan.Height());
-    std::vector<cv::Rect> windows;
-    for (const SideEndPlan& p : plans) {
-        if ((p.window & image).area() < p.window.area()) {
-            result.refusal = Where(p.side, p.corner) + ": the line runs off the scan";
-            return result;
-        }
-        windows.push_back(p.window);
-    }
-    std::vector<Stretch> stretches;
-    {
-        const std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
-        for (std::size_t k = 0; k < plans.size(); ++k) {
-            stretches.push_back(MeasureStretch(plans[k], pixels[k]));
-        }
-    }
-    const std::optional<double> width = DrawnWidth(stretches);
-    if (edge != Edge::centre && !width) {
-        result.refusal = "the neat line's width cannot be measured (no stretch shows both its edges); only its "
-                         "centre can be found";
-        return result;
-    }
-    RefinedFrame frame;
+// Chooses each side's neat line among the lines of its two stretches and
+// sets the frame's lines and corners; returns why not when a side has none.
+std::string ChooseFrame(const std::vector<SideEndPlan>& plans, const std::vector<Stretch>& stretches,
+                        std::optional<double> width, double dpi, Edge edge, RefinedFrame& frame) {
     frame.lineWidth = width.value_or(0.0);
     // Each side: of the lines seen at both its ends, the neat line is the
     // innermost that runs straight from one end to the other and shows right
@@ -615,8 +595,7 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
                               ": the lines at its two ends are %.1f pixels apart at its middle (%.1f allowed)",
                               closestGap, tolerance);
             }
-            result.refusal = std::string(SideName(side)) + text;
-            return result;
+            return std::string(SideName(side)) + text;
         }
         const std::array<const StretchLine*, 2> pair = {&chosen->first, &chosen->second};
         for (int end = 0; end < 2; ++end) {
@@ -637,6 +616,73 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
         frame.corners[static_cast<std::size_t>(k)] =
             Intersect(frame.lines[static_cast<int>(sides.downward)][static_cast<std::size_t>(downEnd)],
                       frame.lines[static_cast<int>(sides.sideways)][static_cast<std::size_t>(sideEnd)]);
+    }
+    return std::string();
+}
+
+}  // namespace
+
+RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge) {
+    RefineResult result;
+    // Corners from the search's inner edges, to place the stretches measured.
+    std::array<PlanePoint, 4> rough;
+    for (int k = 0; k < 4; ++k) {
+        rough[k] = Intersect(coarse.inner[static_cast<int>(kCornerSides[k].downward)],
+                             coarse.inner[static_cast<int>(kCornerSides[k].sideways)]);
+    }
+    // Two stretches per corner: the downward side's and the sideways side's.
+    std::vector<SideEndPlan> plans;
+    for (int k = 0; k < 4; ++k) {
+        const CornerSides sides = kCornerSides[static_cast<std::size_t>(k)];
+        const int downEnd = sides.sideways == Side::top ? 0 : 1;
+        const int sideEnd = sides.downward == Side::left ? 0 : 1;
+        // Neighbouring corners along each side, for the length measured.
+        const int downNeighbour = k == 0 ? 1 : k == 1 ? 0 : k == 2 ? 3 : 2;
+        const int sideNeighbour = 3 - k;
+        const double downLength = std::hypot(rough[k].column - rough[downNeighbour].column,
+                                             rough[k].row - rough[downNeighbour].row);
+        const double sideLength = std::hypot(rough[k].column - rough[sideNeighbour].column,
+                                             rough[k].row - rough[sideNeighbour].row);
+        plans.push_back(PlanSideEnd(sides.downward, k, coarse.inner[static_cast<int>(sides.downward)], rough[k].row,
+                                    downEnd == 0 ? 1 : -1, kSpanShare * downLength, coarse.factor, dpi));
+        plans.push_back(PlanSideEnd(sides.sideways, k, coarse.inner[static_cast<int>(sides.sideways)],
+                                    rough[k].column, sideEnd == 0 ? 1 : -1, kSpanShare * sideLength, coarse.factor,
+                                    dpi));
+    }
+    const cv::Rect image(0, 0, scan.Width(), scan.Height());
+    std::vector<cv::Rect> windows;
+    for (const SideEndPlan& p : plans) {
+        if ((p.window & image).area() < p.window.area()) {
+            result.refusal = Where(p.side, p.corner) + ": the line runs off the scan";
+            return result;
+        }
+        windows.push_back(p.window);
+    }
+    std::vector<Stretch> stretches;
+    {
+        const std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
+        for (std::size_t k = 0; k < plans.size(); ++k) {
+            stretches.push_back(MeasureStretch(plans[k], pixels[k]));
+        }
+    }
+    // The lines are chosen with the width of every line seen, then again
+    // with the width of the neat line alone.
+    RefinedFrame frame;
+    std::string refusal = ChooseFrame(plans, stretches, DrawnWidth(plans, stretches, nullptr), dpi, Edge::centre, frame);
+    if (!refusal.empty()) {
+        result.refusal = refusal;
+        return result;
+    }
+    const std::optional<double> width = DrawnWidth(plans, stretches, &frame);
+    if (edge != Edge::centre && !width) {
+        result.refusal = "the neat line's width cannot be measured (too few profiles show both its edges); only "
+                         "its centre can be found";
+        return result;
+    }
+    refusal = ChooseFrame(plans, stretches, width, dpi, edge, frame);
+    if (!refusal.empty()) {
+        result.refusal = refusal;
+        return result;
     }
     result.frame = frame;
     return result;
