@@ -24,6 +24,8 @@ constexpr int kSheet = 40571;
 
 // The scan, drawn once per process into the temporary directory: a realistic
 // sheet at 300 dpi cut 5 mm beyond its outer frame, about 8700 x 6800 pixels.
+bool g_scanDrawn = false;
+
 const std::string& ScanPath() {
     static const std::string path = [] {
         const std::string p = (std::filesystem::temp_directory_path() /
@@ -36,6 +38,7 @@ const std::string& ScanPath() {
         options.jpegQuality = 85;
         const georef::tools::RealisticScan scan = georef::tools::WriteRealisticScan(kSheet, p, options);
         std::fprintf(stderr, "scan %s: %d x %d pixels\n", p.c_str(), scan.width, scan.height);
+        g_scanDrawn = true;
         return p;
     }();
     return path;
@@ -43,8 +46,10 @@ const std::string& ScanPath() {
 
 struct RemoveScan {
     ~RemoveScan() {
-        std::error_code ignored;
-        std::filesystem::remove(ScanPath(), ignored);
+        if (g_scanDrawn) {
+            std::error_code ignored;
+            std::filesystem::remove(ScanPath(), ignored);
+        }
     }
 };
 

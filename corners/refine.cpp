@@ -28,7 +28,7 @@ constexpr double kSpanShare = 0.2;
 constexpr double kFoundShare = 0.4;
 constexpr double kKeptShare = 0.4;
 // Least share of the profiles next to a corner that must show the neat line.
-constexpr double kCornerShare = 0.6;
+constexpr double kCornerShare = 0.5;
 constexpr int kMinimumProfiles = 8;
 // The line's darkness against the paper, share of the window's contrast.
 constexpr double kMinimumDepth = 0.2;
