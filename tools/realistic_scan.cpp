@@ -231,10 +231,15 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
     scan.width = kept.cols;
     scan.height = kept.rows;
     scan.neatLineWidth = drawing.NeatLineWidth();
-    for (int k = 0; k < 4; ++k) {
-        const PixelPoint p = layout.ImageFromCanvas(layout.NeatLine()[k]);
-        scan.corners[k] = geometry::CornerPoint{k + 1, p.u - window.x - 0.5, scan.height - 1.5 - (p.v - window.y)};
-    }
+    const auto toCornerFile = [&](const Quad& canvasCorners, geometry::CornerPoints& corners) {
+        for (int k = 0; k < 4; ++k) {
+            const PixelPoint p = layout.ImageFromCanvas(canvasCorners[k]);
+            corners[k] = geometry::CornerPoint{k + 1, p.u - window.x - 0.5, scan.height - 1.5 - (p.v - window.y)};
+        }
+    };
+    toCornerFile(layout.NeatLine(), scan.corners);
+    toCornerFile(layout.Offset(scan.neatLineWidth / 2.0), scan.outerEdgeCorners);
+    toCornerFile(layout.Offset(-scan.neatLineWidth / 2.0), scan.innerEdgeCorners);
 
     RgbImageView view;
     for (int c = 0; c < 3; ++c) {
