@@ -141,6 +141,96 @@ TEST_F(RealisticScanTest, CornerFileFollowsTheDrawnNeatLineOfATurnedBowedSheet) 
     }
 }
 
+TEST_F(RealisticScanTest, EachCroppedSideLeavesTheImageAndTheOthersStay) {
+    const Side sides[4] = {Side::west, Side::north, Side::east, Side::south};
+    for (const Side side : sides) {
+        RealisticScanOptions options;
+        options.dpi = 25.0;
+        options.rotationDegrees = -1.5;
+        options.crop = side;
+        const RealisticScan scan = WriteRealisticScan(kSheet, m_dir.File("crop.jpg"), options);
+        // Corner file frame: x from the left edge, y up from the bottom.
+        const auto inside = [&](const geometry::CornerPoint& p) {
+            return p.x >= 0.0 && p.y >= 0.0 && p.x <= scan.width - 1.0 && p.y <= scan.height - 1.0;
+        };
+        const bool west = side == Side::west, north = side == Side::north;
+        const bool east = side == Side::east, south = side == Side::south;
+        const bool cut[4] = {west || south, west || north, east || north, east || south};  // LD LH PH PD
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(inside(scan.corners[k]), !cut[k]) << "crop " << static_cast<int>(side) << " corner " << k;
+        }
+    }
+}
+
+TEST_F(RealisticScanTest, WrongScaleShowsInTheFittedResolution) {
+    for (const double scale : {1.0, 1.06}) {
+        RealisticScanOptions options;
+        options.dpi = 50.0;
+        options.scale = scale;
+        const RealisticScan scan = WriteRealisticScan(kSheet, m_dir.File("scale.jpg"), options);
+        geometry::Matrix A(2, 2), T(2, 1);
+        ASSERT_TRUE(geometry::FitCorners(scan.corners, kSheet, A, T));
+        const double metresPerPixel = std::sqrt(std::fabs(A(0, 0) * A(1, 1) - A(0, 1) * A(1, 0)));
+        EXPECT_NEAR(metresPerPixel, 635.0 / (50.0 * scale), 1e-3 * metresPerPixel) << scale;
+    }
+}
+
+TEST_F(RealisticScanTest, TornCornerTakesPaperButNotTheNeatLineCorner) {
+    RealisticScanOptions options;
+    options.dpi = 60.0;
+    options.rotationDegrees = 0.0;
+    options.bowPixels = 0.0;
+    const RealisticScan whole = WriteRealisticScan(kSheet, m_dir.File("whole.tif"), options);
+    options.tornCorner = SheetCorner::lh;
+    const RealisticScan torn = WriteRealisticScan(kSheet, m_dir.File("torn.tif"), options);
+    const Scan a(m_dir.File("whole.tif"));
+    const Scan b(m_dir.File("torn.tif"));
+    ASSERT_EQ(whole.width, torn.width);
+    ASSERT_EQ(whole.height, torn.height);
+    // The neat line's upper-left corner as a pixel position, and the paper's
+    // corner (the bed is 8 mm wide, nothing turned).
+    const double cornerColumn = torn.corners[1].x + 0.5;
+    const double cornerRow = torn.height - 1.5 - torn.corners[1].y;
+    const double bed = 8.0 / 25.4 * 60.0;
+    const double border = cornerColumn - bed;
+    int changed = 0;
+    for (int row = 0; row < torn.height / 2; ++row) {
+        for (int column = 0; column < torn.width / 2; ++column) {
+            if (a.raster.Sample(0, column, row) == b.raster.Sample(0, column, row)) {
+                continue;
+            }
+            ++changed;
+            // Only within the torn triangle (both legs at most 1.5 borders,
+            // widened by its raggedness and the blur) ...
+            ASSERT_LT((column - bed) + (row - bed), 1.5 * border + 4.0) << column << " " << row;
+            // ... and never near the neat line's corner.
+            ASSERT_GT(std::hypot(column - cornerColumn, row - cornerRow), 0.25 * border) << column << " " << row;
+        }
+    }
+    EXPECT_GT(changed, 100);
+    // Where the paper's corner was lies the dark bed now.
+    EXPECT_LT(b.Grey(bed + 2.0, bed + 2.0), 80.0);
+    EXPECT_GT(a.Grey(bed + 2.0, bed + 2.0), 150.0);
+}
+
+TEST_F(RealisticScanTest, VariedConditionsStayWithinTheSeriesAndDraw) {
+    for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+        RealisticScanOptions options = VariedRealisticOptions(seed);
+        EXPECT_EQ(options.seed, seed);
+        EXPECT_LE(std::fabs(options.rotationDegrees), 3.0);
+        EXPECT_GE(options.neatLineWidth, 1.2);
+        EXPECT_LE(options.neatLineWidth, 3.0);
+        EXPECT_GE(options.frameGap, 20.0);
+        EXPECT_LE(options.frameGap, 45.0);
+        EXPECT_LE(options.bowPixels, 2.0);
+        EXPECT_EQ(options.crop, Side::none);
+        EXPECT_EQ(options.scale, 1.0);
+        EXPECT_EQ(options.page, PageContent::map);
+        options.dpi = 15.0;
+        EXPECT_NO_THROW(WriteRealisticScan(kSheet, m_dir.File("varied.jpg"), options)) << seed;
+    }
+}
+
 // The paper's bowing: nothing within the straight fifth of each side next to
 // a corner, the full bow at a side's middle, outwards for a positive bow.
 TEST(ScanLayoutTest, BowingLeavesTheCornersAndTheStraightEndsInPlace) {
