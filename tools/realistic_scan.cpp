@@ -164,7 +164,7 @@ RealisticScanOptions VariedRealisticOptions(std::uint64_t seed) {
     o.frameGap = random.Uniform(20.0, 45.0);
     o.frameWidth = random.Uniform(4.0, 8.0);
     o.border = random.Chance(0.5) ? BorderStyle::filledMinutes : BorderStyle::minuteTicks;
-    o.marginMillimetres = random.Uniform(12.0, 30.0);
+    o.marginMillimetres = random.Uniform(15.0, 30.0);
     o.decoy = static_cast<Side>(random.Integer(0, 4));
     o.bedMillimetres = random.Chance(0.6) ? random.Uniform(3.0, 15.0) : 0.0;
     o.grain = random.Uniform(2.0, 9.0);
