@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -89,6 +91,19 @@ cv::Rect CropWindow(const ScanLayout& layout, Side crop) {
     return window;
 }
 
+// Every pixel set to one colour: the first row pixel by pixel, the others
+// copied from it (OpenCV's fill with a three-channel value goes element by
+// element, several times slower on a full-size sheet).
+void FillWith(cv::Mat& image, const cv::Scalar& colour) {
+    cv::Vec3b* first = image.ptr<cv::Vec3b>(0);
+    const cv::Vec3b pixel(cv::saturate_cast<std::uint8_t>(colour[0]), cv::saturate_cast<std::uint8_t>(colour[1]),
+                          cv::saturate_cast<std::uint8_t>(colour[2]));
+    std::fill(first, first + image.cols, pixel);
+    for (int row = 1; row < image.rows; ++row) {
+        std::memcpy(image.ptr(row), first, static_cast<std::size_t>(image.cols) * 3);
+    }
+}
+
 // The paper turned and bowed into the scanner's image; outside the paper
 // lies `under`.
 void PlaceOnScanner(const cv::Mat& canvas, const ScanLayout& layout, const cv::Scalar& under, cv::Mat& image) {
@@ -149,7 +164,7 @@ RealisticScanOptions VariedRealisticOptions(std::uint64_t seed) {
     o.frameGap = random.Uniform(20.0, 45.0);
     o.frameWidth = random.Uniform(4.0, 8.0);
     o.border = random.Chance(0.5) ? BorderStyle::filledMinutes : BorderStyle::minuteTicks;
-    o.marginMillimetres = random.Uniform(12.0, 30.0);
+    o.marginMillimetres = random.Uniform(15.0, 30.0);
     o.decoy = static_cast<Side>(random.Integer(0, 4));
     o.bedMillimetres = random.Chance(0.6) ? random.Uniform(3.0, 15.0) : 0.0;
     o.grain = random.Uniform(2.0, 9.0);
@@ -204,7 +219,8 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
     inks.blue = cv::Scalar(72.0, 112.0, 172.0);
     const cv::Scalar under = options.bedMillimetres > 0.0 ? cv::Scalar(34.0, 35.0, 38.0) : cv::Scalar(250.0, 250.0, 248.0);
 
-    cv::Mat canvas(layout.CanvasHeight(), layout.CanvasWidth(), CV_8UC3, inks.paper);
+    cv::Mat canvas(layout.CanvasHeight(), layout.CanvasWidth(), CV_8UC3);
+    FillWith(canvas, inks.paper);
     SheetDrawing drawing(canvas, layout, sheetNumber, options, pixelsPer300, inks);
     if (options.page == PageContent::map) {
         drawing.DrawMapSheet(sheetRandom);
@@ -231,10 +247,15 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
     scan.width = kept.cols;
     scan.height = kept.rows;
     scan.neatLineWidth = drawing.NeatLineWidth();
-    for (int k = 0; k < 4; ++k) {
-        const PixelPoint p = layout.ImageFromCanvas(layout.NeatLine()[k]);
-        scan.corners[k] = geometry::CornerPoint{k + 1, p.u - window.x - 0.5, scan.height - 1.5 - (p.v - window.y)};
-    }
+    const auto toCornerFile = [&](const Quad& canvasCorners, geometry::CornerPoints& corners) {
+        for (int k = 0; k < 4; ++k) {
+            const PixelPoint p = layout.ImageFromCanvas(canvasCorners[k]);
+            corners[k] = geometry::CornerPoint{k + 1, p.u - window.x - 0.5, scan.height - 1.5 - (p.v - window.y)};
+        }
+    };
+    toCornerFile(layout.NeatLine(), scan.corners);
+    toCornerFile(layout.Offset(scan.neatLineWidth / 2.0), scan.outerEdgeCorners);
+    toCornerFile(layout.Offset(-scan.neatLineWidth / 2.0), scan.innerEdgeCorners);
 
     RgbImageView view;
     for (int c = 0; c < 3; ++c) {

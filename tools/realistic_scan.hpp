@@ -63,6 +63,9 @@ struct RealisticScan {
     // Where the neat line's centre lines meet (corner-file frame); the corners
     // of a cropped scan may lie outside the image.
     geometry::CornerPoints corners{};
+    // Where the outer and the inner edges of the neat line meet, same frame.
+    geometry::CornerPoints outerEdgeCorners{};
+    geometry::CornerPoints innerEdgeCorners{};
     bool hasMap = true;            // false for a page without a map: no corners
     int width = 0;                 // pixels
     int height = 0;

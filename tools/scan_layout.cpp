@@ -42,11 +42,10 @@ ScanLayout::ScanLayout(int sheetNumber, const LayoutParameters& p) {
         m_neat[k] = {(nominal(2 * k, 0) - minX) / p.metresPerPixel + p.borderPixels,
                      (maxY - nominal(2 * k + 1, 0)) / p.metresPerPixel + p.borderPixels};
     }
-    m_neatLeft = p.borderPixels;
     m_neatTop = p.borderPixels;
-    m_neatWidth = (maxX - minX) / p.metresPerPixel;
     m_neatHeight = (maxY - minY) / p.metresPerPixel;
-    m_canvasWidth = static_cast<int>(std::ceil(m_neatWidth + 2.0 * p.borderPixels));
+    const double neatWidth = (maxX - minX) / p.metresPerPixel;
+    m_canvasWidth = static_cast<int>(std::ceil(neatWidth + 2.0 * p.borderPixels));
     m_canvasHeight = static_cast<int>(std::ceil(m_neatHeight + 2.0 * p.borderPixels));
     m_canvasCentre = {(m_canvasWidth - 1) / 2.0, (m_canvasHeight - 1) / 2.0};
 
@@ -102,8 +101,13 @@ PixelPoint ScanLayout::CanvasFromImage(PixelPoint image) const noexcept {
 }
 
 PixelPoint ScanLayout::Bow(PixelPoint canvas) const noexcept {
-    const double fu = std::clamp((canvas.u - m_neatLeft) / m_neatWidth, 0.0, 1.0);
+    // Fractions across the sheet: v between the north and south sides (both
+    // level on the canvas), u between the west and east sides at that v, so
+    // that on every side the fraction along it is its own.
     const double fv = std::clamp((canvas.v - m_neatTop) / m_neatHeight, 0.0, 1.0);
+    const double west = m_neat[0].u + (m_neat[1].u - m_neat[0].u) * (1.0 - fv);
+    const double east = m_neat[3].u + (m_neat[2].u - m_neat[3].u) * (1.0 - fv);
+    const double fu = std::clamp((canvas.u - west) / (east - west), 0.0, 1.0);
     const double alongWestEast = BowProfile(fv);
     const double alongNorthSouth = BowProfile(fu);
     return {-m_bow[0] * alongWestEast * (1.0 - fu) + m_bow[2] * alongWestEast * fu,

@@ -12,7 +12,7 @@
 // Bowing moves the paper by a displacement that is zero within the part of
 // each side nearest its corners (the first and last fifth of every side) and
 // grows smoothly to its full amount at the middle of the side, falling off
-// linearly across the sheet. The corners and the straight end parts of the
+// linearly across the sheet to the opposite side. The corners and the straight end parts of the
 // sides are therefore exactly where the similarity puts them, and the true
 // corner of a bowed side is the intersection of those straight end parts.
 
@@ -76,7 +76,8 @@ private:
     double m_sin = 0.0;
     PixelPoint m_canvasCentre;
     PixelPoint m_imageCentre;
-    double m_neatLeft = 0.0, m_neatTop = 0.0, m_neatWidth = 1.0, m_neatHeight = 1.0;  // bounding box
+    double m_neatTop = 0.0;     // the north side's v, canvas pixels
+    double m_neatHeight = 1.0;  // from the north side to the south side
     std::array<double, 4> m_bow{};
 };
 

@@ -469,7 +469,7 @@ void SheetDrawing::DrawLabelsAndMarginText(SeededRandom& random) {
         for (int w = random.Integer(4, 8); w > 0; --w) {
             words += MadeUpName(random) + " ";
         }
-        Text(words, {frame[0].u, bottomFrame + (2.4 + 1.3 * line) * cap}, cap * 0.7, m_inks.black, font);
+        Text(words, {frame[0].u, bottomFrame + (3.4 + 1.3 * line) * cap}, cap * 0.7, m_inks.black, font);
     }
     // A scale bar below the middle: 1 km segments at 1:25 000 are 40 mm.
     const double segment = Px(40.0 * kPixelsPerMillimetreAt300) / 4.0;
