@@ -156,6 +156,16 @@ void DrawReport(const std::string& pngPath, const std::string& scanPath, int she
     WritePng(pngPath, canvas);
 }
 
+// Each corner's residual under its inset.
+std::array<std::string, 4> ResidualNotes(const geometry::CornerFitReport& fit) {
+    std::array<std::string, 4> notes;
+    for (int k = 0; k < 4; ++k) {
+        const geometry::CornerResidual& r = fit.residuals[static_cast<std::size_t>(k)];
+        notes[static_cast<std::size_t>(k)] = Format("residual %.2f px, %.2f m", r.pixels, r.metres);
+    }
+    return notes;
+}
+
 }  // namespace
 
 void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
@@ -174,10 +184,7 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
         }
     }
     if (fit) {
-        for (int k = 0; k < 4; ++k) {
-            const geometry::CornerResidual& r = fit->residuals[static_cast<std::size_t>(k)];
-            notes[static_cast<std::size_t>(k)] = Format("residual %.2f px, %.2f m", r.pixels, r.metres);
-        }
+        notes = ResidualNotes(*fit);
     }
     if (found.Found()) {
         verdict = Format("found: fit RMS %.2f px (%.2f m), %.0f dpi", fit->rmsPixels, fit->rmsMetres, found.dpi);
@@ -193,10 +200,7 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
     std::string verdict = "corners given";
     try {
         const geometry::CornerFitReport fit = geometry::AnalyseCornerFit(corners, sheetNumber);
-        for (int k = 0; k < 4; ++k) {
-            const geometry::CornerResidual& r = fit.residuals[static_cast<std::size_t>(k)];
-            notes[static_cast<std::size_t>(k)] = Format("residual %.2f px, %.2f m", r.pixels, r.metres);
-        }
+        notes = ResidualNotes(fit);
         verdict += Format(": fit RMS %.2f px (%.2f m), %.0f dpi", fit.rmsPixels, fit.rmsMetres, fit.dpi);
         if (fit.Mirrored()) {
             verdict += ", MIRRORED";

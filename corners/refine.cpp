@@ -22,10 +22,8 @@ constexpr double kBorderMm = 4.5;         // and this far inside it: the graduat
 constexpr double kBowToleranceMm = 0.35;  // the two ends of a side agree within this
 // Share of each side measured next to each corner.
 constexpr double kSpanShare = 0.2;
-// Least share of profiles in which a line must be found, and on which the
-// fitted line must be measured (its outer edge may be hidden on half of them
-// by a filled border).
-constexpr double kFoundShare = 0.4;
+// Least share of a stretch's profiles on which a line must be measured to
+// count as a straight line of that stretch.
 constexpr double kKeptShare = 0.4;
 // Least share of the profiles next to a corner that must show the neat line.
 constexpr double kCornerShare = 0.5;
@@ -319,12 +317,6 @@ double Median(std::vector<double> values) {
 std::string Where(Side side, int corner) {
     return std::string(SideName(side)) + " near " + kCornerNames[static_cast<std::size_t>(corner)];
 }
-
-struct SideEnd {
-    std::optional<SideLine> line;
-    double rms = 0.0;
-    std::string refusal;
-};
 
 // One side's stretch next to one corner: where it is measured and how.
 struct SideEndPlan {

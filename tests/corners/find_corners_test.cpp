@@ -71,6 +71,23 @@ TEST_F(FindCornersTest, RefusesAScanWithoutAMapAndBadFiles) {
     EXPECT_THROW(FindCorners(40575, m_dir.File("blank.tif")), std::invalid_argument);
 }
 
+TEST_F(FindCornersTest, ReportDrawsHandMadeCornersAlsoOffTheScan) {
+    test::WriteScan(m_dir.File("scan.tif"), 900, 700, [](int band, int c, int r) {
+        return static_cast<std::uint8_t>((c + r * band) % 256);
+    });
+    // A corner set measured by hand, one corner outside the image.
+    const geometry::CornerPoints corners = {geometry::CornerPoint{1, 50.0, 40.0}, {2, 60.0, 650.0},
+                                            {3, 880.0, 660.0}, {4, 950.0, -30.0}};
+    WriteCornerReport(m_dir.File("report.png"), m_dir.File("scan.tif"), 40572, corners);
+    GDALAllRegister();
+    GDALDatasetH png = GDALOpen(m_dir.File("report.png").c_str(), GA_ReadOnly);
+    ASSERT_NE(png, nullptr);
+    EXPECT_EQ(GDALGetRasterCount(png), 3);
+    GDALClose(png);
+    // A report never replaces what it cannot write.
+    EXPECT_THROW(WriteCornerReport(m_dir.File("missing/report.png"), m_dir.File("scan.tif"), 40572, corners), Failure);
+}
+
 TEST_F(FindCornersTest, FindsTheCentreOfTheLineThroughBorderHatchingRoadGrainAndJpeg) {
     test::SheetScanOptions options;  // 120 dpi JPEG, tilted, filled border, resolution stated
     const test::SheetScan scan = Draw(options);
