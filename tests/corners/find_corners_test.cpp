@@ -10,6 +10,7 @@
 
 #include <cpl_string.h>
 #include <gdal.h>
+#include <gdal_utils.h>
 
 #include "corners/find_corners.hpp"
 #include "corners/sheet_scan.hpp"
@@ -118,6 +119,23 @@ TEST_F(FindCornersTest, InnerAndOuterEdgesLieHalfALineWidthFromTheCentre) {
     EXPECT_LT(WorstError(*centre.corners, scan.corners), 0.5);
     const double halfWidth = 0.5 * options.lineWidthMm * options.dpi / 25.4;
     EXPECT_NEAR(centre.lineWidth, 2.0 * halfWidth, 0.5);
+
+    // The same scan with one grey band.
+    {
+        char** arguments = CSLAddString(nullptr, "-b");
+        arguments = CSLAddString(arguments, "2");
+        GDALTranslateOptions* translate = GDALTranslateOptionsNew(arguments, nullptr);
+        CSLDestroy(arguments);
+        GDALDatasetH source = GDALOpen(m_dir.File("scan.tif").c_str(), GA_ReadOnly);
+        GDALDatasetH grey = GDALTranslate(m_dir.File("grey.tif").c_str(), source, translate, nullptr);
+        GDALTranslateOptionsFree(translate);
+        ASSERT_NE(grey, nullptr);
+        GDALClose(grey);
+        GDALClose(source);
+    }
+    const FindResult grey = FindCorners(options.sheet, m_dir.File("grey.tif"));
+    ASSERT_TRUE(grey.Found()) << grey.refusal;
+    EXPECT_LT(WorstError(*grey.corners, scan.corners), 0.5);
 
     FindOptions edges;
     edges.edge = Edge::inner;
