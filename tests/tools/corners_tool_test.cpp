@@ -62,7 +62,11 @@ TEST_F(CornersToolTest, WrongCommandLinesAndUnreadableScansWriteNothing) {
 }
 
 TEST_F(CornersToolTest, FindsTheCornersOfARealisticScanWhichGeorefCheckAccepts) {
-    const RealisticScan scan = Draw("scan.jpg", VariedRealisticOptions(5));
+    RealisticScanOptions options = VariedRealisticOptions(5);
+    options.decoy = Side::north;  // a road just inside the top side, into one corner
+    options.border = BorderStyle::filledMinutes;
+    options.tornCorner = SheetCorner::ph;
+    const RealisticScan scan = Draw("scan.jpg", options);
     const test::ToolResult r =
         Corners({std::to_string(kSheet), m_dir.File("scan.jpg"), m_dir.File("c.txt"), "--report", m_dir.File("r.png")});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -75,6 +79,24 @@ TEST_F(CornersToolTest, FindsTheCornersOfARealisticScanWhichGeorefCheckAccepts) 
     const test::ToolResult check =
         test::RunInProcess(RunCheckTool, {"georef-check", std::to_string(kSheet), m_dir.File("c.txt")});
     EXPECT_EQ(check.status, 0) << check.err;
+
+    // --dpi overrides the file; a file stating 72 dpi (a default, no scan
+    // resolution) is not believed, and the resolution is estimated.
+    const test::ToolResult given =
+        Corners({std::to_string(kSheet), m_dir.File("scan.jpg"), m_dir.File("g.txt"), "--dpi", "150"});
+    EXPECT_EQ(given.status, 0) << given.err;
+    EXPECT_NE(given.out.find("150 dpi given"), std::string::npos) << given.out;
+    options.density = false;  // a JFIF header with an aspect ratio only
+    Draw("plain.jpg", options);
+    std::string bytes = test::ReadFileBytes(m_dir.File("plain.jpg"));
+    ASSERT_EQ(bytes.compare(6, 4, "JFIF"), 0);
+    bytes[13] = 1;  // dots per inch
+    bytes[14] = bytes[16] = 0;
+    bytes[15] = bytes[17] = 72;
+    test::WriteFileBytes(m_dir.File("72dpi.jpg"), bytes);
+    const test::ToolResult estimated = Corners({std::to_string(kSheet), m_dir.File("72dpi.jpg"), m_dir.File("e.txt")});
+    EXPECT_EQ(estimated.status, 0) << estimated.err;
+    EXPECT_NE(estimated.out.find("estimated from the frame"), std::string::npos) << estimated.out;
 
     // The report is a PNG GDAL reads: the overview above four insets.
     GDALAllRegister();
