@@ -25,6 +25,9 @@ constexpr double kSpanShare = 0.2;
 // Least share of a stretch's profiles on which a line must be measured to
 // count as a straight line of that stretch.
 constexpr double kKeptShare = 0.4;
+// Least share of a side's profiles on which the neat line shows both edges
+// (a filled border may hide the outer edge on the others).
+constexpr double kLineShare = 0.1;
 // Least share of the profiles next to a corner that must show the neat line.
 constexpr double kCornerShare = 0.5;
 constexpr int kMinimumProfiles = 8;
@@ -54,6 +57,7 @@ struct Point {
     int profile = 0;
     double along = 0.0;
     double across = 0.0;
+    bool bothEdges = false;  // measured between two edges, not from the inner edge alone
 };
 
 // Points within this distance of a line support it, pixels.
@@ -446,6 +450,7 @@ Stretch MeasureStretch(const SideEndPlan& plan, const cv::Mat& pixels) {
 struct StretchLine {
     SideLine line;
     int used = 0;
+    int bothEdges = 0;  // of the profiles used, those that show both edges of the line
     double rms = 0.0;
     double atCorner = 0.0;
 };
@@ -459,9 +464,9 @@ std::vector<StretchLine> StretchLines(const SideEndPlan& plan, const Stretch& st
     std::vector<Point> remaining;
     for (const Hit& h : stretch.hits) {
         if (h.outer) {
-            remaining.push_back({h.profile, h.along, 0.5 * (h.inner + *h.outer)});
+            remaining.push_back({h.profile, h.along, 0.5 * (h.inner + *h.outer), true});
         } else if (width) {
-            remaining.push_back({h.profile, h.along, h.inner + plan.outward * 0.5 * *width});
+            remaining.push_back({h.profile, h.along, h.inner + plan.outward * 0.5 * *width, false});
         }
     }
     const double zone = MmToPixels(kCornerZoneMm, dpi);
@@ -480,6 +485,7 @@ std::vector<StretchLine> StretchLines(const SideEndPlan& plan, const Stretch& st
         found.rms = fit->rms;
         int near = 0;
         for (const Point& p : agreed) {
+            found.bothEdges += p.bothEdges && std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
             near += std::fabs(p.along - plan.start) <= zone &&
                     std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
         }
@@ -551,6 +557,7 @@ std::string ChooseFrame(const std::vector<SideEndPlan>& plans, const std::vector
         double innermost = 0.0;
         double closestGap = -1.0;
         double bestCorner = 0.0;
+        bool onlyEdges = false;
         for (const StretchLine& a : first) {
             for (const StretchLine& b : second) {
                 const double gap = std::fabs(a.line.Across(middle) - b.line.Across(middle));
@@ -561,6 +568,12 @@ std::string ChooseFrame(const std::vector<SideEndPlan>& plans, const std::vector
                 }
                 bestCorner = std::max(bestCorner, atCorner);
                 if (atCorner < kCornerShare) {
+                    continue;
+                }
+                // A drawn line shows both its edges somewhere along the side;
+                // the paper's edge against a dark scanner bed never does.
+                if (a.bothEdges + b.bothEdges < kLineShare * (a.used + b.used)) {
+                    onlyEdges = true;
                     continue;
                 }
                 const double position = outward * 0.5 * (a.line.Across(middle) + b.line.Across(middle));
@@ -577,6 +590,10 @@ std::string ChooseFrame(const std::vector<SideEndPlan>& plans, const std::vector
                 std::snprintf(text, sizeof text, " near %s: no straight dark line over %.0f %% of %d profiles",
                               kCornerNames[static_cast<std::size_t>(plans[k].corner)], 100.0 * kKeptShare,
                               stretches[k].profiles);
+            } else if (onlyEdges) {
+                std::snprintf(text, sizeof text,
+                              ": the only line along it is an edge from paper to dark (the paper's edge?), not a "
+                              "drawn line");
             } else if (bestCorner > 0.0 || closestGap < 0.0) {
                 std::snprintf(text, sizeof text,
                               ": no line runs into both corners (best: %.0f %% of the profiles next to a corner, "
