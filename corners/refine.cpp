@@ -37,7 +37,7 @@ constexpr double kMinimumDepth = 0.2;
 // share of the depth.
 constexpr double kReturnShare = 0.6;
 // Two dips are apart where the profile rises this share of the depth between them.
-constexpr float kSplitShare = 0.3f;
+constexpr float kSplitShare = 0.15f;
 
 double MmToPixels(double mm, double dpi) noexcept { return mm * dpi / 25.4; }
 
@@ -605,6 +605,22 @@ std::string ChooseFrame(const std::vector<SideEndPlan>& plans, const std::vector
                               closestGap, tolerance);
             }
             return std::string(SideName(side)) + text;
+        }
+        // A line inside the one chosen that also runs into its corner may be
+        // the neat line, missed at the other end: refuse rather than guess.
+        for (int end = 0; end < 2; ++end) {
+            const StretchLine& own = end == 0 ? chosen->first : chosen->second;
+            for (const StretchLine& l : end == 0 ? first : second) {
+                const double inside = outward * (own.line.Across(middle) - l.line.Across(middle));
+                if (inside > 2.0 * kSupportDistance && l.atCorner >= kCornerShare) {
+                    char text[300];
+                    std::snprintf(text, sizeof text,
+                                  ": a line %.1f pixels inside the one that runs along the whole side reaches the "
+                                  "corner %s but is not seen near the other end",
+                                  inside, kCornerNames[static_cast<std::size_t>(plans[at[static_cast<std::size_t>(end)]].corner)]);
+                    return std::string(SideName(side)) + text;
+                }
+            }
         }
         const std::array<const StretchLine*, 2> pair = {&chosen->first, &chosen->second};
         for (int end = 0; end < 2; ++end) {
