@@ -1,21 +1,18 @@
 #include "tools/demo_scan.hpp"
-#include "platform/program_info.hpp"
-#include "tools/tool_exit.hpp"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
 #include <memory>
 #include <vector>
 
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <cpl_string.h>
-#include <gdal.h>
-
 #include "geometry/sheet_geometry.hpp"
+#include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
+#include "tools/scan_image_file.hpp"
 
 namespace georef::tools {
 
@@ -47,11 +44,6 @@ constexpr double kCrossArm = 150.0;
 constexpr double kCrossWidth = 10.0;
 constexpr double kOuterFrameGap = 150.0;    // collar frame line, outside the neat line
 constexpr double kOuterFrameWidth = 10.0;
-
-struct DatasetCloser {
-    void operator()(void* dataset) const noexcept { GDALClose(static_cast<GDALDatasetH>(dataset)); }
-};
-using Dataset = std::unique_ptr<void, DatasetCloser>;
 
 // Distance in ground metres from value to the nearest multiple of step
 // (degrees), metresPerDegree converting.
@@ -184,54 +176,6 @@ private:
     double m_ld[2], m_lh[2], m_ph[2], m_pd[2];  // nominal corners, metres
 };
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    if (text.size() < suffix.size()) {
-        return false;
-    }
-    for (std::size_t k = 0; k < suffix.size(); ++k) {
-        const char c = text[text.size() - suffix.size() + k];
-        if (std::tolower(static_cast<unsigned char>(c)) != suffix[k]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string GdalMessage() {
-    const char* message = CPLGetLastErrorMsg();
-    return message != nullptr && message[0] != '\0' ? std::string(": ") + message : std::string();
-}
-
-void WriteImage(const std::string& path, int width, int height, std::vector<std::uint8_t> planes[3]) {
-    GDALAllRegister();
-    CPLErrorReset();
-    GDALDriverH memory = GDALGetDriverByName("MEM");
-    const bool jpeg = EndsWith(path, ".jpg") || EndsWith(path, ".jpeg");
-    GDALDriverH driver = GDALGetDriverByName(jpeg ? "JPEG" : "GTiff");
-    if (memory == nullptr || driver == nullptr) {
-        throw Failure("GDAL lacks the driver to write " + path);
-    }
-    const Dataset image(GDALCreate(memory, "", width, height, 3, GDT_Byte, nullptr));
-    if (!image) {
-        throw Failure("cannot create the scan in memory" + GdalMessage());
-    }
-    for (int band = 0; band < 3; ++band) {
-        GDALRasterBandH handle = GDALGetRasterBand(static_cast<GDALDatasetH>(image.get()), band + 1);
-        if (GDALRasterIO(handle, GF_Write, 0, 0, width, height, planes[band].data(), width, height, GDT_Byte, 0,
-                         0) != CE_None) {
-            throw Failure("cannot fill the scan" + GdalMessage());
-        }
-    }
-    char** creation = nullptr;
-    creation = CSLSetNameValue(creation, jpeg ? "QUALITY" : "COMPRESS", jpeg ? "92" : "DEFLATE");
-    const Dataset written(GDALCreateCopy(driver, path.c_str(), static_cast<GDALDatasetH>(image.get()), FALSE,
-                                         creation, nullptr, nullptr));
-    CSLDestroy(creation);
-    if (!written) {
-        throw Failure("cannot write " + path + GdalMessage());
-    }
-}
-
 }  // namespace
 
 std::vector<transform::GraticulePoint> DemoCrosses(int sheetNumber) {
@@ -304,65 +248,34 @@ DemoScan WriteDemoScan(int sheetNumber, const std::string& path, const DemoScanO
             planes[2][at] = colour.b;
         }
     }
-    WriteImage(path, scan.width, scan.height, planes);
+    RgbImageView view;
+    for (int band = 0; band < 3; ++band) {
+        view.band[band] = planes[band].data();
+    }
+    view.lineStep = scan.width;
+    view.width = scan.width;
+    view.height = scan.height;
+    ScanEncoding encoding;
+    encoding.densityDpi = options.density ? options.dpi : 0.0;
+    WriteScanImage(path, view, encoding);
     return scan;
 }
 
 void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corners) {
-    std::ofstream out(path);
-    out.precision(10);
+    std::ostringstream text;
+    text.precision(10);
     for (const geometry::CornerPoint& corner : corners) {
-        out << corner.id << ' ' << corner.x << ' ' << corner.y << '\n';
+        text << corner.id << ' ' << corner.x << ' ' << corner.y << '\n';
     }
-    out.close();
-    if (!out) {
-        throw Failure("cannot write the corner file " + path);
-    }
-}
-
-int RunDemoScanTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
-    constexpr const char* kProgram = "georef-demo-scan";
-    const char* const usage =
-        "usage: georef-demo-scan SHEET SCAN CORNERFILE [--dpi N] [--rotation DEGREES]\n"
-        "Draws a synthetic scan of the sheet (JPEG for .jpg, else TIFF) and its corner file.\n"
-        "  --dpi N               resolution of the scan (default 150)\n"
-        "  --rotation DEGREES    tilt of the sheet on the scanner, counter-clockwise\n"
-        "                        (default 0.4)\n"
-        "  -h, --help            print this text\n"
-        "  --version             print the version\n";
+    const std::string bytes = text.str();
     try {
-        if (const std::optional<int> status = platform::AnswerHelpOrVersion(argc, argv, kProgram, usage, out)) {
-            return *status;
+        platform::AtomicFile file(path);
+        if (std::fwrite(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {
+            throw std::runtime_error("cannot write " + file.TemporaryName());
         }
-        std::vector<std::string> positional;
-        DemoScanOptions options;
-        for (int k = 1; k < argc; ++k) {
-            const std::string arg = argv[k];
-            if ((arg == "--dpi" || arg == "--rotation") && k + 1 < argc) {
-                char* end = nullptr;
-                const double value = std::strtod(argv[++k], &end);
-                if (*end != '\0' || !std::isfinite(value)) {
-                    throw Failure(arg + " takes a number", ExitStatus::usage);
-                }
-                (arg == "--dpi" ? options.dpi : options.rotationDegrees) = value;
-            } else if (!arg.empty() && arg[0] == '-') {
-                throw Failure("unknown option " + arg, ExitStatus::usage);
-            } else {
-                positional.push_back(arg);
-            }
-        }
-        if (positional.size() != 3 || positional[0].find_first_not_of("0123456789") != std::string::npos ||
-            positional[0].empty() || positional[0].size() > 9) {
-            throw Failure("expected a sheet number, a scan name and a corner file name", ExitStatus::usage);
-        }
-        const int sheet = std::atoi(positional[0].c_str());
-        const DemoScan scan = WriteDemoScan(sheet, positional[1], options);
-        WriteCornerFile(positional[2], scan.corners);
-        out << "wrote " << positional[1] << " (" << scan.width << " x " << scan.height << " pixels) and "
-            << positional[2] << "\n";
-        return 0;
-    } catch (...) {
-        return ReportCurrentException(kProgram, usage, err);
+        file.Commit();
+    } catch (const std::runtime_error& e) {
+        throw Failure("cannot write the corner file " + path + ": " + e.what());
     }
 }
 

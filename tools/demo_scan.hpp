@@ -19,6 +19,7 @@ struct DemoScanOptions {
     double dpi = 150.0;              // scan resolution, pixels per inch of paper
     double rotationDegrees = 0.4;    // the sheet's tilt on the scanner, counter-clockwise
     double collarMillimetres = 15.0; // white paper around the neat line
+    bool density = false;            // record the dpi in the file (TIFF tags, JFIF density)
 };
 
 struct DemoScan {
@@ -43,7 +44,9 @@ void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corn
 std::vector<transform::GraticulePoint> DemoCrosses(int sheetNumber);
 
 // Whole program: georef-demo-scan SHEET SCAN CORNERFILE [--dpi N]
-// [--rotation DEGREES]. Returns 0, 1 on a failure, 2 for a wrong command line.
+// [--rotation DEGREES] [--density on|off] [--style plain|realistic] and the
+// realistic style's options (see realistic_scan.hpp). Returns 0, 1 on a
+// failure, 2 for a wrong command line.
 int RunDemoScanTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept;
 
 }  // namespace georef::tools

@@ -1,0 +1,178 @@
+// The corner finder's accuracy over varied realistic scans, and its
+// refusals of the impossible ones.
+//
+//   georef-corners-sweep [--count N] [--dpi D] [--first SEED] [--keep DIR]
+//
+// With --keep the scans and their exact corner files stay in DIR, and a
+// later run with the same DIR reuses them instead of drawing them again.
+//
+// Draws N scans of sheets around 40571 (every condition drawn from the seed:
+// rotation, line and border, bed, grain, stains, folds, light, blur, JPEG
+// quality, bowing, torn corners, a decoy road), finds their corners and
+// compares each with the exact corner; then draws the scans a finder must
+// refuse (each side cut off, a sheet drawn 4 % too small and too large, a
+// blank page, a page of text). Prints one line per scan and a summary:
+// median and worst corner error, the shares within 0.5 and 1.5 px, wrong
+// files (a corner off by more than 4 px, accepted), refusals, time per scan.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include "corners/find_corners.hpp"
+#include "tools/realistic_scan.hpp"
+
+namespace {
+
+using georef::tools::RealisticScanOptions;
+
+struct Outcome {
+    bool found = false;
+    double worst = 0.0;  // px, when found
+    double seconds = 0.0;
+    std::string refusal;
+};
+
+Outcome Run(int sheet, const std::string& path, const RealisticScanOptions& options) {
+    georef::tools::RealisticScan truth;
+    const std::string exact = path + ".exact.txt";
+    if (std::filesystem::exists(path) && std::filesystem::exists(exact)) {
+        // Kept from an earlier run (--keep): the scan is not drawn again.
+        std::ifstream in(exact);
+        truth.corners = georef::geometry::ReadCornerPoints(in).value_or(georef::geometry::CornerPoints{});
+    } else {
+        truth = georef::tools::WriteRealisticScan(sheet, path, options);
+        georef::corners::WriteCornerFile(exact, truth.corners);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const georef::corners::FindResult found = georef::corners::FindCorners(sheet, path);
+    Outcome outcome;
+    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    outcome.found = found.Found();
+    outcome.refusal = found.refusal;
+    if (found.Found()) {
+        for (int k = 0; k < 4; ++k) {
+            outcome.worst = std::max(outcome.worst, std::hypot((*found.corners)[k].x - truth.corners[k].x,
+                                                               (*found.corners)[k].y - truth.corners[k].y));
+        }
+    }
+    return outcome;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = 30;
+    double dpi = 300.0;
+    int first = 1;
+    std::string keep;
+    for (int k = 1; k + 1 < argc; k += 2) {
+        const std::string arg = argv[k];
+        if (arg == "--count") {
+            count = std::atoi(argv[k + 1]);
+        } else if (arg == "--dpi") {
+            dpi = std::atof(argv[k + 1]);
+        } else if (arg == "--first") {
+            first = std::atoi(argv[k + 1]);
+        } else if (arg == "--keep") {
+            keep = argv[k + 1];
+        }
+    }
+    const std::filesystem::path dir =
+        keep.empty() ? std::filesystem::temp_directory_path() / ("georef-corners-sweep-" + std::to_string(::getpid()))
+                     : std::filesystem::path(keep);
+    std::filesystem::create_directories(dir);
+    const int sheets[4] = {40571, 40572, 40573, 40574};
+    std::vector<double> errors;  // worst corner per found scan
+    std::vector<double> seconds;
+    int refused = 0, wrong = 0;
+    try {
+        for (int seed = first; seed < first + count; ++seed) {
+            RealisticScanOptions options = georef::tools::VariedRealisticOptions(static_cast<std::uint64_t>(seed));
+            options.dpi = dpi;
+            const int sheet = sheets[seed % 4];
+            const std::string path = (dir / ("scan-" + std::to_string(seed) + ".jpg")).string();
+            const Outcome o = Run(sheet, path, options);
+            seconds.push_back(o.seconds);
+            if (o.found) {
+                errors.push_back(o.worst);
+                wrong += o.worst > 4.0;
+                std::printf("seed %3d sheet %d  found   worst corner %.3f px  %.2f s\n", seed, sheet, o.worst, o.seconds);
+            } else {
+                ++refused;
+                std::printf("seed %3d sheet %d  REFUSED %s  %.2f s\n", seed, sheet, o.refusal.c_str(), o.seconds);
+            }
+            std::fflush(stdout);
+            if (keep.empty()) {
+                std::filesystem::remove(path);
+                std::filesystem::remove(path + ".exact.txt");
+            }
+        }
+        // The impossible scans.
+        struct Impossible {
+            const char* name;
+            RealisticScanOptions options;
+        };
+        std::vector<Impossible> impossible;
+        const char* sides[4] = {"west", "north", "east", "south"};
+        for (int s = 0; s < 4; ++s) {
+            RealisticScanOptions o = georef::tools::VariedRealisticOptions(100 + s);
+            o.dpi = dpi;
+            o.crop = static_cast<georef::tools::Side>(s + 1);
+            impossible.push_back({sides[s], o});
+        }
+        for (const double scale : {0.96, 1.04}) {
+            RealisticScanOptions o = georef::tools::VariedRealisticOptions(110);
+            o.dpi = dpi;
+            o.scale = scale;
+            impossible.push_back({scale < 1.0 ? "drawn 4 % small" : "drawn 4 % large", o});
+        }
+        for (const auto page : {georef::tools::PageContent::blank, georef::tools::PageContent::text}) {
+            RealisticScanOptions o = georef::tools::VariedRealisticOptions(120);
+            o.dpi = dpi;
+            o.page = page;
+            impossible.push_back({page == georef::tools::PageContent::blank ? "blank page" : "page of text", o});
+        }
+        int impossibleAccepted = 0;
+        for (std::size_t k = 0; k < impossible.size(); ++k) {
+            const std::string path = (dir / ("impossible-" + std::to_string(k) + ".jpg")).string();
+            const Outcome o = Run(40571, path, impossible[k].options);
+            impossibleAccepted += o.found;
+            std::printf("%-16s %s %s\n", impossible[k].name, o.found ? "ACCEPTED" : "refused:", o.refusal.c_str());
+            std::fflush(stdout);
+            if (keep.empty()) {
+                std::filesystem::remove(path);
+                std::filesystem::remove(path + ".exact.txt");
+            }
+        }
+        std::sort(errors.begin(), errors.end());
+        std::sort(seconds.begin(), seconds.end());
+        const auto share = [&errors, count](double limit) {
+            return 100.0 * static_cast<double>(std::count_if(errors.begin(), errors.end(),
+                                                             [limit](double e) { return e <= limit; })) /
+                   count;
+        };
+        std::printf("\nscans %d at %.0f dpi: found %zu, refused %d, wrong files %d\n", count, dpi, errors.size(), refused,
+                    wrong);
+        if (!errors.empty()) {
+            std::printf("worst corner per scan: median %.3f px, worst %.3f px; within 0.5 px %.0f %%, within 1.5 px %.0f %%\n",
+                        errors[errors.size() / 2], errors.back(), share(0.5), share(1.5));
+        }
+        std::printf("time per scan: median %.2f s, slowest %.2f s\n", seconds[seconds.size() / 2], seconds.back());
+        std::printf("impossible scans: %zu, accepted %d\n", impossible.size(), impossibleAccepted);
+        if (keep.empty()) {
+            std::filesystem::remove_all(dir);
+        }
+        return wrong == 0 && impossibleAccepted == 0 ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "georef-corners-sweep: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,214 @@
+// The report picture of a corner set: a view of the whole scan and an inset
+// of each corner, written as PNG through GDAL.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <gdal.h>
+#include <opencv2/imgproc.hpp>
+
+#include "corners/find_corners.hpp"
+#include "corners/scan_image.hpp"
+#include "platform/failure.hpp"
+
+namespace georef::corners {
+
+namespace {
+
+constexpr int kInsetSource = 96;   // scan pixels shown in each inset, per edge
+constexpr int kInsetZoom = 3;      // screen pixels per scan pixel in an inset
+constexpr int kGap = 8;            // between the parts of the picture
+constexpr int kTextRow = 22;       // height of a line of text
+const cv::Scalar kFrameColour(230, 30, 30);  // RGB
+const cv::Scalar kLineColour(20, 170, 40);
+const cv::Scalar kCornerColour(230, 30, 30);
+const cv::Scalar kTextColour(0, 0, 0);
+
+struct DatasetCloser {
+    void operator()(void* d) const noexcept { GDALClose(static_cast<GDALDatasetH>(d)); }
+};
+using Dataset = std::unique_ptr<void, DatasetCloser>;
+
+void Text(cv::Mat& canvas, const std::string& text, int x, int y, const cv::Scalar& colour = kTextColour) {
+    cv::putText(canvas, text, cv::Point(x, y), cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
+}
+
+std::string Format(const char* format, double a, double b = 0.0, double c = 0.0) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+// Fixed-point coordinates for OpenCV's drawing (4 fractional bits).
+cv::Point Fixed(double x, double y) {
+    return {static_cast<int>(std::lround(x * 16.0)), static_cast<int>(std::lround(y * 16.0))};
+}
+
+void WritePng(const std::string& path, const cv::Mat& rgb) {
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    CPLErrorReset();
+    GDALAllRegister();
+    GDALDriverH memory = GDALGetDriverByName("MEM");
+    GDALDriverH png = GDALGetDriverByName("PNG");
+    std::string problem;
+    if (memory == nullptr || png == nullptr) {
+        problem = "GDAL lacks the PNG driver";
+    } else {
+        const Dataset image(GDALCreate(memory, "", rgb.cols, rgb.rows, 3, GDT_Byte, nullptr));
+        int bands[3] = {1, 2, 3};
+        if (!image || GDALDatasetRasterIO(static_cast<GDALDatasetH>(image.get()), GF_Write, 0, 0, rgb.cols, rgb.rows,
+                                          rgb.data, rgb.cols, rgb.rows, GDT_Byte, 3, bands, 3,
+                                          static_cast<int>(rgb.step[0]), 1) != CE_None) {
+            problem = "cannot build the picture in memory";
+        } else {
+            // Written beside the target and renamed when complete.
+            const std::string partial = path + ".part.png";
+            Dataset written(GDALCreateCopy(png, partial.c_str(), static_cast<GDALDatasetH>(image.get()), FALSE, nullptr,
+                                           nullptr, nullptr));
+            const bool ok = written != nullptr;
+            written.reset();
+            if (!ok || std::rename(partial.c_str(), path.c_str()) != 0) {
+                const char* message = CPLGetLastErrorMsg();
+                problem = message != nullptr && message[0] != '\0' ? message : "cannot write the file";
+                std::remove(partial.c_str());
+                VSIUnlink((partial + ".aux.xml").c_str());
+            }
+        }
+    }
+    CPLPopErrorHandler();
+    if (!problem.empty()) {
+        throw Failure("cannot write the report " + path + ": " + problem);
+    }
+}
+
+void DrawReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+                const geometry::CornerPoints& corners, const std::string& verdict,
+                const std::array<std::string, 4>& cornerNotes) {
+    const ScanImage scan(scanPath);
+    std::array<PlanePoint, 4> plane;
+    for (int k = 0; k < 4; ++k) {
+        plane[static_cast<std::size_t>(k)] = PlaneFromCorner(corners[static_cast<std::size_t>(k)], scan.Height());
+    }
+    const int inset = kInsetSource * kInsetZoom;
+    const int width = 4 * inset + 5 * kGap;
+    // The overview: the whole scan reduced to the picture's width.
+    const int factor = std::max(1, static_cast<int>(std::ceil(static_cast<double>(scan.Width()) / (width - 2 * kGap))));
+    cv::Mat overview = scan.ReadReduced(factor);
+    const int top = 2 * kTextRow + kGap;
+    const int insetTop = top + overview.rows + kGap + kTextRow;
+    cv::Mat canvas(insetTop + inset + kGap + kTextRow, width, CV_8UC3, cv::Scalar::all(255));
+    overview.copyTo(canvas(cv::Rect(kGap, top, overview.cols, overview.rows)));
+    // Plane (c, r) lies at ((c + 0.5) / factor - 0.5) in the overview.
+    const auto toOverview = [&](const PlanePoint& p) {
+        return Fixed(kGap + (p.column + 0.5) / factor - 0.5, top + (p.row + 0.5) / factor - 0.5);
+    };
+    for (int k = 0; k < 4; ++k) {
+        cv::line(canvas, toOverview(plane[static_cast<std::size_t>(k)]), toOverview(plane[static_cast<std::size_t>((k + 1) % 4)]),
+                 kFrameColour, 1, cv::LINE_AA, 4);
+    }
+    Text(canvas, "sheet " + std::to_string(sheetNumber) + "   " + scanPath, kGap, kTextRow - 4);
+    Text(canvas, verdict, kGap, 2 * kTextRow - 4);
+
+    // The insets, in the order of the corner file.
+    std::vector<cv::Rect> windows;
+    for (const PlanePoint& p : plane) {
+        windows.emplace_back(static_cast<int>(std::lround(p.column)) - kInsetSource / 2,
+                             static_cast<int>(std::lround(p.row)) - kInsetSource / 2, kInsetSource, kInsetSource);
+    }
+    const std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
+    const cv::Rect image(0, 0, scan.Width(), scan.Height());
+    for (int k = 0; k < 4; ++k) {
+        const cv::Rect& w = windows[static_cast<std::size_t>(k)];
+        const cv::Rect part = w & image;
+        cv::Mat view(kInsetSource, kInsetSource, CV_8UC3, cv::Scalar::all(255));
+        if (!part.empty()) {
+            pixels[static_cast<std::size_t>(k)].copyTo(view(part - w.tl()));
+        }
+        cv::Mat zoomed;
+        cv::resize(view, zoomed, cv::Size(inset, inset), 0, 0, cv::INTER_NEAREST);
+        const int left = kGap + k * (inset + kGap);
+        // Plane (c, r) lies at ((c - w.x + 0.5) zoom - 0.5) in the inset.
+        const auto toInset = [&](const PlanePoint& p) {
+            return Fixed((p.column - w.x + 0.5) * kInsetZoom - 0.5, (p.row - w.y + 0.5) * kInsetZoom - 0.5);
+        };
+        const PlanePoint& c = plane[static_cast<std::size_t>(k)];
+        for (const int n : {(k + 1) % 4, (k + 3) % 4}) {
+            // The side towards each neighbouring corner, drawn across the inset.
+            const PlanePoint& q = plane[static_cast<std::size_t>(n)];
+            const double length = std::hypot(q.column - c.column, q.row - c.row);
+            const double reach = kInsetSource / length;
+            const PlanePoint from{c.column - reach * (q.column - c.column), c.row - reach * (q.row - c.row)};
+            const PlanePoint to{c.column + reach * (q.column - c.column), c.row + reach * (q.row - c.row)};
+            cv::line(zoomed, toInset(from), toInset(to), kLineColour, 1, cv::LINE_AA, 4);
+        }
+        cv::circle(zoomed, toInset(c), 6 * 16, kCornerColour, 1, cv::LINE_AA, 4);
+        zoomed.copyTo(canvas(cv::Rect(left, insetTop, inset, inset)));
+        cv::rectangle(canvas, cv::Rect(left - 1, insetTop - 1, inset + 2, inset + 2), cv::Scalar::all(120));
+        const geometry::CornerPoint& cp = corners[static_cast<std::size_t>(k)];
+        Text(canvas, std::string(kCornerNames[static_cast<std::size_t>(k)]) + Format("  x %.1f  y %.1f", cp.x, cp.y), left,
+             insetTop - 6);
+        Text(canvas, cornerNotes[static_cast<std::size_t>(k)], left, insetTop + inset + kTextRow - 4);
+    }
+    WritePng(pngPath, canvas);
+}
+
+// Each corner's residual under its inset.
+std::array<std::string, 4> ResidualNotes(const geometry::CornerFitReport& fit) {
+    std::array<std::string, 4> notes;
+    for (int k = 0; k < 4; ++k) {
+        const geometry::CornerResidual& r = fit.residuals[static_cast<std::size_t>(k)];
+        notes[static_cast<std::size_t>(k)] = Format("residual %.2f px, %.2f m", r.pixels, r.metres);
+    }
+    return notes;
+}
+
+}  // namespace
+
+void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+                       const FindResult& found) {
+    const std::optional<geometry::CornerPoints>& corners = found.measured ? found.measured : found.searched;
+    if (!corners) {
+        throw Failure("no corners to draw: " + found.refusal);
+    }
+    std::array<std::string, 4> notes;
+    std::string verdict;
+    std::optional<geometry::CornerFitReport> fit = found.fit;
+    if (!fit) {
+        try {
+            fit = geometry::AnalyseCornerFit(*corners, sheetNumber);
+        } catch (const math::matrix_error&) {
+        }
+    }
+    if (fit) {
+        notes = ResidualNotes(*fit);
+    }
+    if (found.Found()) {
+        verdict = Format("found: fit RMS %.2f px (%.2f m), %.0f dpi", fit->rmsPixels, fit->rmsMetres, found.dpi);
+    } else {
+        verdict = "REFUSED: " + found.refusal;
+    }
+    DrawReport(pngPath, scanPath, sheetNumber, *corners, verdict, notes);
+}
+
+void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+                       const geometry::CornerPoints& corners) {
+    std::array<std::string, 4> notes;
+    std::string verdict = "corners given";
+    try {
+        const geometry::CornerFitReport fit = geometry::AnalyseCornerFit(corners, sheetNumber);
+        notes = ResidualNotes(fit);
+        verdict += Format(": fit RMS %.2f px (%.2f m), %.0f dpi", fit.rmsPixels, fit.rmsMetres, fit.dpi);
+        if (fit.Mirrored()) {
+            verdict += ", MIRRORED";
+        }
+    } catch (const math::matrix_error&) {
+        verdict += ": no fit (three corners on one line)";
+    }
+    DrawReport(pngPath, scanPath, sheetNumber, corners, verdict, notes);
+}
+
+}  // namespace georef::corners

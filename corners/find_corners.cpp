@@ -1,0 +1,139 @@
+#include "corners/find_corners.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "corners/coarse_search.hpp"
+#include "corners/frame_check.hpp"
+#include "corners/scan_image.hpp"
+#include "geometry/sheet_geometry.hpp"
+#include "platform/atomic_file.hpp"
+#include "platform/failure.hpp"
+
+namespace georef::corners {
+
+namespace {
+
+// The reduced copy searched has at most this many pixels on its longer edge
+// (a sheet with its margins at 75 dpi or more, where a neat line of 0.1 mm
+// still shows); the factor is a power of two, which a JPEG decodes at
+// directly.
+constexpr int kReducedEdge = 3200;
+
+int ReductionFactor(int width, int height) noexcept {
+    int factor = 1;
+    while (std::max(width, height) / factor > kReducedEdge) {
+        factor *= 2;
+    }
+    return factor;
+}
+
+SheetShape MakeShape(int sheetNumber) {
+    const geometry::Matrix n = geometry::MakeNominalCorners(sheetNumber);
+    const auto length = [&n](int p, int q) {
+        return std::hypot(n(2 * q, 0) - n(2 * p, 0), n(2 * q + 1, 0) - n(2 * p + 1, 0));
+    };
+    SheetShape shape;
+    // Sides: left LD-LH, top LH-PH, right PH-PD, bottom PD-LD.
+    shape.sideMetres = {length(0, 1), length(1, 2), length(2, 3), length(3, 0)};
+    return shape;
+}
+
+}  // namespace
+
+geometry::CornerPoint CornerFromPlane(const PlanePoint& p, int height, int id) noexcept {
+    return {id, p.column - 0.5, height - p.row - 1.5};
+}
+
+PlanePoint PlaneFromCorner(const geometry::CornerPoint& c, int height) noexcept {
+    return {c.x + 0.5, height - c.y - 1.5};
+}
+
+FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindOptions& options) {
+    if (!geometry::IsValidSheetNumber(sheetNumber)) {
+        throw std::invalid_argument(std::to_string(sheetNumber) + " is not a valid sheet number");
+    }
+    const ScanImage scan(scanPath);
+    FindResult result;
+    result.width = scan.Width();
+    result.height = scan.Height();
+    std::optional<double> dpi;
+    if (options.dpi) {
+        dpi = options.dpi;
+        result.dpiSource = DpiSource::given;
+    } else if (scan.StatedDpi() && *scan.StatedDpi() >= kLowestDpi && *scan.StatedDpi() <= kHighestDpi) {
+        dpi = scan.StatedDpi();
+        result.dpiSource = DpiSource::stated;
+    }
+    SheetShape shape = MakeShape(sheetNumber);
+    shape.dpi = dpi;
+
+    // 1. The search on the reduced copy.
+    result.reduction = ReductionFactor(scan.Width(), scan.Height());
+    const CoarseResult coarse = SearchReduced(scan.ReadReduced(result.reduction), result.reduction, shape);
+    if (!coarse.frame) {
+        result.refusal = coarse.refusal;
+        return result;
+    }
+    geometry::CornerPoints searched;
+    for (int k = 0; k < 4; ++k) {
+        const CornerSides sides = kCornerSides[static_cast<std::size_t>(k)];
+        searched[static_cast<std::size_t>(k)] =
+            CornerFromPlane(Intersect(coarse.frame->inner[static_cast<int>(sides.downward)],
+                                      coarse.frame->inner[static_cast<int>(sides.sideways)]),
+                            scan.Height(), k + 1);
+    }
+    result.searched = searched;
+    if (dpi) {
+        result.dpi = *dpi;
+    } else {
+        // From the width of the frame found against the sheet's.
+        const CoarseFrame& f = *coarse.frame;
+        const PlanePoint lh = Intersect(f.inner[0], f.inner[1]);
+        const PlanePoint ph = Intersect(f.inner[2], f.inner[1]);
+        const double pixels = std::hypot(ph.column - lh.column, ph.row - lh.row);
+        result.dpi = pixels / PixelsPerMetre(1.0) / shape.sideMetres[1];
+    }
+
+    // 2. The refinement at full resolution.
+    const RefineResult refined = RefineFullResolution(scan, *coarse.frame, result.dpi, options.edge);
+    if (!refined.frame) {
+        result.refusal = refined.refusal;
+        return result;
+    }
+    result.lineWidth = refined.frame->lineWidth;
+    geometry::CornerPoints measured;
+    for (int k = 0; k < 4; ++k) {
+        measured[static_cast<std::size_t>(k)] =
+            CornerFromPlane(refined.frame->corners[static_cast<std::size_t>(k)], scan.Height(), k + 1);
+    }
+    result.measured = measured;
+
+    // 3. The check against the sheet.
+    const CheckResult check = CheckCorners(measured, sheetNumber, dpi);
+    if (!check.fit) {
+        result.refusal = check.refusal;
+        return result;
+    }
+    if (!dpi) {
+        result.dpi = check.fit->dpi;
+    }
+    result.corners = measured;
+    result.fit = check.fit;
+    return result;
+}
+
+void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corners) {
+    try {
+        platform::AtomicFile file(path);
+        for (const geometry::CornerPoint& c : corners) {
+            std::fprintf(file.Stream(), "%d %.3f %.3f\n", c.id, c.x, c.y);
+        }
+        file.Commit();
+    } catch (const std::runtime_error& e) {
+        throw Failure("cannot write the corner file " + path + ": " + e.what());
+    }
+}
+
+}  // namespace georef::corners

@@ -1,0 +1,91 @@
+#pragma once
+// Finding the four corners of a sheet's neat line in a scan: the library
+// call behind georef-corners, for any program that turns scans into corner
+// files (a batch over a folder of scans, say).
+//
+//   corners::FindOptions options;                 // centre of the line, dpi from the file
+//   const corners::FindResult found = corners::FindCorners(40571, "scans/40571.jpg", options);
+//   if (found.Found()) {
+//       corners::WriteCornerFile("40571.txt", *found.corners);
+//   } else {
+//       std::cerr << found.refusal << "\n";       // which stage gave up, and why
+//   }
+//   corners::WriteCornerReport("40571.png", "scans/40571.jpg", 40571, found);
+//
+// The steps: a search on a reduced copy of the scan (coarse_search.hpp), a
+// refinement at full resolution near each corner (refine.hpp), a check of
+// the corners against the sheet (frame_check.hpp). Corners are given in the
+// corner file's image frame: pixels, x from the left edge, y upwards from
+// the bottom edge; the pixel in column c and row r (from the top) has its
+// centre at x = c - 0.5, y = height - r - 1.5, as georef samples it.
+
+#include <optional>
+#include <string>
+
+#include "corners/frame.hpp"
+#include "corners/refine.hpp"
+#include "geometry/corner_fit_report.hpp"
+
+namespace georef::corners {
+
+struct FindOptions {
+    Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge
+    std::optional<double> dpi;  // the scan's resolution; overrides what the file states
+};
+
+enum class DpiSource { given, stated, estimated };
+
+struct FindResult {
+    int width = 0;  // the scan, pixels
+    int height = 0;
+    double dpi = 0.0;  // the resolution used (0 when the search gave up before estimating it)
+    DpiSource dpiSource = DpiSource::estimated;
+    int reduction = 1;        // factor of the reduced copy searched
+    double lineWidth = 0.0;   // median width of the drawn neat line, pixels (0 when not seen)
+
+    // The corners of the inner edges the reduced search found (LD, LH, PH,
+    // PD, image frame), to within a few pixels; empty when it gave up.
+    std::optional<geometry::CornerPoints> searched;
+    // The corners measured at full resolution, also when the check refused
+    // them; empty when the search or the refinement gave up.
+    std::optional<geometry::CornerPoints> measured;
+    // Present only when every check held: the corners to write, and their fit.
+    std::optional<geometry::CornerPoints> corners;
+    std::optional<geometry::CornerFitReport> fit;
+    // Why no corners were accepted, with the figures; empty when found.
+    std::string refusal;
+
+    bool Found() const noexcept { return corners.has_value(); }
+};
+
+// Finds the corners of a valid sheet's neat line in the scan. Never writes
+// anything. Throws georef::Failure when the scan cannot be read or is no
+// 8-bit grey or RGB image of workable size, std::invalid_argument for an
+// invalid sheet number; every other outcome, a refusal included, is the
+// result.
+FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindOptions& options = {});
+
+// Writes the corner file in georef's format (ids 1 to 4, LD LH PH PD),
+// atomically: the file appears complete or not at all. Throws
+// georef::Failure when it cannot be written.
+void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corners);
+
+// Writes a PNG a person can judge at a glance: a small view of the whole
+// scan with the quadrilateral of the corners, and an enlarged inset of each
+// corner with the sides through it and the corner marked, labelled with the
+// sheet number and the fit's residuals (or the refusal). Works for corners
+// from any source: with a FindResult it draws its measured corners (or, when
+// the refinement gave up, the search's); the second form draws hand-made
+// ones. Atomic like the corner file. Throws
+// georef::Failure when the scan cannot be read or the picture not written.
+void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+                       const FindResult& found);
+void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+                       const geometry::CornerPoints& corners);
+
+// The corner file's image frame from the plane frame of a scan of the
+// given height, and back.
+geometry::CornerPoint CornerFromPlane(const PlanePoint& p, int height, int id) noexcept;
+PlanePoint PlaneFromCorner(const geometry::CornerPoint& c, int height) noexcept;
+
+}  // namespace georef::corners

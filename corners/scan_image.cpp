@@ -1,0 +1,245 @@
+#include "corners/scan_image.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_vsi.h>
+#include <gdal.h>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/failure.hpp"
+
+namespace georef::corners {
+
+namespace {
+
+// Smallest scan edge worth searching, pixels: far below any sheet at 100 dpi,
+// large enough for the search's filters.
+constexpr int kMinimumEdge = 64;
+// Largest scan edge, pixels: a 1:25 000 sheet at 2400 dpi is about 70 000.
+constexpr int kMaximumEdge = 200000;
+// GDAL's block cache while reading: a few strips, not a decoded copy of the
+// whole scan.
+constexpr GIntBig kReadCacheBytes = 32 * 1024 * 1024;
+// Rows of one strip of the windows pass: about 8 MiB of RGB at 8500 columns.
+constexpr int kStripBytes = 8 * 1024 * 1024;
+
+class QuietGdalErrors {
+public:
+    QuietGdalErrors() noexcept {
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        CPLErrorReset();
+    }
+    ~QuietGdalErrors() { CPLPopErrorHandler(); }
+    QuietGdalErrors(const QuietGdalErrors&) = delete;
+    QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
+};
+
+class CacheLimit {
+public:
+    explicit CacheLimit(GIntBig bytes) noexcept : m_previous(GDALGetCacheMax64()) {
+        if (bytes < m_previous) {
+            GDALSetCacheMax64(bytes);
+        }
+    }
+    ~CacheLimit() { GDALSetCacheMax64(m_previous); }
+    CacheLimit(const CacheLimit&) = delete;
+    CacheLimit& operator=(const CacheLimit&) = delete;
+
+private:
+    GIntBig m_previous;
+};
+
+std::string GdalReason(const char* fallback) {
+    const char* message = CPLGetLastErrorMsg();
+    return (message != nullptr && message[0] != '\0') ? std::string(message) : std::string(fallback);
+}
+
+// A resolution value with its unit code (2 inch, 3 centimetre) in dpi.
+std::optional<double> Dpi(double value, int unitCode) {
+    if (!(value > 0.0) || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    if (unitCode == 2) {
+        return value;
+    }
+    if (unitCode == 3) {
+        return value * 2.54;
+    }
+    return std::nullopt;
+}
+
+// The density of a JPEG's JFIF header (APP0 right after the start of the
+// image): units 1 dots per inch, 2 per centimetre, 0 only an aspect ratio.
+std::optional<double> ReadJfifDpi(const std::string& path) {
+    VSILFILE* file = VSIFOpenL(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    unsigned char header[18] = {};
+    const bool complete = VSIFReadL(header, 1, sizeof header, file) == sizeof header;
+    VSIFCloseL(file);
+    if (!complete || header[0] != 0xFF || header[1] != 0xD8 || header[2] != 0xFF || header[3] != 0xE0 ||
+        std::memcmp(header + 6, "JFIF", 5) != 0) {
+        return std::nullopt;
+    }
+    const int units = header[13];
+    const int density = header[14] * 256 + header[15];
+    return Dpi(density, units == 1 ? 2 : units == 2 ? 3 : 0);
+}
+
+// The resolution the file states: TIFF tags (as GDAL reports them), EXIF
+// tags, or the JFIF density of a JPEG.
+std::optional<double> ReadStatedDpi(GDALDatasetH dataset, const std::string& path) {
+    const auto item = [dataset](const char* name) { return GDALGetMetadataItem(dataset, name, nullptr); };
+    if (item("TIFFTAG_XRESOLUTION") != nullptr && item("TIFFTAG_RESOLUTIONUNIT") != nullptr) {
+        return Dpi(std::atof(item("TIFFTAG_XRESOLUTION")), std::atoi(item("TIFFTAG_RESOLUTIONUNIT")));
+    }
+    if (item("EXIF_XResolution") != nullptr && item("EXIF_ResolutionUnit") != nullptr) {
+        // EXIF values are written in parentheses: "(300)".
+        const std::string value = item("EXIF_XResolution");
+        return Dpi(std::atof(value.c_str() + (value.rfind('(', 0) == 0 ? 1 : 0)), std::atoi(item("EXIF_ResolutionUnit")));
+    }
+    GDALDriverH driver = GDALGetDatasetDriver(dataset);
+    if (driver != nullptr && std::string(GDALGetDriverShortName(driver)) == "JPEG") {
+        return ReadJfifDpi(path);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ScanImage::ScanImage(const std::string& path) : m_path(path) {
+    const QuietGdalErrors quiet;
+    GDALAllRegister();
+    m_dataset = GDALOpen(path.c_str(), GA_ReadOnly);
+    if (m_dataset == nullptr) {
+        throw Failure("cannot read the scan " + path + ": " + GdalReason("no GDAL driver reads it"));
+    }
+    const GDALDatasetH dataset = static_cast<GDALDatasetH>(m_dataset);
+    m_width = GDALGetRasterXSize(dataset);
+    m_height = GDALGetRasterYSize(dataset);
+    const int bands = GDALGetRasterCount(dataset);
+    if (bands < 1) {
+        GDALClose(dataset);
+        throw Failure("the scan " + path + " has no image bands");
+    }
+    m_bands = bands >= 3 ? 3 : 1;
+    for (int b = 1; b <= m_bands; ++b) {
+        GDALRasterBandH band = GDALGetRasterBand(dataset, b);
+        const GDALDataType type = GDALGetRasterDataType(band);
+        std::string problem;
+        if (type != GDT_Byte) {
+            problem = std::string("has ") + GDALGetDataTypeName(type) +
+                      " samples; the corner finder reads 8-bit grey or RGB scans, as georef does";
+        } else if (GDALGetRasterColorTable(band) != nullptr) {
+            problem = "has a colour table; convert it to RGB or grey first";
+        }
+        if (!problem.empty()) {
+            GDALClose(dataset);
+            throw Failure("the scan " + path + " " + problem);
+        }
+    }
+    if (m_width < kMinimumEdge || m_height < kMinimumEdge || m_width > kMaximumEdge || m_height > kMaximumEdge) {
+        GDALClose(dataset);
+        throw Failure("the scan " + path + " has " + std::to_string(m_width) + " x " + std::to_string(m_height) +
+                      " pixels; a sheet needs " + std::to_string(kMinimumEdge) + " to " +
+                      std::to_string(kMaximumEdge) + " on each edge");
+    }
+    m_statedDpi = ReadStatedDpi(dataset, path);
+}
+
+ScanImage::~ScanImage() {
+    if (m_dataset != nullptr) {
+        GDALClose(static_cast<GDALDatasetH>(m_dataset));
+    }
+}
+
+void ScanImage::Read(int column, int row, int width, int height, cv::Mat& rgb) const {
+    // rgb has its final size; GDAL resamples the window into it.
+    const QuietGdalErrors quiet;
+    GDALRasterIOExtraArg extra;
+    INIT_RASTERIO_EXTRA_ARG(extra);
+    extra.eResampleAlg = GRIORA_Average;
+    int bandMap[3] = {1, 2, 3};
+    const GDALDatasetH dataset = static_cast<GDALDatasetH>(m_dataset);
+    CPLErr result = CE_None;
+    if (m_bands == 3) {
+        result = GDALDatasetRasterIOEx(dataset, GF_Read, column, row, width, height, rgb.data, rgb.cols, rgb.rows,
+                                       GDT_Byte, 3, bandMap, 3, static_cast<GSpacing>(rgb.step[0]), 1, &extra);
+    } else {
+        // One grey band, written into all three channels.
+        for (int channel = 0; channel < 3 && result == CE_None; ++channel) {
+            result = GDALRasterIOEx(GDALGetRasterBand(dataset, 1), GF_Read, column, row, width, height,
+                                    rgb.data + channel, rgb.cols, rgb.rows, GDT_Byte, 3,
+                                    static_cast<GSpacing>(rgb.step[0]), &extra);
+        }
+    }
+    if (result != CE_None) {
+        throw Failure("cannot read the scan " + m_path + ": " + GdalReason("read error"));
+    }
+}
+
+cv::Mat ScanImage::ReadReduced(int factor) const {
+    const CacheLimit cache(kReadCacheBytes);
+    cv::Mat rgb(std::max(1, m_height / factor), std::max(1, m_width / factor), CV_8UC3);
+    // Only whole blocks: the last partial block of each edge is left out.
+    Read(0, 0, rgb.cols * factor, rgb.rows * factor, rgb);
+    return rgb;
+}
+
+std::vector<cv::Mat> ScanImage::ReadWindows(const std::vector<cv::Rect>& windows) const {
+    const CacheLimit cache(kReadCacheBytes);
+    const cv::Rect image(0, 0, m_width, m_height);
+    std::vector<cv::Rect> clipped;
+    std::vector<cv::Mat> result;
+    int top = m_height;
+    int bottom = 0;
+    for (const cv::Rect& w : windows) {
+        clipped.push_back(w & image);
+        result.emplace_back(clipped.back().size(), CV_8UC3, cv::Scalar::all(255));
+        if (!clipped.back().empty()) {
+            top = std::min(top, clipped.back().y);
+            bottom = std::max(bottom, clipped.back().y + clipped.back().height);
+        }
+    }
+    const int stripRows = std::max(16, kStripBytes / (3 * m_width));
+    cv::Mat strip;
+    for (int row = top; row < bottom; row += stripRows) {
+        const int rows = std::min(stripRows, bottom - row);
+        // Columns of the windows that meet this strip.
+        int left = m_width;
+        int right = 0;
+        for (const cv::Rect& w : clipped) {
+            if (!w.empty() && w.y < row + rows && w.y + w.height > row) {
+                left = std::min(left, w.x);
+                right = std::max(right, w.x + w.width);
+            }
+        }
+        if (left >= right) {
+            continue;
+        }
+        strip.create(rows, right - left, CV_8UC3);
+        Read(left, row, right - left, rows, strip);
+        for (std::size_t k = 0; k < clipped.size(); ++k) {
+            const cv::Rect part = clipped[k] & cv::Rect(left, row, right - left, rows);
+            if (part.empty()) {
+                continue;
+            }
+            strip(part - cv::Point(left, row)).copyTo(result[k](part - clipped[k].tl()));
+        }
+    }
+    return result;
+}
+
+cv::Mat Luminance(const cv::Mat& rgb) {
+    cv::Mat grey;
+    cv::cvtColor(rgb, grey, cv::COLOR_RGB2GRAY);
+    return grey;
+}
+
+}  // namespace georef::corners

@@ -1,0 +1,58 @@
+#pragma once
+// The scan as the corner finder reads it through GDAL: a reduced copy of the
+// whole image for the search, and full-resolution windows for the
+// refinement, read in one pass from the top so that a JPEG is decoded once.
+// Frame: plane pixels, column c from the left and row r from the top, the
+// centre of pixel (c, r) at (c, r).
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace georef::corners {
+
+class ScanImage {
+public:
+    // Opens the scan. Throws georef::Failure with the reason when GDAL
+    // cannot read it, or when it is no 8-bit grey or RGB image of a size the
+    // finder can work on.
+    explicit ScanImage(const std::string& path);
+    ~ScanImage();
+    ScanImage(const ScanImage&) = delete;
+    ScanImage& operator=(const ScanImage&) = delete;
+
+    int Width() const noexcept { return m_width; }
+    int Height() const noexcept { return m_height; }
+    const std::string& Path() const noexcept { return m_path; }
+
+    // The resolution the file states (TIFF tags, JFIF density), pixels per
+    // inch; empty when it states none or only an aspect ratio.
+    std::optional<double> StatedDpi() const noexcept { return m_statedDpi; }
+
+    // The whole image reduced by factor (block averages; a JPEG is decoded
+    // at the reduced scale), as 8-bit RGB (CV_8UC3, grey scans repeated).
+    // Reduced pixel (i, j) covers plane pixels [i f, (i + 1) f) x [j f, (j + 1) f).
+    cv::Mat ReadReduced(int factor) const;
+
+    // Full-resolution RGB (CV_8UC3) copies of the given windows, clipped to
+    // the image, read in one pass from top to bottom in strips, so memory
+    // stays at the windows and one strip.
+    std::vector<cv::Mat> ReadWindows(const std::vector<cv::Rect>& windows) const;
+
+private:
+    void Read(int column, int row, int width, int height, cv::Mat& rgb) const;
+
+    std::string m_path;
+    void* m_dataset = nullptr;  // GDALDatasetH, owned
+    int m_width = 0;
+    int m_height = 0;
+    int m_bands = 0;  // bands read: 1 (grey) or 3 (RGB)
+    std::optional<double> m_statedDpi;
+};
+
+// Luminance of an RGB image (CV_8UC3 -> CV_8UC1).
+cv::Mat Luminance(const cv::Mat& rgb);
+
+}  // namespace georef::corners

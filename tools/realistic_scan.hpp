@@ -1,0 +1,87 @@
+#pragma once
+// Scans that look like real sheets of the series, for testing a corner
+// finder: a neat line centred on the sheet's edge, the graduated border with
+// its outer frame, corner labels, a title and margin text, map content that
+// runs up to the neat line (with a road alongside one side as a decoy), and
+// the wear of paper and scanner: tint, grain, stains, folds, uneven light,
+// blur, JPEG noise, rotation, bowed sides, a torn paper corner, a dark
+// scanner bed. Options also draw the scans a finder must refuse: a side cut
+// off the image, a sheet drawn at the wrong size, a page without a map.
+//
+// Everything random is drawn from the seed, so a scan is reproducible bit for
+// bit from its options. Lengths on the paper are given as pixels at 300 dpi
+// (scaled to the scan's resolution) or millimetres; lengths that belong to
+// the scanner (bowing, blur) are scan pixels.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "geometry/corner_fit.hpp"
+
+namespace georef::tools {
+
+enum class BorderStyle { filledMinutes, minuteTicks };
+enum class PageContent { map, blank, text };
+// A side of the sheet or of the image.
+enum class Side { none, west, north, east, south };
+enum class SheetCorner { none, ld, lh, ph, pd };
+
+struct RealisticScanOptions {
+    double dpi = 300.0;            // scan resolution written into the file, pixels per inch
+    double rotationDegrees = 0.8;  // counter-clockwise as the image is seen, |r| <= 10
+    std::uint64_t seed = 1;
+
+    // The printed sheet.
+    double neatLineWidth = 2.0;    // pixels at 300 dpi
+    double frameGap = 32.0;        // neat line centre to outer frame centre, pixels at 300 dpi
+    double frameWidth = 6.0;       // outer frame line, pixels at 300 dpi
+    BorderStyle border = BorderStyle::filledMinutes;
+    double marginMillimetres = 20.0;  // paper beyond the outer frame
+    PageContent page = PageContent::map;
+    Side decoy = Side::west;       // side with a road a few pixels inside the neat line
+
+    // Paper and scanner.
+    double bedMillimetres = 8.0;   // dark scanner bed around the paper; 0: a light lid instead
+    double grain = 5.0;            // grey levels, standard deviation of the pixel noise
+    int stains = 3;
+    int folds = 1;
+    double lighting = 0.12;        // fraction of brightness lost towards the darkest part
+    double blurPixels = 0.7;       // Gaussian sigma, scan pixels; 0: none
+    int jpegQuality = 85;          // 10 to 100 (JPEG scans)
+    double bowPixels = 1.5;        // largest bow of a side, scan pixels
+    SheetCorner tornCorner = SheetCorner::none;
+
+    // Scans a finder must refuse.
+    Side crop = Side::none;        // image side whose neat line side is cut off
+    double scale = 1.0;            // drawn size over true size (at the recorded dpi)
+
+    bool density = true;           // record the dpi in the file (TIFF tags, JFIF density)
+};
+
+struct RealisticScan {
+    // Where the neat line's centre lines meet (corner-file frame); the corners
+    // of a cropped scan may lie outside the image.
+    geometry::CornerPoints corners{};
+    // Where the outer and the inner edges of the neat line meet, same frame.
+    geometry::CornerPoints outerEdgeCorners{};
+    geometry::CornerPoints innerEdgeCorners{};
+    bool hasMap = true;            // false for a page without a map: no corners
+    int width = 0;                 // pixels
+    int height = 0;
+    double neatLineWidth = 0.0;    // as drawn, scan pixels
+};
+
+// Options with every condition drawn from the seed within what real scans of
+// the series show: rotation up to 3 degrees, neat line 1.2 to 3 px and outer
+// frame 20 to 45 px away at 300 dpi, either border style, with or without a
+// bed, 0 to 2 px bowing, sometimes a torn corner. The resolution, the
+// refusal cases (crop, scale, page) and the density stay at their defaults.
+RealisticScanOptions VariedRealisticOptions(std::uint64_t seed);
+
+// Draws the scan of a valid sheet and writes it (JPEG for .jpg or .jpeg, TIFF
+// otherwise; never half-written). Throws georef::Failure for an invalid sheet
+// number, options out of range or a file that cannot be written.
+RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const RealisticScanOptions& options);
+
+}  // namespace georef::tools
