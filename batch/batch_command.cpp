@@ -8,7 +8,9 @@
 #include "batch/batch_run.hpp"
 #include "batch/sheet_list.hpp"
 #include "platform/failure.hpp"
+#include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
+#include "review/review_page.hpp"
 
 namespace georef::batch {
 
@@ -28,6 +30,56 @@ const char* const kUsage =
     "  --shard K/N     run only the K-th of N disjoint shares of the sheets\n"
     "  -h, --help      print this text\n"
     "  --version       print the version\n";
+
+// The review page's view of the batch: every sheet's result, the outlines
+// from config.bin and the mosaic.
+review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport& report) {
+    review::ReviewInput input;
+    input.configPath = options.configFile;
+    input.outputDirectory = options.outputDirectory;
+    input.mosaicPath = report.mosaicProblem.empty() ? platform::JoinPath(options.outputDirectory, "mosaic.vrt") : "";
+    input.title = "Review of the batch in " + options.outputDirectory;
+    for (const SheetResult& result : report.results) {
+        review::SheetResult sheet;
+        sheet.sheet = std::atoi(result.sheet.c_str());
+        sheet.status = result.status == SheetStatus::done      ? review::SheetStatus::done
+                       : result.status == SheetStatus::skipped ? review::SheetStatus::skipped
+                                                               : review::SheetStatus::failed;
+        sheet.message = result.message;
+        if (result.corners) {
+            sheet.rmsMetres = result.corners->rmsMetres;
+            sheet.worstMetres = result.corners->worstMetres;
+            sheet.dpi = result.corners->dpi;
+            sheet.rotationDegrees = result.corners->rotationDegrees;
+        }
+        sheet.seconds = result.seconds;
+        sheet.tilesWritten = result.tilesWritten;
+        sheet.cornerPicture = result.cornerPicture;
+        input.sheets.push_back(std::move(sheet));
+    }
+    return input;
+}
+
+// Writes the review page; false (with the reason on err) when it cannot.
+bool WriteReview(const BatchOptions& options, const BatchReport& report, std::ostream& out, std::ostream& err) {
+    if (options.shardCount > 1) {
+        // Shards finish at different times; each would show only its share.
+        out << "review: not written for a shard; run the batch once more without --shard (finished sheets "
+               "are skipped) to write it\n";
+        return true;
+    }
+    try {
+        const review::ReviewPage page = review::WriteReviewPage(ReviewInputOf(options, report));
+        for (const std::string& warning : page.warnings) {
+            err << kProgram << ": review page: " << warning << "\n";
+        }
+        out << "review: " << page.indexPath << "\n";
+        return true;
+    } catch (const std::exception& error) {
+        err << kProgram << ": cannot write the review page: " << error.what() << "\n";
+        return false;
+    }
+}
 
 Failure Usage(const std::string& message) {
     return Failure(message, ExitStatus::usage);
@@ -114,7 +166,9 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
             err << kProgram << ": cannot write the mosaic: " << report.mosaicProblem << "\n";
         }
         out << "summary: " << report.summaryCsv << std::endl;
-        return static_cast<int>(report.AllSucceeded() ? ExitStatus::okay : ExitStatus::failure);
+        const bool reviewWritten = WriteReview(options, report, out, err);
+        out.flush();
+        return static_cast<int>(report.AllSucceeded() && reviewWritten ? ExitStatus::okay : ExitStatus::failure);
     } catch (const Failure& failure) {
         err << kProgram << ": " << failure.what() << "\n";
         if (failure.Status() == ExitStatus::usage) {

@@ -202,7 +202,8 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
         result.message = input.problem;
         return result;
     }
-    const CornerSource corners = LocateCorners(input, options.cornersDirectory);
+    const CornerSource corners = LocateCorners(input, options.cornersDirectory, options.outputDirectory);
+    result.cornerPicture = corners.picture;
     if (corners.cornerFile.empty()) {
         result.message = corners.refusal;
         return result;
@@ -327,10 +328,12 @@ BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
         throw BatchError("cannot read the transformation file " + options.configFile);
     }
     CheckOneResolution(options.outputDirectory, options.dpi);
-    std::error_code error;
-    fs::create_directories(context.logDirectory, error);
-    if (error) {
-        throw BatchError("cannot make " + context.logDirectory + ": " + error.message());
+    for (const std::string& directory : {context.logDirectory, FoundCornersDirectory(options.outputDirectory)}) {
+        std::error_code error;
+        fs::create_directories(directory, error);
+        if (error) {
+            throw BatchError("cannot make " + directory + ": " + error.message());
+        }
     }
     context.journal = Journal::Load(options.outputDirectory);
 

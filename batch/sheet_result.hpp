@@ -35,6 +35,7 @@ struct SheetResult {
     int tilesWritten = 0;
     double seconds = 0.0;  // wall time of the run (for a skipped sheet: of the run that made it)
     std::string logPath;   // the sheet's own georef output; empty when it was not run
+    std::string cornerPicture;  // the corners drawn on the scan; empty when none could be drawn
 };
 
 // The summary table: one line per sheet in the order given, then the

@@ -77,7 +77,30 @@ struct Mosaic::Dataset {
                                   bandMap, 3, static_cast<GSpacing>(outW) * 3, 1, &extra) != CE_None) {
             throw MosaicError("cannot read the mosaic" + GdalReason());
         }
+        PaintMaskedWhite(x0, y0, w, h, outW, outH, rgb);
         return rgb;
+    }
+
+    // Where the mosaic says it has no tile (its mask), the page's white
+    // rather than the black of empty pixels.
+    void PaintMaskedWhite(int x0, int y0, int w, int h, int outW, int outH, std::vector<unsigned char>& rgb) const {
+        GDALRasterBandH band = GDALGetRasterBand(Handle(handle), 1);
+        if (band == nullptr || (GDALGetMaskFlags(band) & GMF_ALL_VALID) != 0) {
+            return;
+        }
+        std::vector<unsigned char> mask(static_cast<std::size_t>(outW) * static_cast<std::size_t>(outH));
+        GDALRasterIOExtraArg extra;
+        INIT_RASTERIO_EXTRA_ARG(extra);
+        extra.eResampleAlg = GRIORA_Average;
+        if (GDALRasterIOEx(GDALGetMaskBand(band), GF_Read, x0, y0, w, h, mask.data(), outW, outH, GDT_Byte, 1,
+                           static_cast<GSpacing>(outW), &extra) != CE_None) {
+            return;  // the picture stays as read
+        }
+        for (std::size_t k = 0; k < mask.size(); ++k) {
+            if (mask[k] < 128) {
+                rgb[3 * k] = rgb[3 * k + 1] = rgb[3 * k + 2] = 255;
+            }
+        }
     }
 };
 

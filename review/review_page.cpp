@@ -474,9 +474,11 @@ private:
     void WriteSeams(std::ostream& html) {
         std::vector<SharedEdge> edges;
         for (const SharedEdge& e : FindSharedEdges(m_outlines)) {
+            // In the mosaic: painted by this batch or, unchanged since, by an earlier one.
             const auto done = [&](int sheet) {
                 const auto found = m_statusOf.find(sheet);
-                return found != m_statusOf.end() && found->second == SheetStatus::done;
+                return found != m_statusOf.end() &&
+                       (found->second == SheetStatus::done || found->second == SheetStatus::skipped);
             };
             if (done(e.first) && done(e.second)) {
                 edges.push_back(e);

@@ -24,7 +24,7 @@ namespace georef::review {
 enum class SheetStatus {
     done,       // the run completed
     failed,     // the run (or finding its corners) failed; message says why
-    skipped,    // in the list, not run (e.g. already done, or the batch stopped)
+    skipped,    // in the list, not run: finished by an earlier batch, so in the mosaic
     notInList,  // in config.bin, not in the batch's list
 };
 

@@ -8,17 +8,21 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "area.hpp"
 #include "batch/batch_command.hpp"
 #include "batch/journal.hpp"
+#include "geometry/corner_fit.hpp"
 #include "support/in_process.hpp"
+#include "tools/realistic_scan.hpp"
 
 namespace georef::batch {
 namespace {
@@ -216,6 +220,46 @@ TEST_F(Batch, TwoShardsAtOnceMakeWhatOneBatchMakes) {
     EXPECT_TRUE(comparison.onlyInOne.empty());
     EXPECT_LT(comparison.worstShare, kLostSheetShare) << comparison.worstTile;
     EXPECT_EQ(test::ReadFileBytes(Out() + "/mosaic.vrt"), test::ReadFileBytes(m_dir.File("whole/mosaic.vrt")));
+}
+
+// Scans without corner files: the corner finder finds those of a realistic
+// scan (and writes them with its picture into OUTDIR/corners) and refuses a
+// page without a map; the review page is written; a second batch uses the
+// corners found before and skips the sheet.
+TEST_F(Batch, FindsMissingCornersRefusesAPageWithoutAMapAndWritesTheReviewPage) {
+    fs::create_directory(m_dir.File("found"));
+    tools::RealisticScanOptions options = tools::VariedRealisticOptions(5);
+    options.dpi = 150.0;
+    const tools::RealisticScan scan = tools::WriteRealisticScan(40571, m_dir.File("found/40571.jpg"), options);
+    options.page = tools::PageContent::blank;
+    tools::WriteRealisticScan(40572, m_dir.File("found/40572.jpg"), options);
+
+    const auto run = [&] {
+        return test::RunInProcess(BatchMain, {"georef-batch", m_dir.File("found"), Out(), std::to_string(kOutputDpi),
+                                              "--config", Area::Get().Config()});
+    };
+    const test::ToolResult first = run();
+    EXPECT_EQ(first.status, 1) << first.out << first.err;
+    EXPECT_EQ(Statuses(Out() + "/summary.csv"),
+              (std::map<std::string, std::string>{{"40571", "done"}, {"40572", "failed"}}));
+    EXPECT_NE(first.out.find("the corner finder refused"), std::string::npos) << first.out;
+
+    std::ifstream in(Out() + "/corners/40571.txt");
+    const std::optional<geometry::CornerPoints> found = geometry::ReadCornerPoints(in);
+    ASSERT_TRUE(found);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_LT(std::hypot((*found)[k].x - scan.corners[k].x, (*found)[k].y - scan.corners[k].y), 1.0) << k;
+    }
+    EXPECT_GT(fs::file_size(Out() + "/corners/40571.png"), 0u);
+    EXPECT_FALSE(fs::exists(Out() + "/corners/40572.txt"));
+    const std::string page = test::ReadFileBytes(Out() + "/review/index.html");
+    EXPECT_NE(page.find("corners/40571.png"), std::string::npos);
+    EXPECT_NE(first.out.find("review: " + Out() + "/review/index.html"), std::string::npos) << first.out;
+
+    const test::ToolResult second = run();
+    EXPECT_EQ(Statuses(Out() + "/summary.csv"),
+              (std::map<std::string, std::string>{{"40571", "skipped"}, {"40572", "failed"}}))
+        << second.out;
 }
 
 }  // namespace
