@@ -59,7 +59,7 @@ struct OpenContext {
     std::FILE* file;
 };
 
-void StartDecoding(void* raw) {
+void ReadHeader(void* raw) {
     OpenContext* context = static_cast<OpenContext*>(raw);
     j_decompress_ptr d = context->decompressor;
     jpeg_create_decompress(d);
@@ -71,7 +71,10 @@ void StartDecoding(void* raw) {
         d->jpeg_color_space == JCS_RGB) {
         d->out_color_space = JCS_RGB;
     }
-    jpeg_start_decompress(d);
+}
+
+void StartDecoding(void* raw) {
+    jpeg_start_decompress(static_cast<OpenContext*>(raw)->decompressor);
 }
 
 struct DecodeContext {
@@ -151,6 +154,7 @@ struct TileImage::Impl {
     jpeg_decompress_struct decompressor{};
     jpeg_compress_struct compressor{};
     bool decompressing = false;  // decompressor created, not yet destroyed
+    bool started = false;        // jpeg_start_decompress done: the rows can be read
     platform::StdioFile readFile;  // the existing tile, open "rb"
     std::unique_ptr<platform::AtomicFile> replacement;  // committed by Save
 
@@ -163,6 +167,7 @@ struct TileImage::Impl {
         if (decompressing) {
             jpeg_destroy_decompress(&decompressor);
             decompressing = false;
+            started = false;
         }
     }
 
@@ -223,15 +228,26 @@ void TileImage::OpenExisting(const std::string& name) {
         impl.decompressor.err = &impl.errors.pub;
         impl.decompressing = true;  // zeroed, so destroying it is safe from here on
         OpenContext context{&impl.decompressor, impl.readFile.get()};
+        if (!RunGuarded(impl.errors, ReadHeader, &context)) {
+            throw JpegError(impl.errors.message);
+        }
+        // Decoded at full scale: the rows have the size the header states.
+        const long long width = impl.decompressor.image_width;
+        const long long height = impl.decompressor.image_height;
+        if (m_bufferAllocated && (width != m_width || height != m_height)) {
+            // Not merged (LoadPixels starts it white), so not decoded either:
+            // starting a progressive JPEG holds every coefficient of the size
+            // its header claims, whatever the file really holds.
+            return;
+        }
+        if (!m_bufferAllocated && width * height * 3 >= (1LL << 31)) {
+            throw TileError("tile " + name + " is too large");
+        }
         if (!RunGuarded(impl.errors, StartDecoding, &context)) {
             throw JpegError(impl.errors.message);
         }
+        impl.started = true;
         if (!m_bufferAllocated) {
-            const long long width = impl.decompressor.output_width;
-            const long long height = impl.decompressor.output_height;
-            if (width * height * 3 >= (1LL << 31)) {
-                throw TileError("tile " + name + " is too large");
-            }
             Allocate(static_cast<int>(width), static_cast<int>(height));
         }
     } catch (...) {
@@ -247,10 +263,11 @@ LoadedTile TileImage::LoadPixels() {
     }
     const jpeg_decompress_struct& d = impl.decompressor;
     LoadedTile loaded;
-    loaded.width = static_cast<int>(d.output_width);
-    loaded.height = static_cast<int>(d.output_height);
-    loaded.components = d.output_components;
-    const bool fits = d.output_width == static_cast<JDIMENSION>(m_width) &&
+    // A tile of another size was not started: its header gives its size.
+    loaded.width = static_cast<int>(impl.started ? d.output_width : d.image_width);
+    loaded.height = static_cast<int>(impl.started ? d.output_height : d.image_height);
+    loaded.components = impl.started ? d.output_components : d.num_components;
+    const bool fits = impl.started && d.output_width == static_cast<JDIMENSION>(m_width) &&
                       d.output_height == static_cast<JDIMENSION>(m_height) && d.output_components == 3;
     if (!fits) {
         // Written at another resolution or in another colour model: not merged.

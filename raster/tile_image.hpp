@@ -69,7 +69,8 @@ public:
     // replacement, so a tile that could not be written back is refused
     // before any painting. Throws TileError when the tile cannot be read or
     // replaced (write-protected, directory not writable), JpegError when it
-    // is not a JPEG. Without a buffer, the tile takes the decoded size.
+    // is not a JPEG. Without a buffer, the tile takes the decoded size; with
+    // one, a tile of another size is read no further than its header.
     void OpenExisting(const std::string& name);
 
     // Decodes into the buffer. Greyscale tiles are converted to RGB; a tile

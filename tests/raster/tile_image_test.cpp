@@ -179,6 +179,43 @@ TEST_F(TileImageTest, ExistingTileOfAnotherSizeOrColourModel_StartsWhite) {
     }
 }
 
+// Peak resident memory of this process, bytes.
+long long PeakResidentBytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<long long>(usage.ru_maxrss) * 1024;
+}
+
+// A progressive tile keeps every coefficient of the image until its last
+// scan, so starting to decode one costs memory in proportion to the size its
+// header claims. A 2 KB file claiming 12000 x 12000 pixels (found by fuzzing
+// the existing-tile path) would take 430 MB; a tile of another size is not
+// merged anyway, so it is not decoded at all.
+TEST_F(TileImageTest, ProgressiveTileClaimingAnotherSize_IsNotDecoded) {
+    JpegOptions options;
+    options.progressive = true;
+    test::WriteUniformJpeg(m_tile, kEdge, kEdge, kBlue, options);
+    std::string bytes = test::ReadFileBytes(m_tile);
+    const std::size_t frame = bytes.find("\xFF\xC2");
+    ASSERT_NE(frame, std::string::npos);
+    const char claimed[4] = {'\x2E', '\xE0', '\x2E', '\xE0'};  // 12000 rows, 12000 columns, big-endian
+    bytes.replace(frame + 5, 4, claimed, 4);
+    test::WriteFileBytes(m_tile, bytes);
+
+    const long long before = PeakResidentBytes();
+    TileImage tile;
+    tile.AllocateBuffer(kEdge);
+    tile.OpenExisting(m_tile);
+    tile.LoadPixels();
+    EXPECT_LT(PeakResidentBytes() - before, 200LL << 20);
+    for (int i = 0; i < kEdge * kEdge * 3; ++i) {
+        ASSERT_EQ(tile.Pixels()[i], 255);
+    }
+    tile.Save();
+    tile.CloseFile();
+    EXPECT_EQ(ReadJpeg(m_tile).width, kEdge);
+}
+
 TEST_F(TileImageTest, GreyscaleTile_IsDecodedAsRgb) {
     JpegOptions options;
     options.components = 1;

@@ -107,6 +107,9 @@ void WriteSteps(void* raw) {
     c->in_color_space = components == 1 ? JCS_GRAYSCALE : (components == 4 ? JCS_CMYK : JCS_RGB);
     jpeg_set_defaults(c);
     jpeg_set_quality(c, context->options->quality, TRUE);
+    if (context->options->progressive) {
+        jpeg_simple_progression(c);
+    }
     jpeg_start_compress(c, TRUE);
     const std::size_t rowBytes = static_cast<std::size_t>(context->width) * components;
     while (c->next_scanline < c->image_height) {

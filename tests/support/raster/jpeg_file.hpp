@@ -41,6 +41,7 @@ using PixelColour = std::function<Rgb(int column, int row)>;
 struct JpegOptions {
     int components = 3;  // 1: grey from the colour's r; 3: RGB; 4: CMYK from r, g, b and k = 0
     int quality = 90;
+    bool progressive = false;  // libjpeg's simple progression instead of one baseline scan
 };
 
 // Writes a baseline JPEG with the library's defaults: jpeg_set_defaults,
