@@ -169,18 +169,9 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
         const bool reviewWritten = WriteReview(options, report, out, err);
         out.flush();
         return static_cast<int>(report.AllSucceeded() && reviewWritten ? ExitStatus::okay : ExitStatus::failure);
-    } catch (const Failure& failure) {
-        err << kProgram << ": " << failure.what() << "\n";
-        if (failure.Status() == ExitStatus::usage) {
-            err << kUsage;
-        }
-        return static_cast<int>(failure.Status());
-    } catch (const std::exception& error) {
-        err << kProgram << ": " << error.what() << "\n";
     } catch (...) {
-        err << kProgram << ": unexpected error\n";
+        return platform::ReportCurrentException(kProgram, kUsage, err);
     }
-    return static_cast<int>(ExitStatus::failure);
 }
 
 }  // namespace georef::batch

@@ -1,6 +1,9 @@
 #include "platform/program_info.hpp"
 
+#include <exception>
 #include <string>
+
+#include "platform/failure.hpp"
 
 #include "platform/version.hpp"
 
@@ -20,6 +23,23 @@ std::optional<int> AnswerHelpOrVersion(int argc, const char* const* argv, const 
         }
     }
     return std::nullopt;
+}
+
+int ReportCurrentException(const char* program, const char* usage, std::ostream& err) noexcept {
+    try {
+        throw;
+    } catch (const Failure& e) {
+        err << program << ": " << e.what() << "\n";
+        if (e.Status() == ExitStatus::usage) {
+            err << usage;
+        }
+        return static_cast<int>(e.Status());
+    } catch (const std::exception& e) {
+        err << program << ": " << e.what() << "\n";
+    } catch (...) {
+        err << program << ": unexpected error\n";
+    }
+    return static_cast<int>(ExitStatus::failure);
 }
 
 }  // namespace georef::platform

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/atomic_file.hpp"
+#include "review/page_assets.hpp"
 
 namespace georef::review {
 
@@ -26,20 +27,7 @@ using nlohmann::json;
 // A file path as a file:// URL: absolute, with every byte outside the
 // unreserved set and '/' percent-encoded.
 std::string FileUrl(const std::string& path) {
-    const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
-    static const char hex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (const char ch : absolute) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            url += ch;
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 15];
-        }
-    }
-    return url;
+    return "file://" + detail::PercentEncodedPath(std::filesystem::absolute(path).lexically_normal().string());
 }
 
 std::string DecodeBase64(const std::string& text) {

@@ -106,19 +106,7 @@ std::string Escape(const std::string& raw) {
 
 // A relative URL path: each segment percent-encoded where needed.
 std::string UrlPath(const fs::path& path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string url;
-    for (const char ch : path.generic_string()) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            url += ch;
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 15];
-        }
-    }
-    return url;
+    return detail::PercentEncodedPath(path.generic_string());
 }
 
 std::string Fixed(double value, int decimals) {

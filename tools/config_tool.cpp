@@ -15,7 +15,6 @@
 #include "platform/program_info.hpp"
 #include "tools/proj_transformer.hpp"
 #include "tools/sheet_selection.hpp"
-#include "tools/tool_exit.hpp"
 #include "transform/transformation_file.hpp"
 #include "transform/transformation_file_writer.hpp"
 
@@ -325,7 +324,7 @@ int RunConfigTool(int argc, const char* const* argv, std::ostream& out, std::ost
         }
         return WriteConfig(options, out);
     } catch (...) {
-        return ReportCurrentException(kProgram, kUsage, err);
+        return platform::ReportCurrentException(kProgram, kUsage, err);
     }
 }
 

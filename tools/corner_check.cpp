@@ -1,6 +1,5 @@
 #include "tools/corner_check.hpp"
 #include "platform/program_info.hpp"
-#include "tools/tool_exit.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -167,7 +166,7 @@ int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostr
         }
         return 1;
     } catch (...) {
-        return ReportCurrentException(kProgram, kUsage, err);
+        return platform::ReportCurrentException(kProgram, kUsage, err);
     }
 }
 

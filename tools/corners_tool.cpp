@@ -10,7 +10,6 @@
 #include "geometry/sheet_geometry.hpp"
 #include "platform/failure.hpp"
 #include "platform/program_info.hpp"
-#include "tools/tool_exit.hpp"
 
 namespace georef::tools {
 
@@ -146,7 +145,7 @@ int RunCornersTool(int argc, const char* const* argv, std::ostream& out, std::os
         out << "wrote " << args.cornerFile << (args.report.empty() ? "" : " and " + args.report) << "\n";
         return 0;
     } catch (...) {
-        return ReportCurrentException(kProgram, kUsage, err);
+        return platform::ReportCurrentException(kProgram, kUsage, err);
     }
 }
 

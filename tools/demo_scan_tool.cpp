@@ -14,7 +14,6 @@
 #include "platform/program_info.hpp"
 #include "tools/demo_scan.hpp"
 #include "tools/realistic_scan.hpp"
-#include "tools/tool_exit.hpp"
 
 namespace georef::tools {
 
@@ -238,7 +237,7 @@ int RunDemoScanTool(int argc, const char* const* argv, std::ostream& out, std::o
         const CommandLine line = ParseCommandLine(argc, argv);
         return line.realistic ? RunRealistic(line, out) : RunPlain(line, out);
     } catch (...) {
-        return ReportCurrentException("georef-demo-scan", kUsage, err);
+        return platform::ReportCurrentException("georef-demo-scan", kUsage, err);
     }
 }
 
