@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -174,23 +176,21 @@ std::optional<CornerFigures> FiguresOf(const std::string& cornerFile, int sheet)
     }
 }
 
-// The lines of a run's output that say what went wrong ("chyba ...",
-// "nenalezen ...", the JPEG library's message), joined by "; ".
-std::string FailureLines(const std::string& logPath) {
-    std::ifstream in(logPath, std::ios::binary);
-    std::string message;
-    std::string line;
-    while (std::getline(in, line)) {
-        // Progress counters end in '\r'; a message line follows the last one.
-        const std::string::size_type lastReturn = line.rfind('\r');
-        const std::string text = lastReturn == std::string::npos ? line : line.substr(lastReturn + 1);
-        const bool progress = text.empty() || text.rfind("zapisuji ", 0) == 0 || text.rfind("otviram ", 0) == 0 ||
-                              text == "program dobehl do konce";
-        if (!progress) {
-            message += (message.empty() ? "" : "; ") + text;
-        }
+// Whether the first line of a world file states the pixel edge expected
+// (metres), to the six significant digits a world file holds: the tiles of
+// two usable dpi values differ far more. A line that is no number is a
+// world file of something else.
+bool SamePixelSize(const std::string& line, double expected) {
+    const char* begin = line.c_str();
+    char* end = nullptr;
+    const double value = std::strtod(begin, &end);
+    if (end == begin || !std::isfinite(value)) {
+        return false;
     }
-    return message;
+    while (*end == ' ' || *end == '\t' || *end == '\r') {
+        ++end;
+    }
+    return *end == '\0' && std::fabs(value - expected) <= 1e-5 * expected;
 }
 
 SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
@@ -257,8 +257,8 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
         result.message = std::string("the sheet ran, but the journal could not be written: ") + error.what();
         return result;
     }
-    const std::string lines = FailureLines(result.logPath);
-    result.message = "georef status " + std::to_string(outcome.exitStatus) + (lines.empty() ? "" : ": " + lines);
+    result.message = "georef status " + std::to_string(outcome.exitStatus) +
+                     (outcome.message.empty() ? "" : ": " + outcome.message);
     return result;
 }
 
@@ -299,7 +299,7 @@ void CheckOneResolution(const std::string& outputDirectory, int dpi) {
     if (!tileSize) {
         throw BatchError("unusable dpi " + std::to_string(dpi));
     }
-    const std::string expected = tiling::FormatNumber(driver::PixelSizeFromTileSize(*tileSize));
+    const double expected = driver::PixelSizeFromTileSize(*tileSize);
     std::error_code error;
     for (fs::directory_iterator it(outputDirectory, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
@@ -308,9 +308,9 @@ void CheckOneResolution(const std::string& outputDirectory, int dpi) {
         }
         std::ifstream in(it->path());
         std::string pixel;
-        if (std::getline(in, pixel) && pixel != expected) {
+        if (std::getline(in, pixel) && !SamePixelSize(pixel, expected)) {
             throw BatchError(outputDirectory + " holds tiles of another resolution (" + name + ": pixel " + pixel +
-                             " m; " + std::to_string(dpi) + " dpi makes " + expected +
+                             " m; " + std::to_string(dpi) + " dpi makes " + tiling::FormatNumber(expected) +
                              " m); one mosaic has one resolution: use that dpi or another output directory");
         }
     }

@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "driver/run_parameters.hpp"
 #include "geometry/corner_fit.hpp"
@@ -118,9 +119,17 @@ SheetData ReadSheetData(transform::TransformationFile& file, const transform::Sh
     }
 }
 
+// The lines a run printed about why it did not complete, in order, and
+// whether it had got to the tiles.
+struct Problems {
+    std::vector<std::string> lines;
+    bool amongTiles = false;
+};
+
 // Loads the scan. Why a scan is refused, and that a scan is meant to be
 // shown turned, goes to err, in English like the JPEG library's messages.
-void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostream& out, std::ostream& err) {
+void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostream& out, std::ostream& err,
+               Problems& problems) {
     if (!platform::Exists(name) || platform::IsDirectory(name)) {
         throw Failure(kBadImageName + name);
     }
@@ -129,7 +138,8 @@ void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostre
         source.Open(name);
         source.ReadBands();
     } catch (const raster::RasterError& error) {
-        err << name << ": " << error.what() << std::endl;
+        problems.lines.push_back(name + ": " + error.what());
+        err << problems.lines.back() << std::endl;
         throw Failure(kUnreadableImage + name);
     }
     if (source.StoredOrientation() > 1) {
@@ -142,7 +152,8 @@ void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostre
 
 // The run sequence: each step either completes or throws the Failure that
 // ends the run. Returns the status of a run that got to its end.
-ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream& err, tiling::TileTally& tally) {
+ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream& err, tiling::TileTally& tally,
+                    Problems& problems) {
     const CommandLine line = ParseCommandLine(request);
 
     // The corner fit: nominal = A * image + T. The sizes are the fit's to set.
@@ -169,7 +180,7 @@ ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream
     const SheetData sheet = ReadSheetData(*config, entry);
     config.reset();
 
-    LoadImage(source, line.imageName, out, err);
+    LoadImage(source, line.imageName, out, err, problems);
 
     tiling::RunContext run;
     run.tileSize = line.tileSize;
@@ -181,6 +192,7 @@ ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream
     run.T = &T;
     run.source = &source;
     run.threads = request.renderThreads;
+    problems.amongTiles = true;
     const bool allWritten = tiling::TileLoop(line.outputDirectory, run, out, err, &tally);
 
     source.Close();
@@ -220,26 +232,57 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 SheetOutcome RunSheet(const SheetRequest& request, std::ostream& out, std::ostream& err) noexcept {
     SheetOutcome outcome;
     tiling::TileTally tally;
+    Problems problems;
+    // The line the run stops on, printed on out (or on err for the JPEG library's).
+    std::optional<std::string> last;
+    const auto keep = [&last](const std::string& first, const char* second = "") noexcept {
+        try {
+            last = first + second;
+        } catch (...) {  // memory ran out: the line was printed, the status says the rest
+        }
+    };
     try {
-        outcome.exitStatus = static_cast<int>(RunSteps(request, out, err, tally));
+        outcome.exitStatus = static_cast<int>(RunSteps(request, out, err, tally, problems));
+        outcome.kind = outcome.exitStatus == 0 ? OutcomeKind::completed : OutcomeKind::tiles;
     } catch (const Failure& failure) {
         out << failure.what() << std::endl;
+        keep(failure.what());
         outcome.exitStatus = static_cast<int>(failure.Status());
+        outcome.kind = failure.Status() == ExitStatus::usage ? OutcomeKind::commandLine : OutcomeKind::input;
     } catch (const raster::JpegError& error) {
         // The JPEG library's own message, where the library itself would print it.
         err << error.what() << std::endl;
+        keep(error.what());
         outcome.exitStatus = static_cast<int>(ExitStatus::failure);
     } catch (const std::bad_alloc&) {
         out << kOutOfMemory << std::endl;
+        keep(kOutOfMemory);
         outcome.exitStatus = static_cast<int>(ExitStatus::failure);
     } catch (const std::exception& error) {
         out << "chyba " << error.what() << std::endl;
+        keep("chyba ", error.what());
         outcome.exitStatus = static_cast<int>(ExitStatus::failure);
     } catch (...) {
+        keep("stopped on an unknown error");  // not printed: nothing says more
         outcome.exitStatus = static_cast<int>(ExitStatus::failure);
+    }
+    if (outcome.exitStatus != 0 && outcome.kind == OutcomeKind::stopped && !problems.amongTiles) {
+        outcome.kind = OutcomeKind::input;
     }
     outcome.tilesWritten = tally.written;
     outcome.tilesFailed = tally.failed;
+    try {
+        std::vector<std::string>& lines = problems.lines;
+        lines.insert(lines.end(), tally.problems.begin(), tally.problems.end());
+        if (last) {
+            lines.push_back(*last);
+        }
+        for (const std::string& line : lines) {
+            outcome.message += (outcome.message.empty() ? "" : "; ") + line;
+        }
+    } catch (...) {
+        outcome.message.clear();  // memory ran out; the status still says the run failed
+    }
     return outcome;
 }
 

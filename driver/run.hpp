@@ -29,11 +29,27 @@ struct SheetRequest {
     int renderThreads = 0;
 };
 
-// What a run did: its exit status (as Run's) and the tiles it visited.
+// How a run ended, for a caller that acts on it (the batch).
+enum class OutcomeKind {
+    completed,    // every tile visited was written
+    commandLine,  // an argument was wrong (exit status 2); nothing was read
+    input,        // the corner file, config.bin or the scan could not be used; no tile was touched
+    tiles,        // the run got to its end, but some files of tiles could not be written
+    stopped,      // the run stopped among the tiles (the JPEG library gave up, memory ran out)
+};
+
+// What a run did: its exit status (as Run's), the tiles it visited and, when
+// it did not complete, what it printed about why.
 struct SheetOutcome {
     int exitStatus = 1;
     int tilesWritten = 0;  // world file and tile written
     int tilesFailed = 0;   // reported with "chyba ..." and left as they were
+    OutcomeKind kind = OutcomeKind::stopped;
+    // The lines (on out or err) that said what went wrong, in the order
+    // printed, joined by "; ": a scan's reason for being refused, each file
+    // of a tile not written, the line the run stopped on. Empty when the
+    // run completed.
+    std::string message;
 };
 
 // Runs one sheet, printing exactly what the program prints for the same

@@ -52,6 +52,14 @@ void WarnTileReplaced(const std::string& name, const raster::LoadedTile& loaded,
         << std::endl;
 }
 
+// A file of a tile not written: said on out, and kept in the tally.
+void Report(std::ostream& out, TileTally* tally, const std::string& line) {
+    out << line << std::endl;
+    if (tally != nullptr) {
+        tally->problems.push_back(line);
+    }
+}
+
 }  // namespace
 
 TileRange TileRangeOf(const transform::BoundingBox& box) noexcept {
@@ -109,7 +117,7 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
             try {
                 WriteWorldFile(worldName, WorldFileText(run.pixelSize, tileX, tileY));
             } catch (const std::runtime_error&) {
-                out << "chyba vystupniho souboru " << worldName << std::endl;
+                Report(out, tally, "chyba vystupniho souboru " + worldName);
                 tileWritten = false;
             }
 
@@ -130,7 +138,7 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
                 renderer.RenderAndSave(tile, tileX, tileY, out, start);
                 tile.CloseFile();
             } catch (const raster::TileError&) {
-                out << "chyba zapisu dlazdice " << imageName << std::endl;
+                Report(out, tally, "chyba zapisu dlazdice " + imageName);
                 tileWritten = false;
             } catch (...) {
                 tile.CloseFile();  // its temporary file goes while the lock is held

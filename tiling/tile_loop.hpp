@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "tiling/run_context.hpp"
 #include "transform/sheet_boundary.hpp"
@@ -30,10 +31,12 @@ struct TileRange {
 TileRange TileRangeOf(const transform::BoundingBox& box) noexcept;
 
 // How many tiles a loop wrote completely (world file and tile) and how many
-// it could not.
+// it could not, with the lines that reported each file not written (as
+// printed, without their line ends).
 struct TileTally {
     int written = 0;
     int failed = 0;
+    std::vector<std::string> problems;
 };
 
 // Runs over all tiles, each under its tile lock (tiling/tile_lock.hpp),

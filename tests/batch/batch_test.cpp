@@ -19,7 +19,9 @@
 
 #include "area.hpp"
 #include "batch/batch_command.hpp"
+#include "batch/batch_run.hpp"
 #include "batch/journal.hpp"
+#include "batch/sheet_list.hpp"
 #include "geometry/corner_fit.hpp"
 #include "support/in_process.hpp"
 #include "tools/realistic_scan.hpp"
@@ -147,7 +149,7 @@ TEST_F(Batch, ASheetWithoutCornersFailsAndTheOthersRun) {
     EXPECT_EQ(Statuses(Out() + "/summary.csv"), expected);
     EXPECT_NE(result.out.find("40572  failed"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("no corner file"), std::string::npos) << result.out;
-    // georef's own message, from the sheet's log, with GDAL's reason.
+    // georef's own message, as the run reports it, with GDAL's reason.
     EXPECT_NE(result.out.find("georef status 1: " + Scans() + "/40574.jpg: "), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("chyba nelze nacist obraz " + Scans() + "/40574.jpg"), std::string::npos)
         << result.out;
@@ -170,6 +172,23 @@ TEST_F(Batch, RefusesAnOutputDirectoryOfAnotherResolution) {
         BatchMain, {"georef-batch", m_dir.File("nothing"), Out(), "30", "--config", Area::Get().Config()});
     EXPECT_EQ(empty.status, 1);
     EXPECT_NE(empty.err.find("cannot read the scan directory"), std::string::npos) << empty.err;
+}
+
+// A world file is read for its value: the same pixel edge written with more
+// digits is the same resolution, another is not, nor is a line of text.
+TEST(OneResolution, WorldFilesAreComparedByValue) {
+    test::TempDir dir;
+    const auto check = [&](const std::string& firstLine) {
+        test::WriteFileBytes(dir.File("104_52.jgw"), firstLine + "\n0\n0\n-2.11685\n-520000\n-1.04e+006\n");
+        CheckOneResolution(dir.Path(), 300);  // 4724-pixel tiles, 2.11685 m
+    };
+    EXPECT_NO_THROW(check("2.11685"));
+    EXPECT_NO_THROW(check("2.116850"));
+    EXPECT_NO_THROW(check("2.1168501377105713"));
+    EXPECT_THROW(check("2.1097"), BatchError);  // 301 dpi
+    EXPECT_THROW(check("2.11685 m"), BatchError);
+    EXPECT_THROW(check("pixel"), BatchError);
+    EXPECT_THROW(check("nan"), BatchError);
 }
 
 // A batch killed with SIGKILL once some sheets are finished resumes: the

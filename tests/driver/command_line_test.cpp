@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "driver/run.hpp"
 #include "driver/run_parameters.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
@@ -200,6 +202,47 @@ TEST_F(CommandLine, MissingUnreadableOrDirectoryScanIsReportedAndNothingWritten)
     EXPECT_EQ(r.exitStatus, 1);
 
     EXPECT_EQ(Listing(), before);
+}
+
+// A caller of the run as a library learns how it ended, and why, from the
+// outcome: the same lines the run printed, without reading them back.
+TEST_F(CommandLine, RunSheetReturnsTheLinesItPrintedAndTheKindOfEnd) {
+    Write("c.txt", kGoodCorners);
+    Write("config.bin", OneSheetConfig(40571));
+    Write("notascan.tif", "this is text, not an image");
+    std::filesystem::create_directory(Dir() + "/out");
+    driver::SheetRequest request;
+    request.sheet = "40571";
+    request.cornerFile = m_dir.File("c.txt");
+    request.scan = m_dir.File("notascan.tif");
+    request.outputDirectory = m_dir.File("out");
+    request.configFile = m_dir.File("config.bin");
+
+    request.dpi = "0";
+    std::ostringstream out;
+    std::ostringstream err;
+    driver::SheetOutcome outcome = driver::RunSheet(request, out, err);
+    EXPECT_EQ(outcome.exitStatus, 2);
+    EXPECT_EQ(outcome.kind, driver::OutcomeKind::commandLine);
+    EXPECT_EQ(outcome.message, "chybne rozliseni dpi 0");
+    EXPECT_EQ(out.str(), outcome.message + "\n");
+
+    // The scan's reason (on err) comes before the line the run stops on (on out).
+    request.dpi = "300";
+    out.str("");
+    outcome = driver::RunSheet(request, out, err);
+    EXPECT_EQ(outcome.exitStatus, 1);
+    EXPECT_EQ(outcome.kind, driver::OutcomeKind::input);
+    EXPECT_EQ(out.str(), "otviram " + request.scan + "\nchyba nelze nacist obraz " + request.scan + "\n");
+    const std::string reason = err.str().substr(err.str().rfind(request.scan + ": "));
+    ASSERT_GT(reason.size(), request.scan.size() + 3);
+    EXPECT_EQ(outcome.message, reason.substr(0, reason.size() - 1) + "; chyba nelze nacist obraz " + request.scan);
+    EXPECT_EQ(outcome.tilesWritten + outcome.tilesFailed, 0);
+
+    request.configFile = m_dir.File("missing.bin");
+    outcome = driver::RunSheet(request, out, err);
+    EXPECT_EQ(outcome.kind, driver::OutcomeKind::input);
+    EXPECT_EQ(outcome.message, "nenalezen soubor s transformacni matici config.bin");
 }
 
 TEST(RunParameters, TileAndPixelSizeInSinglePrecision) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include <gdal.h>
 #include <sys/stat.h>
 
+#include "driver/run.hpp"
 #include "support/process.hpp"
 #include "support/raster/jpeg_file.hpp"
 #include "support/raster/scan_file.hpp"
@@ -353,6 +355,23 @@ TEST_F(EndToEnd, TurnedScansOtherSizedTilesAndWriteProtectedWorldFilesAreSaid) {
         << second.err;
     EXPECT_NE(second.err.find("use the same dpi"), std::string::npos) << second.err;
     EXPECT_EQ(ReadJpeg(m_dir.File("out/104_52.jpg")).width, 409);
+
+    // The same run as a library call says which files were not written.
+    driver::SheetRequest request;
+    request.sheet = "40571";
+    request.cornerFile = m_dir.File("corners.txt");
+    request.scan = m_dir.File("scan.tif");
+    request.outputDirectory = m_dir.File("out");
+    request.dpi = "26";
+    request.configFile = m_dir.File("config.bin");
+    std::ostringstream out;
+    std::ostringstream err;
+    const driver::SheetOutcome outcome = driver::RunSheet(request, out, err);
+    EXPECT_EQ(outcome.exitStatus, 1);
+    EXPECT_EQ(outcome.kind, driver::OutcomeKind::tiles);
+    EXPECT_EQ(outcome.message, "chyba vystupniho souboru " + world);
+    EXPECT_EQ(outcome.tilesFailed, 1);
+    EXPECT_GT(outcome.tilesWritten, 0);
 }
 
 TEST_F(EndToEnd, BoundaryFarOutsideItsGridIsADamagedFileAndWritesNoTile) {
