@@ -44,8 +44,8 @@
 #include "batch/journal.hpp"
 #include "bench/jpeg_codec.hpp"
 #include "platform/stdio_file.hpp"
+#include "synthesis/demo_scan.hpp"
 #include "tools/config_tool.hpp"
-#include "tools/demo_scan.hpp"
 
 namespace {
 
@@ -207,12 +207,12 @@ void MakeArea() {
     for (int part = 0; part < 2; ++part) {
         painters.emplace_back([&, part] {
             for (std::size_t i = static_cast<std::size_t>(part); i < missing.size(); i += 2) {
-                georef::tools::DemoScanOptions options;
+                georef::synthesis::DemoScanOptions options;
                 options.dpi = kScanDpi;
                 options.rotationDegrees = (i % 3 == 0) ? 0.4 : -0.3;
                 const std::string base = g_work + "/scans/" + missing[i];
-                const auto scan = georef::tools::WriteDemoScan(std::stoi(missing[i]), base + ".jpg", options);
-                georef::tools::WriteCornerFile(base + ".txt", scan.corners);
+                const auto scan = georef::synthesis::WriteDemoScan(std::stoi(missing[i]), base + ".jpg", options);
+                georef::synthesis::WriteCornerFile(base + ".txt", scan.corners);
             }
         });
     }

@@ -16,7 +16,7 @@
 
 #include "corners/find_corners.hpp"
 #include "corners/scan_image.hpp"
-#include "tools/realistic_scan.hpp"
+#include "synthesis/realistic_scan.hpp"
 
 namespace {
 
@@ -31,12 +31,12 @@ const std::string& ScanPath() {
         const std::string p = (std::filesystem::temp_directory_path() /
                                ("georef-corners-bench-" + std::to_string(::getpid()) + ".jpg"))
                                   .string();
-        georef::tools::RealisticScanOptions options = georef::tools::VariedRealisticOptions(7);
+        georef::synthesis::RealisticScanOptions options = georef::synthesis::VariedRealisticOptions(7);
         options.dpi = 300.0;
         options.marginMillimetres = 5.0;
         options.bedMillimetres = 0.0;
         options.jpegQuality = 85;
-        const georef::tools::RealisticScan scan = georef::tools::WriteRealisticScan(kSheet, p, options);
+        const georef::synthesis::RealisticScan scan = georef::synthesis::WriteRealisticScan(kSheet, p, options);
         std::fprintf(stderr, "scan %s: %d x %d pixels\n", p.c_str(), scan.width, scan.height);
         g_scanDrawn = true;
         return p;

@@ -27,11 +27,11 @@
 #include <vector>
 
 #include "corners/find_corners.hpp"
-#include "tools/realistic_scan.hpp"
+#include "synthesis/realistic_scan.hpp"
 
 namespace {
 
-using georef::tools::RealisticScanOptions;
+using georef::synthesis::RealisticScanOptions;
 
 struct Outcome {
     bool found = false;
@@ -41,14 +41,14 @@ struct Outcome {
 };
 
 Outcome Run(int sheet, const std::string& path, const RealisticScanOptions& options) {
-    georef::tools::RealisticScan truth;
+    georef::synthesis::RealisticScan truth;
     const std::string exact = path + ".exact.txt";
     if (std::filesystem::exists(path) && std::filesystem::exists(exact)) {
         // Kept from an earlier run (--keep): the scan is not drawn again.
         std::ifstream in(exact);
         truth.corners = georef::geometry::ReadCornerPoints(in).value_or(georef::geometry::CornerPoints{});
     } else {
-        truth = georef::tools::WriteRealisticScan(sheet, path, options);
+        truth = georef::synthesis::WriteRealisticScan(sheet, path, options);
         georef::corners::WriteCornerFile(exact, truth.corners);
     }
     const auto start = std::chrono::steady_clock::now();
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     int refused = 0, wrong = 0;
     try {
         for (int seed = first; seed < first + count; ++seed) {
-            RealisticScanOptions options = georef::tools::VariedRealisticOptions(static_cast<std::uint64_t>(seed));
+            RealisticScanOptions options = georef::synthesis::VariedRealisticOptions(static_cast<std::uint64_t>(seed));
             options.dpi = dpi;
             const int sheet = sheets[seed % 4];
             const std::string path = (dir / ("scan-" + std::to_string(seed) + ".jpg")).string();
@@ -123,22 +123,22 @@ int main(int argc, char** argv) {
         std::vector<Impossible> impossible;
         const char* sides[4] = {"west", "north", "east", "south"};
         for (int s = 0; s < 4; ++s) {
-            RealisticScanOptions o = georef::tools::VariedRealisticOptions(100 + s);
+            RealisticScanOptions o = georef::synthesis::VariedRealisticOptions(100 + s);
             o.dpi = dpi;
-            o.crop = static_cast<georef::tools::Side>(s + 1);
+            o.crop = static_cast<georef::synthesis::Side>(s + 1);
             impossible.push_back({sides[s], o});
         }
         for (const double scale : {0.96, 1.04}) {
-            RealisticScanOptions o = georef::tools::VariedRealisticOptions(110);
+            RealisticScanOptions o = georef::synthesis::VariedRealisticOptions(110);
             o.dpi = dpi;
             o.scale = scale;
             impossible.push_back({scale < 1.0 ? "drawn 4 % small" : "drawn 4 % large", o});
         }
-        for (const auto page : {georef::tools::PageContent::blank, georef::tools::PageContent::text}) {
-            RealisticScanOptions o = georef::tools::VariedRealisticOptions(120);
+        for (const auto page : {georef::synthesis::PageContent::blank, georef::synthesis::PageContent::text}) {
+            RealisticScanOptions o = georef::synthesis::VariedRealisticOptions(120);
             o.dpi = dpi;
             o.page = page;
-            impossible.push_back({page == georef::tools::PageContent::blank ? "blank page" : "page of text", o});
+            impossible.push_back({page == georef::synthesis::PageContent::blank ? "blank page" : "page of text", o});
         }
         int impossibleAccepted = 0;
         for (std::size_t k = 0; k < impossible.size(); ++k) {

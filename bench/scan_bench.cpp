@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "raster/source_raster.hpp"
-#include "tools/realistic_scan.hpp"
+#include "synthesis/realistic_scan.hpp"
 
 namespace georef::bench {
 namespace {
@@ -32,9 +32,9 @@ const std::string& Path() {
 }
 
 void BM_DrawRealisticScan(benchmark::State& state) {
-    const tools::RealisticScanOptions options;  // 300 dpi, every condition at its default
+    const synthesis::RealisticScanOptions options;  // 300 dpi, every condition at its default
     for (auto _ : state) {
-        const tools::RealisticScan scan = tools::WriteRealisticScan(kSheet, Path(), options);
+        const synthesis::RealisticScan scan = synthesis::WriteRealisticScan(kSheet, Path(), options);
         benchmark::DoNotOptimize(scan.corners);
         state.counters["pixels"] = static_cast<double>(scan.width) * scan.height;
     }

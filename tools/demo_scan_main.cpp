@@ -2,6 +2,6 @@
 
 #include <iostream>
 
-#include "tools/demo_scan.hpp"
+#include "tools/demo_scan_tool.hpp"
 
 int main(int argc, char** argv) { return georef::tools::RunDemoScanTool(argc, argv, std::cout, std::cerr); }

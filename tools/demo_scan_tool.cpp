@@ -12,12 +12,26 @@
 
 #include "platform/failure.hpp"
 #include "platform/program_info.hpp"
-#include "tools/demo_scan.hpp"
-#include "tools/realistic_scan.hpp"
+#include "synthesis/demo_scan.hpp"
+#include "synthesis/realistic_scan.hpp"
+#include "tools/demo_scan_tool.hpp"
 
 namespace georef::tools {
 
 namespace {
+
+using synthesis::BorderStyle;
+using synthesis::DemoScan;
+using synthesis::DemoScanOptions;
+using synthesis::PageContent;
+using synthesis::RealisticScan;
+using synthesis::RealisticScanOptions;
+using synthesis::SheetCorner;
+using synthesis::Side;
+using synthesis::VariedRealisticOptions;
+using synthesis::WriteCornerFile;
+using synthesis::WriteDemoScan;
+using synthesis::WriteRealisticScan;
 
 const char* const kUsage =
     "usage: georef-demo-scan SHEET SCAN CORNERFILE [--dpi N] [--rotation DEGREES] [--density on|off] "

@@ -9,8 +9,8 @@
 #include "platform/region_lock.hpp"
 #include "support/in_process.hpp"
 #include "support/raster/jpeg_file.hpp"
+#include "synthesis/demo_scan.hpp"
 #include "tools/config_tool.hpp"
-#include "tools/demo_scan.hpp"
 
 namespace georef::batch {
 
@@ -33,12 +33,12 @@ Area::Area() : m_dir(GEOREF_BINARY_DIR "/tests/batch-area") {
 
 void Area::Make() const {
     fs::create_directories(ScanDir());
-    tools::DemoScanOptions options;
+    synthesis::DemoScanOptions options;
     options.dpi = 50.0;
     options.rotationDegrees = 0.3;
     for (const std::string& sheet : kSheets) {
-        const tools::DemoScan scan = tools::WriteDemoScan(std::stoi(sheet), ScanDir() + "/" + sheet + ".jpg", options);
-        tools::WriteCornerFile(ScanDir() + "/" + sheet + ".txt", scan.corners);
+        const synthesis::DemoScan scan = synthesis::WriteDemoScan(std::stoi(sheet), ScanDir() + "/" + sheet + ".jpg", options);
+        synthesis::WriteCornerFile(ScanDir() + "/" + sheet + ".txt", scan.corners);
     }
     std::vector<std::string> args = {"georef-config", "-o", Config()};
     args.insert(args.end(), kSheets.begin(), kSheets.end());

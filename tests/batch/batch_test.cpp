@@ -18,13 +18,13 @@
 #include <thread>
 
 #include "area.hpp"
-#include "batch/batch_command.hpp"
 #include "batch/batch_run.hpp"
 #include "batch/journal.hpp"
 #include "batch/sheet_list.hpp"
 #include "geometry/corner_fit.hpp"
 #include "support/in_process.hpp"
-#include "tools/realistic_scan.hpp"
+#include "synthesis/realistic_scan.hpp"
+#include "tools/batch_tool.hpp"
 
 namespace georef::batch {
 namespace {
@@ -32,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 
 int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    return RunBatchCommand(argc, argv, out, err, false);
+    return tools::RunBatchTool(argc, argv, out, err, false);
 }
 
 // Sheet -> status from OUTDIR/summary.csv.
@@ -247,11 +247,11 @@ TEST_F(Batch, TwoShardsAtOnceMakeWhatOneBatchMakes) {
 // corners found before and skips the sheet.
 TEST_F(Batch, FindsMissingCornersRefusesAPageWithoutAMapAndWritesTheReviewPage) {
     fs::create_directory(m_dir.File("found"));
-    tools::RealisticScanOptions options = tools::VariedRealisticOptions(5);
+    synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(5);
     options.dpi = 150.0;
-    const tools::RealisticScan scan = tools::WriteRealisticScan(40571, m_dir.File("found/40571.jpg"), options);
-    options.page = tools::PageContent::blank;
-    tools::WriteRealisticScan(40572, m_dir.File("found/40572.jpg"), options);
+    const synthesis::RealisticScan scan = synthesis::WriteRealisticScan(40571, m_dir.File("found/40571.jpg"), options);
+    options.page = synthesis::PageContent::blank;
+    synthesis::WriteRealisticScan(40572, m_dir.File("found/40572.jpg"), options);
 
     const auto run = [&] {
         return test::RunInProcess(BatchMain, {"georef-batch", m_dir.File("found"), Out(), std::to_string(kOutputDpi),

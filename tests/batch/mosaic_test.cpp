@@ -13,16 +13,16 @@
 #include <fstream>
 
 #include "area.hpp"
-#include "batch/batch_command.hpp"
 #include "batch/mosaic.hpp"
 #include "support/in_process.hpp"
 #include "support/raster/jpeg_file.hpp"
+#include "tools/batch_tool.hpp"
 
 namespace georef::batch {
 namespace {
 
 int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    return RunBatchCommand(argc, argv, out, err, false);
+    return tools::RunBatchTool(argc, argv, out, err, false);
 }
 
 TEST(Mosaic, WithoutTilesNoMosaicIsWritten) {

@@ -15,7 +15,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "review/headless_browser.hpp"
+#include "devtools/headless_browser.hpp"
 #include "review/review_page.hpp"
 #include "review/sheet_outlines.hpp"
 #include "support/review/sample_batch.hpp"
@@ -24,6 +24,10 @@
 
 namespace georef::review {
 namespace {
+
+using devtools::BrowserUnavailable;
+using devtools::HeadlessBrowser;
+using devtools::PageLoad;
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 #include <cpl_vsi.h>
 #include <gdal.h>
 
-#include "review/headless_browser.hpp"
+#include "devtools/headless_browser.hpp"
 #include "review/mosaic.hpp"
 #include "review/review_page.hpp"
 #include "review/sheet_outlines.hpp"
@@ -21,6 +21,12 @@
 
 namespace georef::review {
 namespace {
+
+using devtools::BrowserOptions;
+using devtools::BrowserUnavailable;
+using devtools::HeadlessBrowser;
+using devtools::PageLoad;
+using devtools::WriteScreenshot;
 
 namespace fs = std::filesystem;
 using nlohmann::json;

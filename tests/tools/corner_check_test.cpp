@@ -9,13 +9,15 @@
 #include <vector>
 
 #include "geometry/sheet_geometry.hpp"
-#include "support/temp_dir.hpp"
-#include "tools/corner_check.hpp"
-#include "tools/demo_scan.hpp"
 #include "support/in_process.hpp"
+#include "support/temp_dir.hpp"
+#include "synthesis/demo_scan.hpp"
+#include "tools/corner_check.hpp"
 
 namespace georef::tools {
 namespace {
+
+using synthesis::WriteCornerFile;
 
 constexpr int kSheet = 40571;
 

@@ -14,12 +14,21 @@
 #include "geometry/corner_fit.hpp"
 #include "support/in_process.hpp"
 #include "support/temp_dir.hpp"
+#include "synthesis/realistic_scan.hpp"
 #include "tools/corner_check.hpp"
 #include "tools/corners_tool.hpp"
-#include "tools/realistic_scan.hpp"
 
 namespace georef::tools {
 namespace {
+
+using synthesis::BorderStyle;
+using synthesis::PageContent;
+using synthesis::RealisticScan;
+using synthesis::RealisticScanOptions;
+using synthesis::SheetCorner;
+using synthesis::Side;
+using synthesis::VariedRealisticOptions;
+using synthesis::WriteRealisticScan;
 
 constexpr int kSheet = 40573;
 

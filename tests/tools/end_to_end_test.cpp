@@ -16,12 +16,18 @@
 #include "support/process.hpp"
 #include "support/raster/jpeg_file.hpp"
 #include "support/temp_dir.hpp"
+#include "synthesis/demo_scan.hpp"
 #include "tools/config_tool.hpp"
-#include "tools/demo_scan.hpp"
 #include "tools/proj_transformer.hpp"
 
 namespace georef::tools {
 namespace {
+
+using synthesis::DemoCrosses;
+using synthesis::DemoScan;
+using synthesis::DemoScanOptions;
+using synthesis::WriteCornerFile;
+using synthesis::WriteDemoScan;
 
 constexpr int kSheet = 40571;
 constexpr int kDpi = 100;

@@ -14,8 +14,8 @@
 #include "geometry/corner_fit_report.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
+#include "synthesis/demo_scan.hpp"
 #include "tools/config_tool.hpp"
-#include "tools/demo_scan.hpp"
 
 namespace georef::test {
 
@@ -78,13 +78,13 @@ SampleBatch MakeSampleBatch(const std::string& directory, const std::vector<int>
     double rotation = 0.5;
     for (const int sheet : doneSheets) {
         const std::string name = std::to_string(sheet);
-        tools::DemoScanOptions options;
+        synthesis::DemoScanOptions options;
         options.dpi = kScanDpi;
         options.rotationDegrees = rotation;
         rotation = -rotation * 1.3;
         const std::string scan = directory + "/scan-" + name + ".tif";
-        const tools::DemoScan drawn = tools::WriteDemoScan(sheet, scan, options);
-        tools::WriteCornerFile(directory + "/corners-" + name + ".txt", drawn.corners);
+        const synthesis::DemoScan drawn = synthesis::WriteDemoScan(sheet, scan, options);
+        synthesis::WriteCornerFile(directory + "/corners-" + name + ".txt", drawn.corners);
         const ProcessResult run = RunGeoref(
             {name, "corners-" + name + ".txt", "scan-" + name + ".tif", "tiles", std::to_string(kTileDpi)}, directory);
         EXPECT_EQ(run.exitStatus, 0) << run.out.substr(0, 2000) << run.err;

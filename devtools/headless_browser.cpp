@@ -1,4 +1,4 @@
-#include "review/headless_browser.hpp"
+#include "devtools/headless_browser.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -17,7 +17,7 @@
 #include "platform/atomic_file.hpp"
 #include "review/page_assets.hpp"
 
-namespace georef::review {
+namespace georef::devtools {
 
 namespace {
 
@@ -27,7 +27,7 @@ using nlohmann::json;
 // A file path as a file:// URL: absolute, with every byte outside the
 // unreserved set and '/' percent-encoded.
 std::string FileUrl(const std::string& path) {
-    return "file://" + detail::PercentEncodedPath(std::filesystem::absolute(path).lexically_normal().string());
+    return "file://" + review::detail::PercentEncodedPath(std::filesystem::absolute(path).lexically_normal().string());
 }
 
 std::string DecodeBase64(const std::string& text) {
@@ -358,4 +358,4 @@ void WriteScreenshot(const std::string& pagePath, const std::string& pngPath, in
     file.Commit();
 }
 
-}  // namespace georef::review
+}  // namespace georef::devtools

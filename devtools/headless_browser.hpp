@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace georef::review {
+namespace georef::devtools {
 
 // Chromium is not installed or its process ends before it answers.
 class BrowserUnavailable : public std::runtime_error {
@@ -95,4 +95,4 @@ private:
 void WriteScreenshot(const std::string& pagePath, const std::string& pngPath, int maxHeight = 4000,
                      const BrowserOptions& options = {});
 
-}  // namespace georef::review
+}  // namespace georef::devtools

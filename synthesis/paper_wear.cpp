@@ -1,4 +1,4 @@
-#include "tools/paper_wear.hpp"
+#include "synthesis/paper_wear.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 namespace {
 
@@ -182,4 +182,4 @@ void LightAndGrain(cv::Mat& image, double lighting, double grain, SeededRandom& 
     });
 }
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -1,4 +1,4 @@
-#include "batch/batch_command.hpp"
+#include "tools/batch_tool.hpp"
 
 #include <cstdlib>
 #include <optional>
@@ -12,9 +12,14 @@
 #include "platform/program_info.hpp"
 #include "review/review_page.hpp"
 
-namespace georef::batch {
+namespace georef::tools {
 
 namespace {
+
+using batch::BatchOptions;
+using batch::BatchReport;
+using batch::SheetResult;
+using batch::SheetStatus;
 
 const char* const kProgram = "georef-batch";
 const char* const kUsage =
@@ -150,16 +155,16 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
 
 }  // namespace
 
-int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                    bool liveProgress) noexcept {
+int RunBatchTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                 bool liveProgress) noexcept {
     try {
         if (const std::optional<int> status = platform::AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
             return *status;
         }
         const BatchOptions options = ParseCommandLine(argc, argv, liveProgress);
-        const BatchReport report = RunBatch(options, out);
+        const BatchReport report = batch::RunBatch(options, out);
         out << '\n';
-        WriteSummaryTable(report.results, out);
+        batch::WriteSummaryTable(report.results, out);
         if (report.mosaicProblem.empty()) {
             out << "mosaic: " << report.mosaicTiles << " tiles in " << options.outputDirectory << "/mosaic.vrt\n";
         } else {
@@ -174,4 +179,4 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
     }
 }
 
-}  // namespace georef::batch
+}  // namespace georef::tools

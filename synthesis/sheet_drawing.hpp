@@ -6,11 +6,11 @@
 
 #include <opencv2/core.hpp>
 
-#include "tools/realistic_scan.hpp"
-#include "tools/scan_layout.hpp"
-#include "tools/seeded_random.hpp"
+#include "synthesis/realistic_scan.hpp"
+#include "synthesis/scan_layout.hpp"
+#include "synthesis/seeded_random.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 // Printed colours, RGB.
 struct SheetInks {
@@ -67,4 +67,4 @@ private:
     double m_left, m_top, m_right, m_bottom;  // the neat line's bounding box, canvas pixels
 };
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

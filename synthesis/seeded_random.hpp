@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 class SeededRandom {
 public:
@@ -42,4 +42,4 @@ private:
     std::uint64_t m_state;
 };
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

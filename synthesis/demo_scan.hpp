@@ -6,14 +6,13 @@
 // sheets continue one another. Black is used only for the neat line, its
 // ticks, the crosses and the collar's outer frame.
 
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "geometry/corner_fit.hpp"
 #include "transform/transform_grid.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 struct DemoScanOptions {
     double dpi = 150.0;              // scan resolution, pixels per inch of paper
@@ -43,10 +42,4 @@ void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corn
 // 2.5 minutes of longitude and latitude, away from the neat line.
 std::vector<transform::GraticulePoint> DemoCrosses(int sheetNumber);
 
-// Whole program: georef-demo-scan SHEET SCAN CORNERFILE [--dpi N]
-// [--rotation DEGREES] [--density on|off] [--style plain|realistic] and the
-// realistic style's options (see realistic_scan.hpp). Returns 0, 1 on a
-// failure, 2 for a wrong command line.
-int RunDemoScanTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept;
-
-}  // namespace georef::tools
+}  // namespace georef::synthesis

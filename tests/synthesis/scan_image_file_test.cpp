@@ -14,10 +14,10 @@
 
 #include "platform/failure.hpp"
 #include "support/temp_dir.hpp"
-#include "tools/demo_scan.hpp"
-#include "tools/scan_image_file.hpp"
+#include "synthesis/demo_scan.hpp"
+#include "synthesis/scan_image_file.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 namespace {
 
 struct Closer {
@@ -117,4 +117,4 @@ TEST(ScanImageFile, ResolutionRecordedOnlyWhenAskedAndPixelsKept) {
 }
 
 }  // namespace
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -1,4 +1,4 @@
-#include "tools/scan_image_file.hpp"
+#include "synthesis/scan_image_file.hpp"
 
 #include <cctype>
 #include <cmath>
@@ -15,7 +15,7 @@
 #include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 namespace {
 
@@ -167,4 +167,4 @@ void WriteScanImage(const std::string& path, const RgbImageView& image, const Sc
     }
 }
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

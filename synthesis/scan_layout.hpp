@@ -18,7 +18,7 @@
 
 #include <array>
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 struct PixelPoint {
     double u = 0.0;
@@ -81,4 +81,4 @@ private:
     std::array<double, 4> m_bow{};
 };
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 // An 8-bit RGB image held by the caller: sample (column, row) of band k is at
 // band[k] + column * pixelStep + row * lineStep (bytes); row 0 is the top.
@@ -33,4 +33,4 @@ bool IsJpegName(const std::string& path);
 // written; the file under path is then left as it was.
 void WriteScanImage(const std::string& path, const RgbImageView& image, const ScanEncoding& encoding);
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

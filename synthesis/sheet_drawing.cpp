@@ -1,4 +1,4 @@
-#include "tools/sheet_drawing.hpp"
+#include "synthesis/sheet_drawing.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +10,7 @@
 
 #include "geometry/sheet_geometry.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 namespace {
 
@@ -556,4 +556,4 @@ void SheetDrawing::DrawPageWithoutMap(bool withText, SeededRandom& random) {
     }
 }
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

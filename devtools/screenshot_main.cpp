@@ -9,7 +9,7 @@
 #include <iostream>
 #include <string>
 
-#include "review/headless_browser.hpp"
+#include "devtools/headless_browser.hpp"
 
 namespace {
 
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        georef::review::WriteScreenshot(argv[1], argv[2], maxHeight);
+        georef::devtools::WriteScreenshot(argv[1], argv[2], maxHeight);
     } catch (const std::exception& e) {
         std::cerr << "georef-screenshot: " << e.what() << '\n';
         return 1;

@@ -4,13 +4,13 @@
 
 #include <ostream>
 
-namespace georef::batch {
+namespace georef::tools {
 
 // argv as main receives it. Progress and the summary go to out, errors to
 // err. liveProgress redraws one progress line (for a terminal). Returns 0
 // when every sheet succeeded (done or unchanged) and the mosaic was written,
 // 1 when something failed, 2 for a wrong command line. Throws nothing.
-int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-                    bool liveProgress) noexcept;
+int RunBatchTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                 bool liveProgress) noexcept;
 
-}  // namespace georef::batch
+}  // namespace georef::tools

@@ -19,7 +19,7 @@
 
 #include "geometry/corner_fit.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 enum class BorderStyle { filledMinutes, minuteTicks };
 enum class PageContent { map, blank, text };
@@ -84,4 +84,4 @@ RealisticScanOptions VariedRealisticOptions(std::uint64_t seed);
 // number, options out of range or a file that cannot be written.
 RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const RealisticScanOptions& options);
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

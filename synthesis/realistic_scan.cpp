@@ -1,4 +1,4 @@
-#include "tools/realistic_scan.hpp"
+#include "synthesis/realistic_scan.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -12,13 +12,13 @@
 
 #include "geometry/sheet_geometry.hpp"
 #include "platform/failure.hpp"
-#include "tools/paper_wear.hpp"
-#include "tools/scan_image_file.hpp"
-#include "tools/scan_layout.hpp"
-#include "tools/seeded_random.hpp"
-#include "tools/sheet_drawing.hpp"
+#include "synthesis/paper_wear.hpp"
+#include "synthesis/scan_image_file.hpp"
+#include "synthesis/scan_layout.hpp"
+#include "synthesis/seeded_random.hpp"
+#include "synthesis/sheet_drawing.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 namespace {
 
@@ -272,4 +272,4 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
     return scan;
 }
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -1,4 +1,4 @@
-#include "tools/demo_scan.hpp"
+#include "synthesis/demo_scan.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -12,9 +12,9 @@
 #include "geometry/sheet_geometry.hpp"
 #include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
-#include "tools/scan_image_file.hpp"
+#include "synthesis/scan_image_file.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 namespace {
 
@@ -279,4 +279,4 @@ void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corn
     }
 }
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -1,11 +1,11 @@
-#include "tools/scan_layout.hpp"
+#include "synthesis/scan_layout.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 #include "geometry/sheet_geometry.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 namespace {
 
@@ -114,4 +114,4 @@ PixelPoint ScanLayout::Bow(PixelPoint canvas) const noexcept {
             -m_bow[1] * alongNorthSouth * (1.0 - fv) + m_bow[3] * alongNorthSouth * fv};
 }
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -6,10 +6,10 @@
 
 #include <opencv2/core.hpp>
 
-#include "tools/realistic_scan.hpp"
-#include "tools/seeded_random.hpp"
+#include "synthesis/realistic_scan.hpp"
+#include "synthesis/seeded_random.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 // Soft brownish blotches anywhere on the paper, some over the neat line.
 // pixelsPer300: canvas pixels per pixel at 300 dpi.
@@ -31,4 +31,4 @@ void TearCorner(cv::Mat& canvas, SheetCorner corner, double borderPixels, const 
 // of standard deviation `grain` grey levels.
 void LightAndGrain(cv::Mat& image, double lighting, double grain, SeededRandom& random);
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis
