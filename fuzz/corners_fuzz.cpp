@@ -13,7 +13,7 @@
 #include "fuzz/fuzz_input.hpp"
 #include "geometry/corner_fit.hpp"
 #include "geometry/corner_fit_report.hpp"
-#include "tools/corner_check.hpp"
+#include "tools/check_tool.hpp"
 
 namespace {
 

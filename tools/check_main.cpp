@@ -2,6 +2,6 @@
 
 #include <iostream>
 
-#include "tools/corner_check.hpp"
+#include "tools/check_tool.hpp"
 
 int main(int argc, char** argv) { return georef::tools::RunCheckTool(argc, argv, std::cout, std::cerr); }

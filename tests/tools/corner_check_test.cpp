@@ -12,7 +12,7 @@
 #include "support/in_process.hpp"
 #include "support/temp_dir.hpp"
 #include "synthesis/demo_scan.hpp"
-#include "tools/corner_check.hpp"
+#include "tools/check_tool.hpp"
 
 namespace georef::tools {
 namespace {

@@ -15,7 +15,7 @@
 #include "support/in_process.hpp"
 #include "support/temp_dir.hpp"
 #include "synthesis/realistic_scan.hpp"
-#include "tools/corner_check.hpp"
+#include "tools/check_tool.hpp"
 #include "tools/corners_tool.hpp"
 
 namespace georef::tools {

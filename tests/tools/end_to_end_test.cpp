@@ -13,16 +13,18 @@
 #include <vector>
 
 #include "geometry/sheet_geometry.hpp"
+#include "projection/proj_transformer.hpp"
 #include "support/process.hpp"
 #include "support/raster/jpeg_file.hpp"
 #include "support/temp_dir.hpp"
 #include "synthesis/demo_scan.hpp"
 #include "tools/config_tool.hpp"
-#include "tools/proj_transformer.hpp"
 
 namespace georef::tools {
 namespace {
 
+using projection::ProjSettings;
+using projection::ProjTransformer;
 using synthesis::DemoCrosses;
 using synthesis::DemoScan;
 using synthesis::DemoScanOptions;

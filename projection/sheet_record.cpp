@@ -1,4 +1,4 @@
-#include "tools/config_builder.hpp"
+#include "projection/sheet_record.hpp"
 
 #include <cmath>
 #include <string>
@@ -7,7 +7,7 @@
 #include "geometry/sheet_geometry.hpp"
 #include "platform/failure.hpp"
 
-namespace georef::tools {
+namespace georef::projection {
 
 namespace {
 
@@ -138,4 +138,4 @@ transform::SheetRecord BuildSheetRecord(int sheetNumber, std::int32_t cellSize, 
     return transform::SheetRecord{sheetNumber, std::move(boundary), {}, std::move(grid)};
 }
 
-}  // namespace georef::tools
+}  // namespace georef::projection

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/proj_transformer.hpp"
+#include "projection/proj_transformer.hpp"
 #include "transform/transformation_file_writer.hpp"
 
-namespace georef::tools {
+namespace georef::projection {
 
 // Largest distance, in output metres, that a boundary edge may depart from
 // the projected graticule line it stands for.
@@ -36,4 +36,4 @@ transform::TransformGrid BuildTransformGrid(const transform::BoundingBox& box, s
 // Boundary and grid of one valid sheet, ready for the writer.
 transform::SheetRecord BuildSheetRecord(int sheetNumber, std::int32_t cellSize, ProjTransformer& proj);
 
-}  // namespace georef::tools
+}  // namespace georef::projection

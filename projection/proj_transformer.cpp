@@ -1,4 +1,4 @@
-#include "tools/proj_transformer.hpp"
+#include "projection/proj_transformer.hpp"
 
 #include <proj.h>
 
@@ -6,7 +6,7 @@
 
 #include "platform/failure.hpp"
 
-namespace georef::tools {
+namespace georef::projection {
 
 namespace {
 
@@ -138,4 +138,4 @@ std::string ProjTransformer::OperationName() const {
     return name != nullptr ? name : std::string();
 }
 
-}  // namespace georef::tools
+}  // namespace georef::projection

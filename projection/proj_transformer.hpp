@@ -17,7 +17,7 @@
 struct pj_ctx;
 struct PJconsts;
 
-namespace georef::tools {
+namespace georef::projection {
 
 struct ProjSettings {
     std::string graticuleCrs = "EPSG:4805";
@@ -72,4 +72,4 @@ private:
     std::string m_pipelineDescription;
 };
 
-}  // namespace georef::tools
+}  // namespace georef::projection

@@ -1,4 +1,4 @@
-#include "tools/corner_check.hpp"
+#include "tools/check_tool.hpp"
 #include "platform/program_info.hpp"
 
 #include <algorithm>
