@@ -1,5 +1,4 @@
 #include "tools/check_tool.hpp"
-#include "platform/program_info.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +10,7 @@
 
 #include "geometry/sheet_geometry.hpp"
 #include "platform/failure.hpp"
+#include "platform/program_info.hpp"
 
 namespace georef::tools {
 
