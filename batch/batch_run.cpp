@@ -5,15 +5,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
 
+#include "batch/content_key.hpp"
 #include "batch/corner_source.hpp"
 #include "batch/journal.hpp"
 #include "batch/mosaic.hpp"
@@ -157,23 +160,16 @@ private:
 struct BatchContext {
     const BatchOptions& options;
     std::string logDirectory;
-    std::string configDigest;
     Journal journal;  // as it was when the batch started
     int renderThreads = 1;
 };
 
-std::optional<CornerFigures> FiguresOf(const std::string& cornerFile, int sheet) {
-    std::ifstream in(cornerFile);
-    const std::optional<geometry::CornerPoints> corners = geometry::ReadCornerPoints(in);
-    if (!corners || !geometry::IsValidSheetNumber(sheet)) {
+std::optional<CornerFigures> FiguresOf(const CornerSource& corners) {
+    if (!corners.verdict || !corners.verdict->fitted) {
         return std::nullopt;
     }
-    try {
-        const geometry::CornerFitReport report = geometry::AnalyseCornerFit(*corners, sheet);
-        return CornerFigures{report.rmsMetres, report.WorstMetres(), report.dpi, report.rotationDegrees};
-    } catch (...) {
-        return std::nullopt;  // a degenerate corner set: the run reports it
-    }
+    const geometry::CornerFitReport& fit = corners.verdict->fit;
+    return CornerFigures{fit.rmsMetres, fit.WorstMetres(), fit.dpi, fit.rotationDegrees};
 }
 
 // Whether the first line of a world file states the pixel edge expected
@@ -193,6 +189,37 @@ bool SamePixelSize(const std::string& line, double expected) {
     return *end == '\0' && std::fabs(value - expected) <= 1e-5 * expected;
 }
 
+// The journal's record of a result of this batch.
+JournalEntry EntryOf(const SheetResult& result, const std::string& fingerprint, const std::string& scanStat,
+                     const std::string& scanDigest) {
+    JournalEntry entry;
+    entry.fingerprint = result.status == SheetStatus::done ? fingerprint : std::string();
+    entry.tilesWritten = result.tilesWritten;
+    entry.seconds = result.seconds;
+    entry.status = result.status == SheetStatus::done ? SheetStatus::done : SheetStatus::failed;
+    entry.message = result.message;
+    entry.scan = result.scan;
+    entry.cornerFile = result.cornerFile;
+    entry.corners = result.corners;
+    entry.scanStat = scanStat;
+    entry.scanDigest = scanDigest;
+    return entry;
+}
+
+// Records a failure of this batch in the journal as the sheet's latest
+// result; a journal that cannot be written is added to the message.
+SheetResult Failed(SheetResult result, const BatchContext& context, int sheet, const std::string& scanStat = {},
+                   const std::string& scanDigest = {}) {
+    result.status = SheetStatus::failed;
+    try {
+        Journal::Record(context.options.outputDirectory, context.options.dpi, sheet,
+                        EntryOf(result, {}, scanStat, scanDigest));
+    } catch (const std::exception& error) {
+        result.message += std::string("; the journal could not be written: ") + error.what();
+    }
+    return result;
+}
+
 SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
     const BatchOptions& options = context.options;
     SheetResult result;
@@ -200,25 +227,62 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
     result.scan = input.scan;
     if (!input.problem.empty()) {
         result.message = input.problem;
-        return result;
+        return Failed(result, context, input.sheet);
     }
-    const CornerSource corners = LocateCorners(input, options.cornersDirectory, options.outputDirectory);
-    result.cornerPicture = corners.picture;
-    if (corners.cornerFile.empty()) {
-        result.message = corners.refusal;
-        return result;
+    // The scan by content: read again unless the file is the very one the
+    // journal saw (same inode, size and times), wherever its folder now lies.
+    const JournalEntry* earlier = context.journal.Find(input.sheet);
+    const std::string scanStat = ScanFileStat(input.scan);
+    const std::string scanDigest = scanStat.empty()
+                                       ? std::string()
+                                       : DigestUnlessUnchanged(input.scan, earlier ? earlier->scanStat : std::string(),
+                                                               earlier ? earlier->scanDigest : std::string());
+    if (scanDigest.empty()) {
+        result.message = (scanStat.empty() ? "no scan " : "cannot read the scan ") + input.scan;
+        return Failed(result, context, input.sheet);
     }
-    result.cornerFile = corners.cornerFile;
-    result.corners = FiguresOf(corners.cornerFile, input.sheet);
 
-    const std::string fingerprint = Fingerprint(input.scan, corners.cornerFile, options.dpi, context.configDigest);
-    const JournalEntry* finished = context.journal.Find(input.sheet);
-    if (!options.force && finished != nullptr && finished->fingerprint == fingerprint) {
-        result.status = SheetStatus::skipped;
-        result.message = "unchanged since an earlier batch finished it";
-        result.tilesWritten = finished->tilesWritten;
-        result.seconds = finished->seconds;
-        return result;
+    CornerRequest cornerRequest;
+    cornerRequest.cornersDirectory = options.cornersDirectory;
+    cornerRequest.outputDirectory = options.outputDirectory;
+    cornerRequest.scanDigest = scanDigest;
+    cornerRequest.force = options.force;
+    cornerRequest.acceptMirrored = options.acceptMirrored;
+    const CornerSource corners = LocateCorners(input, cornerRequest);
+    result.cornerPicture = corners.picture;
+    result.cornerFile = corners.cornerFile;
+    result.corners = FiguresOf(corners);
+    if (!corners.Usable()) {
+        result.message = corners.refusal;
+        return Failed(result, context, input.sheet, scanStat, scanDigest);
+    }
+
+    const std::string fingerprint = Fingerprint(scanDigest, ContentDigest(corners.cornerFile), options.dpi,
+                                                SheetRecordsDigest(options.configFile, input.sheet));
+    if (!options.force && earlier != nullptr && earlier->status == SheetStatus::done) {
+        const bool unchanged = earlier->fingerprint == fingerprint;
+        const bool legacy = !unchanged && earlier->scanDigest.empty() &&
+                            earlier->fingerprint ==
+                                LegacyFingerprint(input.scan, corners.cornerFile, options.dpi, options.configFile);
+        if (unchanged || legacy) {
+            result.status = SheetStatus::skipped;
+            result.message = "unchanged since an earlier batch finished it";
+            result.tilesWritten = earlier->tilesWritten;
+            result.seconds = earlier->seconds;
+            if (legacy || earlier->scanStat != scanStat) {
+                // Recorded again under the content key and the scan's present place.
+                SheetResult recorded = result;
+                recorded.status = SheetStatus::done;
+                recorded.message.clear();
+                try {
+                    Journal::Record(options.outputDirectory, options.dpi, input.sheet,
+                                    EntryOf(recorded, fingerprint, scanStat, scanDigest));
+                } catch (const std::exception&) {
+                    // Only the next batch pays: it reads the scan's bytes again.
+                }
+            }
+            return result;
+        }
     }
 
     result.logPath = platform::JoinPath(context.logDirectory, input.sheetText + ".log");
@@ -238,28 +302,70 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
         if (!log.is_open()) {
             result.message = "cannot write the log " + result.logPath;
             result.logPath.clear();
-            return result;
+            return Failed(result, context, input.sheet, scanStat, scanDigest);
         }
         outcome = driver::RunSheet(request, log, log);
     }
     result.seconds = SecondsSince(start);
     result.tilesWritten = outcome.tilesWritten;
+    if (outcome.exitStatus != 0) {
+        result.message = "georef status " + std::to_string(outcome.exitStatus) +
+                         (outcome.message.empty() ? "" : ": " + outcome.message);
+        return Failed(result, context, input.sheet, scanStat, scanDigest);
+    }
+    result.status = SheetStatus::done;
     try {
-        if (outcome.exitStatus == 0) {
-            result.status = SheetStatus::done;
-            Journal::Record(options.outputDirectory, options.dpi, input.sheet,
-                            JournalEntry{fingerprint, outcome.tilesWritten, result.seconds});
-            return result;
-        }
-        Journal::Record(options.outputDirectory, options.dpi, input.sheet, std::nullopt);
+        Journal::Record(options.outputDirectory, options.dpi, input.sheet,
+                        EntryOf(result, fingerprint, scanStat, scanDigest));
     } catch (const std::exception& error) {
         result.status = SheetStatus::failed;
         result.message = std::string("the sheet ran, but the journal could not be written: ") + error.what();
-        return result;
     }
-    result.message = "georef status " + std::to_string(outcome.exitStatus) +
-                     (outcome.message.empty() ? "" : ": " + outcome.message);
     return result;
+}
+
+// A sheet no batch of this run touched, as the journal last recorded it.
+SheetResult EarlierResult(int sheet, const JournalEntry& entry, const std::string& outputDirectory) {
+    SheetResult result;
+    char text[8];
+    std::snprintf(text, sizeof text, "%05d", sheet);
+    result.sheet = text;
+    result.scan = entry.scan;
+    result.cornerFile = entry.cornerFile;
+    result.status = entry.status;
+    result.message = entry.message;
+    result.corners = entry.corners;
+    result.tilesWritten = entry.tilesWritten;
+    result.seconds = entry.seconds;
+    result.earlier = true;
+    const std::string picture = platform::JoinPath(FoundCornersDirectory(outputDirectory), result.sheet + ".png");
+    result.cornerPicture = platform::Exists(picture) ? picture : std::string();
+    const std::string log = platform::JoinPath(platform::JoinPath(outputDirectory, "logs"), result.sheet + ".log");
+    result.logPath = platform::Exists(log) ? log : std::string();
+    return result;
+}
+
+// This batch's results and every other sheet of the journal, in grid order.
+std::vector<SheetResult> AreaState(const std::vector<SheetResult>& results, const std::string& outputDirectory) {
+    std::map<int, SheetResult> bySheet;
+    const Journal journal = Journal::Load(outputDirectory);
+    for (const auto& [sheet, entry] : journal.Entries()) {
+        bySheet[sheet] = EarlierResult(sheet, entry, outputDirectory);
+    }
+    for (const SheetResult& result : results) {
+        bySheet[std::atoi(result.sheet.c_str())] = result;
+    }
+    std::vector<std::pair<int, SheetResult>> ordered(bySheet.begin(), bySheet.end());
+    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
+        const GridPosition pa = GridPositionOf(a.first);
+        const GridPosition pb = GridPositionOf(b.first);
+        return pa.row != pb.row ? pa.row < pb.row : pa.column < pb.column;
+    });
+    std::vector<SheetResult> area;
+    for (auto& [sheet, result] : ordered) {
+        area.push_back(std::move(result));
+    }
+    return area;
 }
 
 std::vector<SheetInput> SheetsOf(const BatchOptions& options) {
@@ -322,9 +428,9 @@ BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
     if (!tileSize) {
         throw BatchError("unusable dpi " + std::to_string(options.dpi) + " (1 to 1698)");
     }
-    BatchContext context{options, platform::JoinPath(options.outputDirectory, "logs"),
-                         FileDigest(options.configFile), {}, 1};
-    if (context.configDigest.empty() || platform::IsDirectory(options.configFile)) {
+    BatchContext context{options, platform::JoinPath(options.outputDirectory, "logs"), {}, 1};
+    if (!platform::Exists(options.configFile) || platform::IsDirectory(options.configFile) ||
+        !std::ifstream(options.configFile).is_open()) {
         throw BatchError("cannot read the transformation file " + options.configFile);
     }
     CheckOneResolution(options.outputDirectory, options.dpi);
@@ -393,7 +499,8 @@ BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
                                                          : "summary-" + std::to_string(options.shard) + "-of-" +
                                                                std::to_string(options.shardCount) + ".csv";
     report.summaryCsv = platform::JoinPath(options.outputDirectory, csvName);
-    WriteSummaryCsv(report.results, report.summaryCsv);
+    report.area = AreaState(report.results, options.outputDirectory);
+    WriteSummaryCsv(report.area, report.summaryCsv);
     return report;
 }
 

@@ -20,7 +20,8 @@ struct BatchOptions {
     int jobs = 0;                       // workers; 0: one per core
     std::string cornersDirectory;       // --corners DIR; empty: none
     std::string configFile = "config.bin";
-    bool force = false;                 // redo finished sheets too
+    bool force = false;                 // redo finished sheets too, and find their corners again
+    bool acceptMirrored = false;        // corners with a mirrored fit are a scan of the film's back
     int shard = 1;                      // run the shard-th of shardCount shares
     int shardCount = 1;
     bool liveProgress = false;          // a progress line redrawn in place (a terminal)
@@ -28,6 +29,9 @@ struct BatchOptions {
 
 struct BatchReport {
     std::vector<SheetResult> results;  // one per sheet of the batch (or shard), in grid order
+    // Every sheet the journal of the output directory knows, with its latest
+    // result, and this batch's sheets (as in results), in grid order.
+    std::vector<SheetResult> area;
     std::string summaryCsv;            // path of the CSV written
     int mosaicTiles = 0;               // tiles in mosaic.vrt
     std::string mosaicProblem;         // why mosaic.vrt could not be written; empty when it was

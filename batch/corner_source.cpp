@@ -3,12 +3,17 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <system_error>
 
+#include "batch/content_key.hpp"
 #include "corners/find_corners.hpp"
+#include "corners/scan_image.hpp"
 #include "geometry/corner_fit.hpp"
+#include "platform/atomic_file.hpp"
 #include "platform/file_system.hpp"
+#include "platform/version.hpp"
 
 namespace georef::batch {
 
@@ -20,85 +25,148 @@ bool IsFile(const std::string& name) {
     return platform::Exists(name) && !platform::IsDirectory(name);
 }
 
-// True when file exists and was modified after every one of sources.
-bool NewerThan(const std::string& file, std::initializer_list<std::string> sources) {
-    std::error_code error;
-    const fs::file_time_type time = fs::last_write_time(file, error);
-    if (error) {
-        return false;
-    }
-    for (const std::string& source : sources) {
-        const fs::file_time_type sourceTime = fs::last_write_time(source, error);
-        if (error || !(sourceTime < time)) {
-            return false;
+// What the finder's results depend on besides the scan: its version and the
+// options the batch gives it (none: the line's centre, the stated dpi).
+std::string FinderKey() {
+    return std::string(platform::kVersion) + " revision " + std::to_string(corners::kFinderRevision) +
+           " edge centre";
+}
+
+// OUTDIR/corners/SHEET.key: one "name value" per line.
+//   scan     the digest of the scan the rest was made from
+//   finder   FinderKey() of the finder that searched it
+//   found    the digest of the corner file it wrote, or
+//   refused  why it found none
+//   picture  what the picture shows (PictureKey)
+class CornerKey {
+public:
+    explicit CornerKey(std::string path) : m_path(std::move(path)) {
+        std::ifstream in(m_path);
+        std::string line;
+        while (std::getline(in, line)) {
+            const std::string::size_type blank = line.find(' ');
+            if (blank != std::string::npos) {
+                m_values[line.substr(0, blank)] = line.substr(blank + 1);
+            }
         }
     }
-    return true;
-}
+
+    std::string Get(const std::string& name) const {
+        const auto it = m_values.find(name);
+        return it == m_values.end() ? std::string() : it->second;
+    }
+    void Set(const std::string& name, std::string value) {
+        for (char& c : value) {
+            c = c == '\n' || c == '\r' ? ' ' : c;
+        }
+        m_values[name] = std::move(value);
+    }
+    void Erase(const std::string& name) { m_values.erase(name); }
+    void Clear() { m_values.clear(); }
+
+    // Replaces the file; a key that cannot be written only costs a search next time.
+    void Save() const noexcept {
+        try {
+            platform::AtomicFile file(m_path);
+            for (const auto& [name, value] : m_values) {
+                std::fprintf(file.Stream(), "%s %s\n", name.c_str(), value.c_str());
+            }
+            file.Commit();
+        } catch (const std::exception&) {
+        }
+    }
+
+private:
+    std::string m_path;
+    std::map<std::string, std::string> m_values;
+};
 
 // The corner file given or found beside the scan or in --corners; empty
 // cornerFile with the places tried as the refusal when there is none.
 CornerSource GivenCornerFile(const SheetInput& input, const std::string& cornersDirectory) {
+    CornerSource source;
     if (!input.cornerFile.empty()) {
         if (IsFile(input.cornerFile)) {
-            return CornerSource{input.cornerFile, {}, {}, false};
+            source.cornerFile = input.cornerFile;
+        } else {
+            source.refusal = "no corner file " + input.cornerFile;
         }
-        return CornerSource{{}, "no corner file " + input.cornerFile, {}, false};
+        return source;
     }
     const std::string name = input.sheetText + ".txt";
     std::string tried;
     if (!cornersDirectory.empty()) {
         const std::string candidate = platform::JoinPath(cornersDirectory, name);
         if (IsFile(candidate)) {
-            return CornerSource{candidate, {}, {}, false};
+            source.cornerFile = candidate;
+            return source;
         }
         tried = candidate + " or ";
     }
-    const std::string scanDirectory = fs::path(input.scan).parent_path().string();
-    const std::string beside = platform::JoinPath(scanDirectory, name);
+    const std::string beside = platform::JoinPath(fs::path(input.scan).parent_path().string(), name);
     if (IsFile(beside)) {
-        return CornerSource{beside, {}, {}, false};
+        source.cornerFile = beside;
+        return source;
     }
-    return CornerSource{{}, "no corner file (" + tried + beside + ")", {}, false};
+    source.refusal = "no corner file at " + tried + beside;
+    return source;
 }
 
-// The insets at a corner file's corners, drawn again only when the picture
-// is older than the corner file or the scan.
-std::string PictureOfCornerFile(const SheetInput& input, const std::string& cornerFile, const std::string& picture) {
-    if (NewerThan(picture, {cornerFile, input.scan})) {
-        return picture;
-    }
-    std::ifstream in(cornerFile);
-    const std::optional<geometry::CornerPoints> corners = geometry::ReadCornerPoints(in);
-    if (!corners) {
-        return {};  // the run reports the corner file
-    }
-    corners::WriteCornerReport(picture, input.scan, input.sheet, *corners);
-    return picture;
+std::optional<geometry::CornerPoints> ReadCorners(const std::string& path) {
+    std::ifstream in(path);
+    return geometry::ReadCornerPoints(in);
 }
 
-// The corner finder: a corner file in the output directory, or the refusal.
-CornerSource FindCornersOf(const SheetInput& input, const std::string& foundFile, const std::string& picture) {
-    if (NewerThan(foundFile, {input.scan})) {
-        return CornerSource{foundFile, {}, IsFile(picture) ? picture : std::string(), true};
-    }
-    std::error_code ignored;
-    fs::remove(foundFile, ignored);  // made from an older scan
-    const corners::FindResult found = corners::FindCorners(input.sheet, input.scan);
-    CornerSource source;
-    if (found.measured || found.searched) {
-        try {
-            corners::WriteCornerReport(picture, input.scan, input.sheet, found);
-            source.picture = picture;
-        } catch (const std::exception&) {
-            // The picture only shows what was found; the sheet goes on without it.
+// Draws the picture of checked corners; false when it cannot.
+bool DrawChecked(const std::string& picture, const SheetInput& input, const geometry::CornerPoints& points,
+                 const CornerVerdict& verdict, bool found) noexcept {
+    try {
+        if (verdict.Accepted() && !found) {
+            corners::WriteCornerReport(picture, input.scan, input.sheet, points);
+            return true;
         }
+        corners::FindResult shown;
+        shown.measured = points;
+        if (verdict.Accepted()) {
+            shown.corners = points;
+            shown.fit = verdict.fit;
+            shown.dpi = verdict.fit.dpi;
+        } else {
+            shown.refusal = verdict.refusal;
+        }
+        corners::WriteCornerReport(picture, input.scan, input.sheet, shown);
+        return true;
+    } catch (const std::exception&) {
+        return false;  // the picture only shows what was checked; the sheet goes on without it
     }
+}
+
+// The corner finder on the scan, its corner file and picture written and
+// the key updated: the corner file, or empty with the refusal.
+CornerSource RunFinder(const SheetInput& input, const std::string& foundFile, const std::string& picture,
+                       CornerKey& key) {
+    std::error_code ignored;
+    fs::remove(foundFile, ignored);  // made from other bytes or by another finder
+    key.Erase("found");
+    key.Erase("refused");
+    key.Erase("picture");
+    CornerSource source;
+    const corners::FindResult found = corners::FindCorners(input.sheet, input.scan);
     if (!found.Found()) {
         source.refusal = "the corner finder refused: " + found.refusal;
+        key.Set("refused", found.refusal);
+        if (found.measured || found.searched) {
+            try {
+                corners::WriteCornerReport(picture, input.scan, input.sheet, found);
+                source.picture = picture;
+                key.Set("picture", "refused");
+            } catch (const std::exception&) {
+            }
+        }
         return source;
     }
     corners::WriteCornerFile(foundFile, *found.corners);
+    key.Set("found", ContentDigest(foundFile));
     source.cornerFile = foundFile;
     source.found = true;
     return source;
@@ -110,35 +178,85 @@ std::string FoundCornersDirectory(const std::string& outputDirectory) {
     return platform::JoinPath(outputDirectory, "corners");
 }
 
-CornerSource LocateCorners(const SheetInput& input, const std::string& cornersDirectory,
-                           const std::string& outputDirectory) noexcept {
-    const std::string directory = FoundCornersDirectory(outputDirectory);
+CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request) noexcept {
+    const std::string directory = FoundCornersDirectory(request.outputDirectory);
     const std::string picture = platform::JoinPath(directory, input.sheetText + ".png");
+    const std::string foundFile = platform::JoinPath(directory, input.sheetText + ".txt");
     try {
-        CornerSource given = GivenCornerFile(input, cornersDirectory);
-        if (given.cornerFile.empty() && !input.cornerFile.empty()) {
-            return given;  // the list names a corner file that is not there
+        CornerKey key(platform::JoinPath(directory, input.sheetText + ".key"));
+        if (request.force || key.Get("scan") != request.scanDigest || key.Get("finder") != FinderKey()) {
+            key.Clear();  // made from other bytes: nothing of it holds
         }
-        if (!given.cornerFile.empty()) {
-            try {
-                given.picture = PictureOfCornerFile(input, given.cornerFile, picture);
-            } catch (const std::exception&) {
-                // No picture; the run itself reports an unreadable scan.
-            }
-            return given;
-        }
-        CornerSource found;
+        key.Set("scan", request.scanDigest);
+        key.Set("finder", FinderKey());
+
+        // The scan first: a file that is no image is said to be none before
+        // anything is said about its corners.
+        std::optional<double> statedDpi;
         try {
-            found = FindCornersOf(input, platform::JoinPath(directory, input.sheetText + ".txt"), picture);
+            const corners::ScanImage scan(input.scan);
+            statedDpi = scan.StatedDpi();
         } catch (const std::exception& error) {
-            found.refusal = std::string("the corner finder cannot use the scan: ") + error.what();
+            CornerSource unreadable;
+            unreadable.refusal = std::string("the scan cannot be read: ") + error.what();
+            return unreadable;
         }
-        if (found.cornerFile.empty()) {
-            found.refusal = given.refusal + "; " + found.refusal;
+
+        CornerSource source = GivenCornerFile(input, request.cornersDirectory);
+        if (source.cornerFile.empty()) {
+            if (!input.cornerFile.empty()) {
+                return source;  // the list names a corner file that is not there
+            }
+            const std::string notGiven = source.refusal;
+            if (!key.Get("found").empty() && key.Get("found") == ContentDigest(foundFile)) {
+                source = CornerSource{foundFile, {}, {}, true, std::nullopt};
+            } else if (!key.Get("refused").empty()) {
+                source.refusal = "the corner finder refused: " + key.Get("refused");
+                source.picture = key.Get("picture") == "refused" && IsFile(picture) ? picture : std::string();
+            } else {
+                try {
+                    source = RunFinder(input, foundFile, picture, key);
+                } catch (const std::exception& error) {
+                    source = CornerSource{};
+                    source.refusal = std::string("the corner finder cannot use the scan: ") + error.what();
+                }
+            }
+            if (source.cornerFile.empty()) {
+                source.refusal += " (" + notGiven + ")";
+                key.Save();
+                return source;
+            }
         }
-        return found;
+
+        const std::optional<geometry::CornerPoints> points = ReadCorners(source.cornerFile);
+        if (!points) {
+            source.refusal = "the corner file " + source.cornerFile +
+                             " does not hold four corners (lines of id, x and y)";
+            return source;
+        }
+        source.verdict = CheckCornerSet(*points, input.sheet, statedDpi, request.acceptMirrored);
+        if (!source.verdict->Accepted()) {
+            source.refusal = (source.found ? "the corners found are refused: " : "the corners of " + source.cornerFile +
+                                                                                 " are refused: ") +
+                             source.verdict->refusal;
+        }
+        // The picture shows these corners on these bytes with this verdict.
+        const std::string shows = ContentDigest(source.cornerFile) + " " +
+                                  BytesDigest(source.verdict->refusal) + (request.acceptMirrored ? " mirrored" : "");
+        if (key.Get("picture") == shows && IsFile(picture)) {
+            source.picture = picture;
+        } else if (DrawChecked(picture, input, *points, *source.verdict, source.found)) {
+            source.picture = picture;
+            key.Set("picture", shows);
+        } else {
+            key.Erase("picture");
+        }
+        key.Save();
+        return source;
     } catch (const std::exception& error) {
-        return CornerSource{{}, std::string("no corners: ") + error.what(), {}, false};
+        CornerSource failed;
+        failed.refusal = std::string("no corners: ") + error.what();
+        return failed;
     }
 }
 

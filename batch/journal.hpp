@@ -1,15 +1,21 @@
 #pragma once
-// The batch journal in the output directory: which sheets are finished, at
-// which dpi, with a fingerprint of the inputs each was made from. A batch
-// skips a finished sheet whose fingerprint is unchanged. The journal is
-// replaced atomically, under a kernel lock, after every finished sheet, so a
-// batch killed at any moment (or several shards sharing the directory) leave
-// a journal that is true.
+// The batch journal in the output directory: the latest result of every
+// sheet any batch ran into it, at which dpi, with the content key of the
+// inputs a finished sheet was made from. A batch skips a finished sheet whose
+// key is unchanged. The journal is replaced atomically, under a kernel lock,
+// after every sheet, so a batch killed at any moment (or several shards
+// sharing the directory) leave a journal that is true.
+//
+// Format: a header line, "dpi N", then one line per sheet of tab-separated
+// fields, "sheet" and its number first, then name and value pairs; a value
+// has its backslashes, tabs and line ends written as \\, \t, \n and \r.
+// Names not known are ignored, so that a later program can add some.
 
 #include <map>
 #include <optional>
 #include <string>
 
+#include "batch/sheet_result.hpp"
 #include "platform/region_lock.hpp"
 
 namespace georef::batch {
@@ -17,9 +23,16 @@ namespace georef::batch {
 inline constexpr const char* kJournalFile = "georef-batch.journal";
 
 struct JournalEntry {
-    std::string fingerprint;
+    std::string fingerprint;  // content key of a finished sheet's inputs; empty when it failed
     int tilesWritten = 0;
     double seconds = 0.0;
+    SheetStatus status = SheetStatus::done;  // done or failed: the latest run's outcome
+    std::string message;                     // why it failed
+    std::string scan;                        // as the batch that ran it named it
+    std::string cornerFile;
+    std::optional<CornerFigures> corners;
+    std::string scanStat;    // ScanFileStat of the scan when its digest was taken
+    std::string scanDigest;  // its ContentDigest
 };
 
 class Journal {
@@ -32,6 +45,7 @@ public:
     std::optional<int> Dpi() const noexcept { return m_dpi; }
     const JournalEntry* Find(int sheet) const;
     std::size_t Size() const noexcept { return m_entries.size(); }
+    const std::map<int, JournalEntry>& Entries() const noexcept { return m_entries; }
 
     // Re-reads the journal under the directory's batch lock, sets (or with an
     // empty entry removes) the sheet's entry, records dpi and replaces the
@@ -49,13 +63,17 @@ private:
 // the directory takes no lock file.
 std::optional<platform::RegionLock> LockBatchFiles(const std::string& outputDirectory);
 
-// 64-bit FNV-1a of a file's bytes as 16 hex digits; empty when it cannot be
-// read.
-std::string FileDigest(const std::string& path);
+// What a finished sheet's tiles depend on, by content: the scan's bytes
+// (its ContentDigest), the corner file's bytes, the output dpi and the
+// sheet's own records in config.bin (SheetRecordsDigest). Where the files
+// lie and what else config.bin holds do not enter it.
+std::string Fingerprint(const std::string& scanDigest, const std::string& cornerDigest, int dpi,
+                        const std::string& sheetRecordsDigest);
 
-// What a sheet's result depends on: the scan (path, size, modification time),
-// the corners (the corner file's bytes), the dpi and config.bin (its digest).
-std::string Fingerprint(const std::string& scan, const std::string& cornerFile, int dpi,
-                        const std::string& configDigest);
+// The key journals before content keys wrote (the scan's path, size and
+// time, the whole config.bin's digest as a 64-bit FNV-1a); a sheet finished
+// under it is recognised once and recorded again under Fingerprint.
+std::string LegacyFingerprint(const std::string& scan, const std::string& cornerFile, int dpi,
+                              const std::string& configFile);
 
 }  // namespace georef::batch

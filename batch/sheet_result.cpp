@@ -61,9 +61,27 @@ void WriteSummaryTable(const std::vector<SheetResult>& results, std::ostream& ou
         << " failed\n";
 }
 
+AreaCounts CountArea(const std::vector<SheetResult>& area) noexcept {
+    AreaCounts counts;
+    for (const SheetResult& r : area) {
+        ++counts.sheets;
+        (r.status == SheetStatus::done ? counts.done : r.status == SheetStatus::skipped ? counts.skipped : counts.failed) +=
+            1;
+        counts.earlier += r.earlier ? 1 : 0;
+    }
+    return counts;
+}
+
+void WriteAreaTotals(const std::vector<SheetResult>& area, const std::string& outputDirectory, std::ostream& out) {
+    const AreaCounts counts = CountArea(area);
+    out << "all sheets in " << outputDirectory << ": " << counts.sheets << " (" << counts.done << " done, "
+        << counts.skipped << " skipped (unchanged), " << counts.failed << " failed; " << counts.earlier
+        << " of them only in earlier batches)\n";
+}
+
 void WriteSummaryCsv(const std::vector<SheetResult>& results, const std::string& path) {
     std::ostringstream text;
-    text << "sheet,status,rms_m,worst_m,scan_dpi,rotation_deg,tiles,seconds,message,scan,corner_file,log\n";
+    text << "sheet,status,rms_m,worst_m,scan_dpi,rotation_deg,tiles,seconds,message,scan,corner_file,log,batch\n";
     for (const SheetResult& r : results) {
         text << r.sheet << ',' << StatusName(r.status) << ',';
         if (r.corners) {
@@ -73,7 +91,8 @@ void WriteSummaryCsv(const std::vector<SheetResult>& results, const std::string&
             text << ",,,,";
         }
         text << r.tilesWritten << ',' << Fixed(r.seconds, 2) << ',' << CsvField(r.message) << ','
-             << CsvField(r.scan) << ',' << CsvField(r.cornerFile) << ',' << CsvField(r.logPath) << '\n';
+             << CsvField(r.scan) << ',' << CsvField(r.cornerFile) << ',' << CsvField(r.logPath) << ','
+             << (r.earlier ? "earlier" : "this") << '\n';
     }
     platform::AtomicFile file(path);
     const std::string bytes = text.str();

@@ -36,14 +36,29 @@ struct SheetResult {
     double seconds = 0.0;  // wall time of the run (for a skipped sheet: of the run that made it)
     std::string logPath;   // the sheet's own georef output; empty when it was not run
     std::string cornerPicture;  // the corners drawn on the scan; empty when none could be drawn
+    bool earlier = false;  // not in this batch: the latest result an earlier batch recorded
 };
 
 // The summary table: one line per sheet in the order given, then the
 // totals. Columns: sheet, status, RMS (m), tiles, seconds, message.
 void WriteSummaryTable(const std::vector<SheetResult>& results, std::ostream& out);
 
+// How many sheets of the area (every sheet the journal knows and this
+// batch's) are in each state; earlier: those only earlier batches ran.
+struct AreaCounts {
+    int sheets = 0;
+    int done = 0;
+    int skipped = 0;
+    int failed = 0;
+    int earlier = 0;
+};
+AreaCounts CountArea(const std::vector<SheetResult>& area) noexcept;
+
+// One line with the area's counts, as the CSV and the review page count them.
+void WriteAreaTotals(const std::vector<SheetResult>& area, const std::string& outputDirectory, std::ostream& out);
+
 // The same as CSV (RFC 4180 quoting, '\n' line ends) with every field of the
-// result, replacing path atomically. Throws std::runtime_error when it cannot.
+// result (the last column, batch, is "this" or "earlier"), replacing path atomically. Throws std::runtime_error when it cannot.
 void WriteSummaryCsv(const std::vector<SheetResult>& results, const std::string& path);
 
 }  // namespace georef::batch

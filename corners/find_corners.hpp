@@ -28,6 +28,10 @@
 
 namespace georef::corners {
 
+// Raised whenever a change may make the finder find other corners in the same
+// scan, so that corners kept from an earlier version are searched again.
+inline constexpr int kFinderRevision = 1;
+
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge
     std::optional<double> dpi;  // the scan's resolution; overrides what the file states

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <new>
 #include <optional>
@@ -10,6 +11,7 @@
 
 #include "driver/run_parameters.hpp"
 #include "geometry/corner_fit.hpp"
+#include "geometry/corner_fit_report.hpp"
 #include "geometry/matrix.hpp"
 #include "geometry/sheet_geometry.hpp"
 #include "platform/failure.hpp"
@@ -126,6 +128,28 @@ struct Problems {
     bool amongTiles = false;
 };
 
+// Says on err, in English like the other warnings, when the corner fit
+// mirrors the scan or leaves a corner beyond georef-check's threshold: the
+// run goes on as it always has, but the tiles will be wrong unless the scan
+// really is mirrored or the threshold too strict for it.
+void WarnOfDoubtfulFit(const geometry::CornerPoints& corners, std::int32_t sheetNumber, const std::string& cornerFile,
+                       std::ostream& err) {
+    const geometry::CornerFitReport fit = geometry::AnalyseCornerFit(corners, sheetNumber);
+    char figures[200];
+    std::snprintf(figures, sizeof figures, "fit RMS %.1f m, worst corner %.1f m, rotation %.1f degrees", fit.rmsMetres,
+                  fit.WorstMetres(), fit.rotationDegrees);
+    if (fit.Mirrored()) {
+        err << "warning: " << cornerFile << ": the corners make a mirrored fit (y counted from the top?); "
+            << figures << "; the tiles are painted mirrored" << std::endl;
+    }
+    if (!(fit.WorstMetres() <= geometry::kDefaultThreshold)) {
+        char limit[80];
+        std::snprintf(limit, sizeof limit, "; %.1f m allowed", geometry::kDefaultThreshold);
+        err << "warning: " << cornerFile << ": a corner lies off the fit of the four (" << figures << limit
+            << "); the tiles are painted distorted" << std::endl;
+    }
+}
+
 // Loads the scan. Why a scan is refused, and that a scan is meant to be
 // shown turned, goes to err, in English like the JPEG library's messages.
 void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostream& out, std::ostream& err,
@@ -170,6 +194,7 @@ ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream
     } catch (const math::matrix_error&) {
         throw Failure(kSingularFit + line.cornerFile);
     }
+    WarnOfDoubtfulFit(corners, line.sheetNumber, line.cornerFile, err);
 
     std::optional<transform::TransformationFile> config = transform::TransformationFile::Open(request.configFile);
     if (!config) {

@@ -31,7 +31,10 @@ const char* const kUsage =
     "  --jobs N        sheets run at once (default: one per core)\n"
     "  --corners DIR   corner files SHEET.txt in DIR (default: SHEET.txt next to the scan)\n"
     "  --config FILE   the transformation file (default: ./config.bin)\n"
-    "  --force         run every sheet again, also those finished from the same inputs\n"
+    "  --force         run every sheet again, also those finished from the same inputs,\n"
+    "                  and find again the corners the corner finder found before\n"
+    "  --accept-mirrored  paint scans whose corners make a mirrored fit (film scanned\n"
+    "                  from its back); without it such a sheet fails\n"
     "  --shard K/N     run only the K-th of N disjoint shares of the sheets\n"
     "  -h, --help      print this text\n"
     "  --version       print the version\n";
@@ -44,13 +47,15 @@ review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport
     input.outputDirectory = options.outputDirectory;
     input.mosaicPath = report.mosaicProblem.empty() ? platform::JoinPath(options.outputDirectory, "mosaic.vrt") : "";
     input.title = "Review of the batch in " + options.outputDirectory;
-    for (const SheetResult& result : report.results) {
+    for (const SheetResult& result : report.area) {
         review::SheetResult sheet;
         sheet.sheet = std::atoi(result.sheet.c_str());
         sheet.status = result.status == SheetStatus::done      ? review::SheetStatus::done
                        : result.status == SheetStatus::skipped ? review::SheetStatus::skipped
                                                                : review::SheetStatus::failed;
-        sheet.message = result.message;
+        sheet.message = result.earlier ? (result.status == SheetStatus::done ? std::string("finished by an earlier batch")
+                                                                            : "in an earlier batch: " + result.message)
+                                       : result.message;
         if (result.corners) {
             sheet.rmsMetres = result.corners->rmsMetres;
             sheet.worstMetres = result.corners->worstMetres;
@@ -124,6 +129,8 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
             options.listFile = value();
         } else if (arg == "--force") {
             options.force = true;
+        } else if (arg == "--accept-mirrored") {
+            options.acceptMirrored = true;
         } else if (arg == "--shard") {
             const std::string text = value();
             const std::string::size_type slash = text.find('/');
@@ -165,6 +172,7 @@ int RunBatchTool(int argc, const char* const* argv, std::ostream& out, std::ostr
         const BatchReport report = batch::RunBatch(options, out);
         out << '\n';
         batch::WriteSummaryTable(report.results, out);
+        batch::WriteAreaTotals(report.area, options.outputDirectory, out);
         if (report.mosaicProblem.empty()) {
             out << "mosaic: " << report.mosaicTiles << " tiles in " << options.outputDirectory << "/mosaic.vrt\n";
         } else {

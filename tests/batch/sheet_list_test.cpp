@@ -53,26 +53,6 @@ TEST(SheetList, ListFileNamesScansAndCornersRelativeToItself) {
     EXPECT_THROW(ReadListFile(dir.File("missing.txt")), BatchError);
 }
 
-TEST(SheetList, CornersComeFromTheListThenTheCornersDirectoryThenBesideTheScan) {
-    const test::TempDir dir;
-    std::filesystem::create_directory(dir.File("corners"));
-    std::filesystem::create_directories(FoundCornersDirectory(dir.File("out")));
-    const auto LocateCorners = [&](const SheetInput& sheet, const std::string& corners) {
-        return batch::LocateCorners(sheet, corners, dir.File("out"));
-    };
-    SheetInput input{40571, "40571", dir.File("40571_scan.jpg"), "", ""};
-    // No corner file and no scan the corner finder could read.
-    const CornerSource none = LocateCorners(input, dir.File("corners"));
-    EXPECT_NE(none.refusal.find("no corner file"), std::string::npos) << none.refusal;
-    EXPECT_NE(none.refusal.find("corner finder"), std::string::npos) << none.refusal;
-    test::WriteFileBytes(dir.File("40571.txt"), "1 0 0\n");
-    EXPECT_EQ(LocateCorners(input, dir.File("corners")).cornerFile, dir.File("40571.txt"));
-    test::WriteFileBytes(dir.File("corners/40571.txt"), "1 0 0\n");
-    EXPECT_EQ(LocateCorners(input, dir.File("corners")).cornerFile, dir.File("corners/40571.txt"));
-    input.cornerFile = dir.File("listed.txt");
-    EXPECT_TRUE(LocateCorners(input, dir.File("corners")).cornerFile.empty());
-}
-
 std::vector<SheetInput> Cells(int zones, int columns) {
     std::vector<SheetInput> sheets;
     for (int zone = 40; zone < 40 + zones; ++zone) {

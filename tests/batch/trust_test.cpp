@@ -1,0 +1,280 @@
+// What makes a batch's "done" trustworthy, through real scans, corner files
+// and tiles: every corner source checked before painting, found corners
+// kept for the scan's bytes (not its name or date), a finished sheet
+// recognised by content wherever its folder lies, and the whole area's state
+// in summary.csv and on the review page.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+
+#include "area.hpp"
+#include "tools/batch_tool.hpp"
+#include "batch/content_key.hpp"
+#include "batch/journal.hpp"
+#include "geometry/corner_fit.hpp"
+#include "support/in_process.hpp"
+#include "support/raster/jpeg_file.hpp"
+#include "tools/config_tool.hpp"
+#include "synthesis/realistic_scan.hpp"
+
+namespace georef::batch {
+namespace {
+
+namespace fs = std::filesystem;
+
+int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    return tools::RunBatchTool(argc, argv, out, err, false);
+}
+
+// summary.csv as sheet -> (status, batch column).
+std::map<std::string, std::pair<std::string, std::string>> Summary(const std::string& csv) {
+    std::ifstream in(csv);
+    std::map<std::string, std::pair<std::string, std::string>> rows;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        const std::string::size_type comma = line.find(',');
+        const std::string status = line.substr(comma + 1, line.find(',', comma + 1) - comma - 1);
+        rows[line.substr(0, comma)] = {status, line.substr(line.rfind(',') + 1)};
+    }
+    return rows;
+}
+
+std::string StatusOf(const std::string& csv, const std::string& sheet) {
+    return Summary(csv)[sheet].first;
+}
+
+geometry::CornerPoints ReadCornerFile(const std::string& path) {
+    std::ifstream in(path);
+    const std::optional<geometry::CornerPoints> corners = geometry::ReadCornerPoints(in);
+    if (!corners) {
+        throw std::runtime_error("no corners in " + path);
+    }
+    return *corners;
+}
+
+void WriteCorners(const std::string& path, const geometry::CornerPoints& corners) {
+    std::ofstream out(path, std::ios::trunc);
+    out.precision(10);
+    for (const geometry::CornerPoint& c : corners) {
+        out << c.id << ' ' << c.x << ' ' << c.y << '\n';
+    }
+}
+
+std::map<std::string, std::string> TileBytes(const std::string& directory) {
+    std::map<std::string, std::string> tiles;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        if (entry.path().extension() == ".jpg") {
+            tiles[entry.path().filename().string()] = test::ReadFileBytes(entry.path().string());
+        }
+    }
+    return tiles;
+}
+
+class Trust : public ::testing::Test {
+protected:
+    Trust() { Area::Get().CopyScansTo(Scans()); }
+
+    test::ToolResult Run(const std::string& scans, std::vector<std::string> options = {},
+                         const std::string& config = Area::Get().Config()) const {
+        std::vector<std::string> args = {"georef-batch", scans, Out(), std::to_string(kOutputDpi), "--config",
+                                         config};
+        args.insert(args.end(), options.begin(), options.end());
+        return test::RunInProcess(BatchMain, args);
+    }
+    test::ToolResult Run() const { return Run(Scans()); }
+    test::ToolResult RunWith(std::vector<std::string> options) const { return Run(Scans(), options); }
+    std::string Scans() const { return m_dir.File("scans"); }
+    std::string Out() const { return m_dir.File("out"); }
+    std::string Csv() const { return Out() + "/summary.csv"; }
+
+    test::TempDir m_dir;
+};
+
+// A scan's height in pixels, from the JPEG itself.
+int HeightOf(const std::string& jpeg) {
+    return test::ReadJpeg(jpeg).height;
+}
+
+TEST_F(Trust, HandMadeCornerFilesThatWouldPaintWrongFailRedWithTheirFigures) {
+    // 40571: every y counted from the top, the classic mistake.
+    const int height = HeightOf(Scans() + "/40571.jpg");
+    geometry::CornerPoints flipped = ReadCornerFile(Scans() + "/40571.txt");
+    for (geometry::CornerPoint& c : flipped) {
+        c.y = height - 2.0 - c.y;
+    }
+    WriteCorners(Scans() + "/40571.txt", flipped);
+    // 40572: one corner (LH) counted from the top.
+    geometry::CornerPoints one = ReadCornerFile(Scans() + "/40572.txt");
+    one[1].y = HeightOf(Scans() + "/40572.jpg") - 2.0 - one[1].y;
+    WriteCorners(Scans() + "/40572.txt", one);
+    // 40573: a corner file in --corners, mirrored too.
+    fs::create_directory(m_dir.File("corners"));
+    geometry::CornerPoints other = ReadCornerFile(Scans() + "/40573.txt");
+    for (geometry::CornerPoint& c : other) {
+        c.y = HeightOf(Scans() + "/40573.jpg") - 2.0 - c.y;
+    }
+    WriteCorners(m_dir.File("corners/40573.txt"), other);
+
+    const test::ToolResult result = RunWith({"--corners", m_dir.File("corners")});
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_EQ(StatusOf(Csv(), "40571"), "failed");
+    EXPECT_EQ(StatusOf(Csv(), "40572"), "failed");
+    EXPECT_EQ(StatusOf(Csv(), "40573"), "failed");
+    EXPECT_EQ(StatusOf(Csv(), "40574"), "done");  // the control
+    EXPECT_NE(result.out.find("mirrored fit"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("off the fit of the four"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("worst corner"), std::string::npos) << result.out;
+    for (const char* sheet : {"40571", "40572", "40573"}) {
+        EXPECT_FALSE(fs::exists(Out() + "/logs/" + sheet + ".log")) << sheet << ": it ran";
+        EXPECT_GT(fs::file_size(Out() + "/corners/" + sheet + ".png"), 0u) << sheet;
+    }
+    const std::string page = test::ReadFileBytes(Out() + "/review/index.html");
+    EXPECT_NE(page.find("mirrored fit"), std::string::npos);
+
+    // georef alone paints them as it always did, and says so on its error stream.
+    fs::create_directory(m_dir.File("alone"));
+    const test::ProcessResult alone = test::RunGeoref(
+        {"40571", Scans() + "/40571.txt", Scans() + "/40571.jpg", m_dir.File("alone"), "40"}, Area::Get().Dir());
+    EXPECT_EQ(alone.exitStatus, 0);
+    EXPECT_NE(alone.err.find("mirrored fit"), std::string::npos) << alone.err;
+    EXPECT_EQ(alone.out.find("warning"), std::string::npos) << alone.out;
+    const test::ProcessResult skewed = test::RunGeoref(
+        {"40572", Scans() + "/40572.txt", Scans() + "/40572.jpg", m_dir.File("alone"), "40"}, Area::Get().Dir());
+    EXPECT_EQ(skewed.exitStatus, 0);
+    EXPECT_NE(skewed.err.find("off the fit of the four"), std::string::npos) << skewed.err;
+    const test::ProcessResult sound = test::RunGeoref(
+        {"40574", Scans() + "/40574.txt", Scans() + "/40574.jpg", m_dir.File("alone"), "40"}, Area::Get().Dir());
+    EXPECT_EQ(sound.err, "");
+}
+
+// Film scanned from its back: the scan itself is mirrored, and so are its
+// true corners. Refused unless the option says so; then painted right.
+TEST_F(Trust, AMirroredScanIsPaintedOnlyWithTheOptionAndThenRight) {
+    const test::JpegImage scan = test::ReadJpeg(Scans() + "/40573.jpg");
+    test::WriteJpeg(Scans() + "/40573.jpg", scan.width, scan.height,
+                    [&](int column, int row) { return scan.At(scan.width - 1 - column, row); });
+    geometry::CornerPoints corners = ReadCornerFile(Scans() + "/40573.txt");
+    for (geometry::CornerPoint& c : corners) {
+        c.x = scan.width - 2.0 - c.x;
+    }
+    WriteCorners(Scans() + "/40573.txt", corners);
+
+    EXPECT_EQ(Run().status, 1);
+    EXPECT_EQ(StatusOf(Csv(), "40573"), "failed");
+    const test::ToolResult accepted = RunWith({"--accept-mirrored"});
+    EXPECT_EQ(accepted.status, 0) << accepted.out;
+    EXPECT_EQ(StatusOf(Csv(), "40573"), "done");
+
+    RunSequentially(m_dir.File("reference"));
+    const TileComparison comparison = CompareTiles(m_dir.File("reference"), Out());
+    EXPECT_TRUE(comparison.onlyInOne.empty());
+    EXPECT_LT(comparison.worstShare, kLostSheetShare) << comparison.worstTile;
+}
+
+TEST_F(Trust, ARenamedScanFolderAndAWiderConfigSkipEveryFinishedSheet) {
+    ASSERT_EQ(Run().status, 0);
+    const std::map<std::string, std::string> tiles = TileBytes(Out());
+    fs::rename(Scans(), m_dir.File("scans-2023"));
+    std::vector<std::string> args = {"georef-config", "-o", m_dir.File("wider.bin")};
+    args.insert(args.end(), kSheets.begin(), kSheets.end());
+    args.insert(args.end(), {"40581", "40583"});
+    ASSERT_EQ(test::RunInProcess(tools::RunConfigTool, args).status, 0);
+
+    const test::ToolResult again = Run(m_dir.File("scans-2023"), {}, m_dir.File("wider.bin"));
+    EXPECT_EQ(again.status, 0) << again.out;
+    for (const std::string& sheet : kSheets) {
+        EXPECT_EQ(StatusOf(Csv(), sheet), "skipped") << again.out;
+    }
+    EXPECT_EQ(TileBytes(Out()), tiles);
+
+    // A changed scan under the same name, size and date is run again (the
+    // changed byte may spoil its decoding: it is not skipped in any case).
+    const std::string scan = m_dir.File("scans-2023/40572.jpg");
+    const fs::file_time_type time = fs::last_write_time(scan);
+    std::string bytes = test::ReadFileBytes(scan);
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 1);
+    test::WriteFileBytes(scan, bytes);
+    fs::last_write_time(scan, time);
+    Run(m_dir.File("scans-2023"), {}, m_dir.File("wider.bin"));
+    EXPECT_NE(StatusOf(Csv(), "40572"), "skipped");
+    EXPECT_EQ(StatusOf(Csv(), "40571"), "skipped");
+}
+
+TEST_F(Trust, AListRunKeepsTheWholeAreaInTheSummaryAndOnThePage) {
+    fs::remove(Scans() + "/40574.txt");  // and no map the finder could find: failed
+    const test::ToolResult first = Run();
+    EXPECT_EQ(first.status, 1);
+    test::WriteFileBytes(m_dir.File("one.txt"), "40572 scans/40572.jpg scans/40572.txt\n");
+    const test::ToolResult listed = test::RunInProcess(
+        BatchMain, {"georef-batch", "--list", m_dir.File("one.txt"), Out(), std::to_string(kOutputDpi), "--config",
+                    Area::Get().Config(), "--force"});
+    EXPECT_EQ(listed.status, 0) << listed.out << listed.err;
+    using Row = std::pair<std::string, std::string>;
+    EXPECT_EQ(Summary(Csv()), (std::map<std::string, Row>{{"40571", {"done", "earlier"}},
+                                                          {"40572", {"done", "this"}},
+                                                          {"40573", {"done", "earlier"}},
+                                                          {"40574", {"failed", "earlier"}}}));
+    EXPECT_NE(listed.out.find("1 sheets: 1 done, 0 skipped (unchanged), 0 failed"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find(": 4 (3 done, 0 skipped (unchanged), 1 failed; 3 of them only in earlier batches)"),
+              std::string::npos)
+        << listed.out;
+    const std::string page = test::ReadFileBytes(Out() + "/review/index.html");
+    EXPECT_NE(page.find("finished by an earlier batch"), std::string::npos);
+    EXPECT_NE(page.find("in an earlier batch: the corner finder refused"), std::string::npos);
+}
+
+// Corners the finder found are kept for the exact bytes of the scan: a
+// rescan with an older date is searched and drawn again, and --force
+// searches again whatever the record says.
+TEST_F(Trust, FoundCornersAreKeptForTheScanBytesNotItsNameOrDate) {
+    const std::string found = m_dir.File("found");
+    fs::create_directory(found);
+    synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(5);
+    options.dpi = 150.0;
+    synthesis::WriteRealisticScan(40571, found + "/40571.jpg", options);
+    ASSERT_EQ(Run(found).status, 0);
+    const std::string firstCorners = test::ReadFileBytes(Out() + "/corners/40571.txt");
+    const std::string firstPicture = test::ReadFileBytes(Out() + "/corners/40571.png");
+    const fs::file_time_type firstTime = fs::last_write_time(found + "/40571.jpg");
+
+    // The rescan: another size and tilt, dated before the first scan.
+    options = synthesis::VariedRealisticOptions(8);
+    options.dpi = 160.0;
+    options.rotationDegrees = 2.5;
+    const synthesis::RealisticScan rescan = synthesis::WriteRealisticScan(40571, found + "/40571.jpg", options);
+    fs::last_write_time(found + "/40571.jpg", firstTime - std::chrono::hours(24));
+    const test::ToolResult second = Run(found);
+    EXPECT_EQ(second.status, 0) << second.out;
+    EXPECT_EQ(StatusOf(Csv(), "40571"), "done");
+    const geometry::CornerPoints corners = ReadCornerFile(Out() + "/corners/40571.txt");
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_LT(std::hypot(corners[k].x - rescan.corners[k].x, corners[k].y - rescan.corners[k].y), 1.0) << k;
+    }
+    EXPECT_NE(test::ReadFileBytes(Out() + "/corners/40571.txt"), firstCorners);
+    EXPECT_NE(test::ReadFileBytes(Out() + "/corners/40571.png"), firstPicture);
+
+    // A record that claims other corners (written by hand, or by a faulty
+    // program) is believed without --force, and refused by the check...
+    geometry::CornerPoints wrong = corners;
+    wrong[2].x += 400.0;
+    WriteCorners(Out() + "/corners/40571.txt", wrong);
+    std::string key = test::ReadFileBytes(Out() + "/corners/40571.key");
+    const std::string::size_type at = key.find("found ");
+    ASSERT_NE(at, std::string::npos);
+    key.replace(at, key.find('\n', at) - at, "found " + ContentDigest(Out() + "/corners/40571.txt"));
+    test::WriteFileBytes(Out() + "/corners/40571.key", key);
+    EXPECT_EQ(Run(found).status, 1);
+    EXPECT_EQ(StatusOf(Csv(), "40571"), "failed");
+    // ...and --force searches the scan again.
+    EXPECT_EQ(Run(found, {"--force"}).status, 0);
+    EXPECT_EQ(StatusOf(Csv(), "40571"), "done");
+}
+
+}  // namespace
+}  // namespace georef::batch
