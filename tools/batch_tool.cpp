@@ -35,7 +35,8 @@ const char* const kUsage =
     "                  and find again the corners the corner finder found before\n"
     "  --accept-mirrored  paint scans whose corners make a mirrored fit (film scanned\n"
     "                  from its back); without it such a sheet fails\n"
-    "  --shard K/N     run only the K-th of N disjoint shares of the sheets\n"
+    "  --shard K/N     run only the K-th of N disjoint shares of the sheets (K from 1 to N;\n"
+    "                  0 names the N-th, for job arrays numbered from 0)\n"
     "  -h, --help      print this text\n"
     "  --version       print the version\n";
 
@@ -95,13 +96,32 @@ Failure Usage(const std::string& message) {
     return Failure(message, ExitStatus::usage);
 }
 
-// A whole positive decimal number, or empty.
-bool ParsePositive(const std::string& text, int& value) {
+// A whole decimal number from 0, or false.
+bool ParseWhole(const std::string& text, int& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
     value = std::atoi(text.c_str());
-    return value > 0;
+    return true;
+}
+
+// A whole positive decimal number, or false.
+bool ParsePositive(const std::string& text, int& value) {
+    return ParseWhole(text, value) && value > 0;
+}
+
+// --shard K/N. K counts from 1 or from 0: 0/N is the same share as N/N, so
+// a job array numbered 0..N-1 and one numbered 1..N both cover every share
+// once, and a task given its own array index again runs the same share.
+void ParseShard(const std::string& text, BatchOptions& options) {
+    const std::string::size_type slash = text.find('/');
+    if (slash == std::string::npos || !ParseWhole(text.substr(0, slash), options.shard) ||
+        !ParsePositive(text.substr(slash + 1), options.shardCount) || options.shard > options.shardCount) {
+        throw Usage("--shard needs K/N with 0 <= K <= N (0 and N name the same share), not '" + text + "'");
+    }
+    if (options.shard == 0) {
+        options.shard = options.shardCount;
+    }
 }
 
 BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgress) {
@@ -132,12 +152,7 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
         } else if (arg == "--accept-mirrored") {
             options.acceptMirrored = true;
         } else if (arg == "--shard") {
-            const std::string text = value();
-            const std::string::size_type slash = text.find('/');
-            if (slash == std::string::npos || !ParsePositive(text.substr(0, slash), options.shard) ||
-                !ParsePositive(text.substr(slash + 1), options.shardCount) || options.shard > options.shardCount) {
-                throw Usage("--shard needs K/N with 1 <= K <= N, not '" + text + "'");
-            }
+            ParseShard(value(), options);
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw Usage("unknown option " + arg);
         } else {

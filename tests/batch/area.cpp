@@ -1,14 +1,11 @@
 #include "area.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <stdexcept>
 
 #include "platform/region_lock.hpp"
 #include "support/in_process.hpp"
-#include "support/raster/jpeg_file.hpp"
 #include "synthesis/demo_scan.hpp"
 #include "tools/config_tool.hpp"
 
@@ -65,53 +62,6 @@ void RunSequentially(const std::string& outputDirectory) {
             throw std::runtime_error("georef " + sheet + " failed: " + run.out);
         }
     }
-}
-
-TileComparison CompareTiles(const std::string& directoryA, const std::string& directoryB) {
-    const auto tilesOf = [](const std::string& directory) {
-        std::map<std::string, std::string> tiles;
-        for (const auto& entry : fs::directory_iterator(directory)) {
-            if (entry.path().extension() == ".jpg") {
-                tiles[entry.path().filename().string()] = entry.path().string();
-            }
-        }
-        return tiles;
-    };
-    const std::map<std::string, std::string> a = tilesOf(directoryA);
-    const std::map<std::string, std::string> b = tilesOf(directoryB);
-    TileComparison comparison;
-    for (const auto& [name, path] : a) {
-        if (b.count(name) == 0) {
-            comparison.onlyInOne.push_back(name);
-            continue;
-        }
-        const test::JpegImage imageA = test::ReadJpeg(path);
-        const test::JpegImage imageB = test::ReadJpeg(b.at(name));
-        if (imageA.rgb.size() != imageB.rgb.size()) {
-            comparison.onlyInOne.push_back(name + " (sizes differ)");
-            continue;
-        }
-        std::size_t differing = 0;
-        for (std::size_t i = 0; i + 2 < imageA.rgb.size(); i += 3) {
-            for (std::size_t c = 0; c < 3; ++c) {
-                if (std::abs(imageA.rgb[i + c] - imageB.rgb[i + c]) > kDifferentLevels) {
-                    ++differing;
-                    break;
-                }
-            }
-        }
-        const double share = static_cast<double>(differing) / static_cast<double>(imageA.rgb.size() / 3);
-        if (share >= comparison.worstShare) {
-            comparison.worstShare = share;
-            comparison.worstTile = name;
-        }
-    }
-    for (const auto& [name, path] : b) {
-        if (a.count(name) == 0) {
-            comparison.onlyInOne.push_back(name);
-        }
-    }
-    return comparison;
 }
 
 }  // namespace georef::batch

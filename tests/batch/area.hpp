@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/process.hpp"
+#include "support/raster/tile_comparison.hpp"
 #include "support/temp_dir.hpp"
 
 namespace georef::batch {
@@ -41,20 +42,9 @@ void RunSequentially(const std::string& outputDirectory);
 // The built georef-batch program.
 inline std::string BatchExe() { return GEOREF_BATCH_EXE; }
 
-// How far two tile directories are apart. A tile pixel differs when one of
-// its channels differs by more than kDifferentLevels: the tiles of neighbours
-// painted in another order go through the JPEG coder a different number of
-// times after a sheet was painted, which moves a pixel by a few levels; a
-// lost sheet leaves white where paper (246, 240, 222) and drawing belong.
-inline constexpr int kDifferentLevels = 24;
-// In this area a sheet left out makes 9 % to 38 % of the pixels of each tile
-// it shares differ; painting order alone stays below 0.2 %.
-inline constexpr double kLostSheetShare = 0.01;
-struct TileComparison {
-    std::vector<std::string> onlyInOne;  // tile names present in one directory only
-    double worstShare = 0.0;             // largest share of differing pixels in one tile
-    std::string worstTile;
-};
-TileComparison CompareTiles(const std::string& directoryA, const std::string& directoryB);
+// How far two tile directories are apart (see support/raster/tile_comparison.hpp).
+using test::CompareTiles;
+using test::kLostSheetShare;
+using test::TileComparison;
 
 }  // namespace georef::batch

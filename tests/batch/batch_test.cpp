@@ -90,6 +90,8 @@ TEST_F(Batch, WrongCommandLinesExit2BeforeAnythingIsMade) {
              {"georef-batch", Scans(), Out(), "0"},
              {"georef-batch", Scans(), Out(), "40", "--jobs", "two"},
              {"georef-batch", Scans(), Out(), "40", "--shard", "3/2"},
+             {"georef-batch", Scans(), Out(), "40", "--shard", "0/0"},
+             {"georef-batch", Scans(), Out(), "40", "--shard", "-1/2"},
              {"georef-batch", Scans(), Out(), "40", "--fast"},
              {"georef-batch", "--list", "sheets.txt", Scans(), Out(), "40"},
          }) {
@@ -250,6 +252,19 @@ TEST_F(Batch, TwoShardsAtOnceMakeWhatOneBatchMakes) {
     EXPECT_TRUE(comparison.onlyInOne.empty());
     EXPECT_LT(comparison.worstShare, kLostSheetShare) << comparison.worstTile;
     EXPECT_EQ(test::ReadFileBytes(Out() + "/mosaic.vrt"), test::ReadFileBytes(m_dir.File("whole/mosaic.vrt")));
+}
+
+// A job array numbered from 0 names the last share 0; resubmitted under its
+// other name it is the same share, finished.
+TEST_F(Batch, ShardZeroIsTheLastShare) {
+    ASSERT_EQ(Run({"--shard", "0/2"}).status, 0);
+    const std::map<std::string, std::string> done = {{"40573", "done"}, {"40574", "done"}};
+    EXPECT_EQ(Statuses(Out() + "/summary-2-of-2.csv"), done);
+    EXPECT_FALSE(fs::exists(Out() + "/summary-0-of-2.csv"));
+    ASSERT_EQ(Run({"--shard", "2/2"}).status, 0);
+    const std::map<std::string, std::string> skipped = {{"40573", "skipped"}, {"40574", "skipped"}};
+    EXPECT_EQ(Statuses(Out() + "/summary-2-of-2.csv"), skipped);
+    EXPECT_EQ(Journal::Load(Out()).Size(), 2u);
 }
 
 // Scans without corner files: the corner finder finds those of a realistic
