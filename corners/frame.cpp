@@ -22,4 +22,26 @@ PlanePoint Intersect(const SideLine& downward, const SideLine& sideways) noexcep
     return {column, sideways.Across(column)};
 }
 
+FrameCorners IntersectSides(const SideLines& lines) noexcept {
+    SideEndLines ends;
+    for (Side side : kSides) {
+        ends[static_cast<std::size_t>(side)] = {lines[static_cast<std::size_t>(side)],
+                                                 lines[static_cast<std::size_t>(side)]};
+    }
+    return IntersectSides(ends);
+}
+
+FrameCorners IntersectSides(const SideEndLines& lines) noexcept {
+    FrameCorners corners;
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        const CornerSides sides = kCornerSides[k];
+        const SideLine& downward = lines[static_cast<std::size_t>(sides.downward)]
+                                        [static_cast<std::size_t>(EndOfDownwardSide(sides))];
+        const SideLine& sideways = lines[static_cast<std::size_t>(sides.sideways)]
+                                        [static_cast<std::size_t>(EndOfSidewaysSide(sides))];
+        corners[k] = Intersect(downward, sideways);
+    }
+    return corners;
+}
+
 }  // namespace georef::corners

@@ -48,4 +48,24 @@ inline constexpr std::array<CornerSides, 4> kCornerSides = {
     CornerSides{Side::right, Side::top}, CornerSides{Side::right, Side::bottom}};
 inline constexpr std::array<const char*, 4> kCornerNames = {"LD", "LH", "PH", "PD"};
 
+// Which end of a side a corner lies at: 0 at the end with the smaller along
+// coordinate (the top end of a left or right side, the left end of a top or
+// bottom side), 1 at the other.
+constexpr int EndOfDownwardSide(CornerSides corner) noexcept { return corner.sideways == Side::top ? 0 : 1; }
+constexpr int EndOfSidewaysSide(CornerSides corner) noexcept { return corner.downward == Side::left ? 0 : 1; }
+
+// A frame's side lines, one per side (Side order).
+using SideLines = std::array<SideLine, 4>;
+// A frame's side lines, one near each end of each side (Side order; end
+// [0] at the smaller along coordinate).
+using SideEndLines = std::array<std::array<SideLine, 2>, 4>;
+// The frame's corners LD, LH, PH, PD, plane frame.
+using FrameCorners = std::array<PlanePoint, 4>;
+
+// The four corners where the sides' lines meet.
+FrameCorners IntersectSides(const SideLines& lines) noexcept;
+// The four corners where the lines near the ends of the sides meet: each
+// corner from the two lines measured next to it.
+FrameCorners IntersectSides(const SideEndLines& lines) noexcept;
+
 }  // namespace georef::corners
