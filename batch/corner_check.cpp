@@ -54,8 +54,8 @@ CornerVerdict CheckCornerSet(const geometry::CornerPoints& corners, int sheet, s
     }
     const bool believed = statedDpi && *statedDpi >= corners::kLowestDpi && *statedDpi <= corners::kHighestDpi;
     const corners::CheckResult check = corners::CheckCorners(checked, sheet, believed ? statedDpi : upright.dpi);
-    if (!check.fit) {
-        verdict.refusal = check.refusal + Figures(verdict.fit);
+    if (!check.Found()) {
+        verdict.refusal = check.Refusal() + Figures(verdict.fit);
         return verdict;
     }
     if (!(OffQuarterTurn(upright.rotationDegrees) <= kPlausibleRotationDegrees)) {

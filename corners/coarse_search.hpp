@@ -3,14 +3,19 @@
 // the neat line, the innermost long straight edge (map side light, line side
 // dark) that runs along the whole side into both corners and, with the
 // other three, makes a quadrilateral of the sheet's shape.
+//
+// The steps: edge responses of the reduced copy, candidate lines per side
+// (candidate_lines.hpp), a score of each combination of four candidates,
+// the choice of the innermost combination that holds, and its lines at full
+// resolution. Each step may refuse, with the figures.
 
 #include <array>
 #include <optional>
-#include <string>
 
 #include <opencv2/core.hpp>
 
 #include "corners/frame.hpp"
+#include "corners/stage_result.hpp"
 
 namespace georef::corners {
 
@@ -20,15 +25,17 @@ struct SheetShape {
     std::optional<double> dpi;           // scan resolution when known, pixels per inch
 };
 
+// The reduced search's frame: width / height ratio, and size when the dpi is
+// known, agree with the sheet within this share. (Looser than the final
+// check of the measured corners: the reduced copy blurs the line.)
+inline constexpr double kSearchShapeTolerance = 0.03;
+
 struct CoarseFrame {
-    std::array<SideLine, 4> inner;  // inner edge of each side's line, full-resolution plane frame
-    int factor = 1;                 // reduction of the searched copy
+    SideLines inner;  // inner edge of each side's line, full-resolution plane frame
+    int factor = 1;   // reduction of the searched copy
 };
 
-struct CoarseResult {
-    std::optional<CoarseFrame> frame;
-    std::string refusal;  // why no frame was found, with the figures
-};
+using CoarseResult = StageResult<CoarseFrame>;
 
 // reduced: the scan reduced by factor (RGB, CV_8UC3).
 CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const SheetShape& shape);

@@ -21,6 +21,15 @@ namespace {
 // directly.
 constexpr int kReducedEdge = 3200;
 
+// The corner file's points (ids 1 to 4) of a frame's corners.
+geometry::CornerPoints CornersFromPlane(const FrameCorners& corners, int height) noexcept {
+    geometry::CornerPoints points;
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        points[k] = CornerFromPlane(corners[k], height, static_cast<int>(k) + 1);
+    }
+    return points;
+}
+
 int ReductionFactor(int width, int height) noexcept {
     int factor = 1;
     while (std::max(width, height) / factor > kReducedEdge) {
@@ -72,55 +81,43 @@ FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindO
     // 1. The search on the reduced copy.
     result.reduction = ReductionFactor(scan.Width(), scan.Height());
     const CoarseResult coarse = SearchReduced(scan.ReadReduced(result.reduction), result.reduction, shape);
-    if (!coarse.frame) {
-        result.refusal = coarse.refusal;
+    if (!coarse.Found()) {
+        result.refusal = coarse.Refusal();
         return result;
     }
-    geometry::CornerPoints searched;
-    for (int k = 0; k < 4; ++k) {
-        const CornerSides sides = kCornerSides[static_cast<std::size_t>(k)];
-        searched[static_cast<std::size_t>(k)] =
-            CornerFromPlane(Intersect(coarse.frame->inner[static_cast<int>(sides.downward)],
-                                      coarse.frame->inner[static_cast<int>(sides.sideways)]),
-                            scan.Height(), k + 1);
-    }
-    result.searched = searched;
+    const FrameCorners searchedCorners = IntersectSides(coarse->inner);
+    result.searched = CornersFromPlane(searchedCorners, scan.Height());
     if (dpi) {
         result.dpi = *dpi;
     } else {
-        // From the width of the frame found against the sheet's.
-        const CoarseFrame& f = *coarse.frame;
-        const PlanePoint lh = Intersect(f.inner[0], f.inner[1]);
-        const PlanePoint ph = Intersect(f.inner[2], f.inner[1]);
+        // From the width of the frame found against the sheet's: its top side, LH to PH.
+        const PlanePoint& lh = searchedCorners[1];
+        const PlanePoint& ph = searchedCorners[2];
         const double pixels = std::hypot(ph.column - lh.column, ph.row - lh.row);
         result.dpi = pixels / PixelsPerMetre(1.0) / shape.sideMetres[1];
     }
 
     // 2. The refinement at full resolution.
-    const RefineResult refined = RefineFullResolution(scan, *coarse.frame, result.dpi, options.edge);
-    if (!refined.frame) {
-        result.refusal = refined.refusal;
+    const RefineResult refined = RefineFullResolution(scan, *coarse, result.dpi, options.edge);
+    if (!refined.Found()) {
+        result.refusal = refined.Refusal();
         return result;
     }
-    result.lineWidth = refined.frame->lineWidth;
-    geometry::CornerPoints measured;
-    for (int k = 0; k < 4; ++k) {
-        measured[static_cast<std::size_t>(k)] =
-            CornerFromPlane(refined.frame->corners[static_cast<std::size_t>(k)], scan.Height(), k + 1);
-    }
+    result.lineWidth = refined->lineWidth;
+    const geometry::CornerPoints measured = CornersFromPlane(refined->corners, scan.Height());
     result.measured = measured;
 
     // 3. The check against the sheet.
     const CheckResult check = CheckCorners(measured, sheetNumber, dpi);
-    if (!check.fit) {
-        result.refusal = check.refusal;
+    if (!check.Found()) {
+        result.refusal = check.Refusal();
         return result;
     }
     if (!dpi) {
-        result.dpi = check.fit->dpi;
+        result.dpi = check->dpi;
     }
     result.corners = measured;
-    result.fit = check.fit;
+    result.fit = *check;
     return result;
 }
 

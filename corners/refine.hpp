@@ -4,14 +4,17 @@
 // line's inner and outer edge (half-way between paper and ink) to a fraction
 // of a pixel, and straight lines are fitted to them robustly. A corner is
 // where the two sides' fitted lines meet.
-
-#include <array>
-#include <optional>
-#include <string>
+//
+// The steps: a plan of the eight stretches (stretch.hpp), their pixels read
+// in one pass, the dark lines on their profiles (line_profile.hpp), the
+// straight lines of each stretch (line_fit.hpp), the choice of each side's
+// neat line among them, and the corners where the chosen lines meet. The
+// choice may refuse, with the figures.
 
 #include "corners/coarse_search.hpp"
 #include "corners/frame.hpp"
 #include "corners/scan_image.hpp"
+#include "corners/stage_result.hpp"
 
 namespace georef::corners {
 
@@ -19,18 +22,12 @@ namespace georef::corners {
 enum class Edge { centre, outer, inner };
 
 struct RefinedFrame {
-    // Per side, the fitted line near each end: [0] at the corner with the
-    // smaller along coordinate (top or left), [1] at the other.
-    std::array<std::array<SideLine, 2>, 4> lines;
-    std::array<PlanePoint, 4> corners;  // LD, LH, PH, PD, plane frame
-    double lineWidth = 0.0;             // median width of the drawn line, pixels (0 when not seen)
-    double worstFitRms = 0.0;           // largest RMS of a side's fit, pixels
+    SideEndLines lines;     // per side, the fitted line near each end (end [0] at the smaller along)
+    FrameCorners corners;   // LD, LH, PH, PD, plane frame
+    double lineWidth = 0.0; // median width of the drawn line, pixels (0 when not seen)
 };
 
-struct RefineResult {
-    std::optional<RefinedFrame> frame;
-    std::string refusal;
-};
+using RefineResult = StageResult<RefinedFrame>;
 
 // dpi: the scan's resolution, stated or estimated, for the widths of the
 // search; edge: which line of the drawn line to measure.

@@ -1,0 +1,135 @@
+#include "corners/candidate_lines.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+namespace georef::corners {
+
+namespace {
+
+// The paper may be rotated by up to 3 degrees in the scan; a little more is
+// searched.
+constexpr double kMaxTilt = 0.0612;  // tan(3.5 degrees)
+// Rows of one band of the line transform, reduced pixels: a side tilted by
+// 3.5 degrees drifts less than a pixel within a band.
+constexpr int kBandRows = 12;
+// Share of the side's strongest line a candidate must reach.
+constexpr double kRelativeCover = 0.3;
+// Candidates kept per side, innermost first.
+constexpr int kCandidatesPerSide = 5;
+// A candidate is the strongest column within this many on either side.
+constexpr int kPeakReach = 3;
+
+// The best straight line through each column of the oriented response.
+struct LineTransform {
+    std::vector<float> score;  // the response summed along the line, full steps
+    std::vector<float> tilt;   // the line's tilt, across per along
+};
+
+// Straight-line transform restricted to near-vertical lines: the response
+// is summed over bands of rows, and each band's column profile is shifted
+// along each tilt. Keeps the best tilt and score per column (at the
+// response's centre row).
+LineTransform TransformLines(const cv::Mat& response) {
+    const int rows = response.rows;
+    const int cols = response.cols;
+    const int bands = std::max(1, rows / kBandRows);
+    cv::Mat profiles(bands, cols, CV_32F);
+    for (int b = 0; b < bands; ++b) {
+        const int r0 = b * rows / bands;
+        const int r1 = (b + 1) * rows / bands;
+        cv::Mat row;
+        cv::reduce(response.rowRange(r0, r1), row, 0, cv::REDUCE_SUM, CV_32F);
+        row.convertTo(profiles.row(b), CV_32F, 1.0 / kFullResponse);
+    }
+    const double centre = 0.5 * rows;
+    const int tilts = 2 * static_cast<int>(std::ceil(kMaxTilt * rows)) + 1;
+    LineTransform transform;
+    transform.score.assign(static_cast<std::size_t>(cols), 0.0f);
+    transform.tilt.assign(static_cast<std::size_t>(cols), 0.0f);
+    std::vector<float> acc(static_cast<std::size_t>(cols));
+    for (int k = 0; k < tilts; ++k) {
+        const double t = -kMaxTilt + 2.0 * kMaxTilt * k / std::max(1, tilts - 1);
+        std::fill(acc.begin(), acc.end(), 0.0f);
+        for (int b = 0; b < bands; ++b) {
+            const double bandCentre = (b + 0.5) * rows / bands;
+            const int shift = static_cast<int>(std::lround(t * (bandCentre - centre)));
+            const float* p = profiles.ptr<float>(b);
+            const int from = std::max(0, -shift);
+            const int to = std::min(cols, cols - shift);
+            for (int x = from; x < to; ++x) {
+                acc[static_cast<std::size_t>(x)] += p[x + shift];
+            }
+        }
+        for (std::size_t x = 0; x < acc.size(); ++x) {
+            if (acc[x] > transform.score[x]) {
+                transform.score[x] = acc[x];
+                transform.tilt[x] = static_cast<float>(t);
+            }
+        }
+    }
+    return transform;
+}
+
+// Whether column x is a local maximum of the score (of equal neighbours,
+// the leftmost).
+bool IsPeak(const std::vector<float>& score, int x) {
+    const int cols = static_cast<int>(score.size());
+    const float v = score[static_cast<std::size_t>(x)];
+    for (int d = -kPeakReach; d <= kPeakReach; ++d) {
+        const int y = x + d;
+        if (d != 0 && y >= 0 && y < cols) {
+            const float w = score[static_cast<std::size_t>(y)];
+            if (!(d < 0 ? v > w : v >= w)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+SideCandidates FindCandidateLines(const cv::Mat& orientedResponse, bool mapTowardsLargerAcross) {
+    const LineTransform transform = TransformLines(orientedResponse);
+    const int cols = orientedResponse.cols;
+    const double rows = orientedResponse.rows;
+    SideCandidates side;
+    const int half = cols / 2;
+    for (int x = 0; x < cols; ++x) {
+        const bool outerHalf = mapTowardsLargerAcross ? x < half : x >= half;
+        if (!outerHalf) {
+            continue;
+        }
+        const float v = transform.score[static_cast<std::size_t>(x)];
+        side.strongestCover = std::max(side.strongestCover, v / rows);
+        if (v < kCandidateCover * rows) {
+            continue;
+        }
+        if (IsPeak(transform.score, x)) {
+            side.lines.push_back({static_cast<double>(x), transform.tilt[static_cast<std::size_t>(x)], v / rows});
+        }
+    }
+    // Lines much weaker than the side's strongest are texture (hatching,
+    // lettering); of the rest, innermost first.
+    std::vector<CandidateLine>& lines = side.lines;
+    const double strongest = side.strongestCover;
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [strongest](const CandidateLine& c) { return c.cover < kRelativeCover * strongest; }),
+                lines.end());
+    std::sort(lines.begin(), lines.end(), [mapTowardsLargerAcross](const CandidateLine& p, const CandidateLine& q) {
+        return mapTowardsLargerAcross ? p.acrossAtCentre > q.acrossAtCentre : p.acrossAtCentre < q.acrossAtCentre;
+    });
+    if (lines.size() > static_cast<std::size_t>(kCandidatesPerSide)) {
+        lines.resize(static_cast<std::size_t>(kCandidatesPerSide));
+    }
+    return side;
+}
+
+SideLine ToSideLine(const CandidateLine& candidate, double alongCentre) noexcept {
+    return {candidate.acrossAtCentre - candidate.tilt * alongCentre, candidate.tilt};
+}
+
+}  // namespace georef::corners

@@ -1,0 +1,194 @@
+#include "corners/stretch.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+#include "corners/line_fit.hpp"
+#include "corners/scan_image.hpp"
+
+namespace georef::corners {
+
+namespace {
+
+// Millimetres on the paper.
+constexpr double kMaxLineWidthMm = 0.65;  // widest neat line measured
+constexpr double kProfileStepMm = 0.25;   // between profiles along a side
+constexpr double kProfileHalfMm = 0.17;   // rows (or columns) averaged on each side of a profile
+constexpr double kCornerGapMm = 2.5;      // profiles start this far from the corner
+constexpr double kCornerZoneMm = 4.0;     // the neat line must show on the first profiles of this length
+constexpr double kNeighbourMm = 1.7;      // lines this far outside the search's edge are measured too
+constexpr double kBorderMm = 4.5;         // and this far inside it: the graduated border's width
+// The line's darkness against the paper, share of the window's contrast.
+constexpr double kMinimumDepth = 0.2;
+
+}  // namespace
+
+StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, double cornerAlong, int direction,
+                        double span, int factor, double dpi) {
+    StretchPlan p;
+    p.side = side;
+    p.corner = corner;
+    p.searchEdge = searchEdge;
+    p.outwardSign = Outward(side);
+    p.maxLineWidth = std::max(2, static_cast<int>(std::ceil(MmToPixels(kMaxLineWidthMm, dpi))));
+    // The search may have taken a line beside the neat line (a road inside
+    // it, the border's lines outside it): the profiles reach past the whole
+    // border inward, and past the border's inner line outward.
+    const int uncertainty = 2 * factor + 3;
+    p.edgeSearchInward = uncertainty + static_cast<int>(std::ceil(MmToPixels(kBorderMm, dpi)));
+    p.edgeSearchOutward = uncertainty + static_cast<int>(std::ceil(MmToPixels(kNeighbourMm, dpi)));
+    p.profileInward = p.edgeSearchInward + 6;
+    p.profileOutward = p.edgeSearchOutward + p.maxLineWidth + 6;
+    p.halfRows = std::max(1, static_cast<int>(std::lround(MmToPixels(kProfileHalfMm, dpi))));
+    p.profileStep = std::max(2, static_cast<int>(std::lround(MmToPixels(kProfileStepMm, dpi))));
+    p.start = cornerAlong + direction * MmToPixels(kCornerGapMm, dpi);
+    p.stop = cornerAlong + direction * span;
+    p.end = p.stop > p.start ? 0 : 1;
+    const double alongLo = std::min(p.start, p.stop) - p.halfRows;
+    const double alongHi = std::max(p.start, p.stop) + p.halfRows;
+    const double e0 = searchEdge.Across(alongLo);
+    const double e1 = searchEdge.Across(alongHi);
+    const double acrossLo = std::min(e0, e1) - std::max(p.profileInward, p.profileOutward) - 1;
+    const double acrossHi = std::max(e0, e1) + std::max(p.profileInward, p.profileOutward) + 1;
+    p.oriented = cv::Rect(static_cast<int>(std::floor(acrossLo)), static_cast<int>(std::floor(alongLo)),
+                          static_cast<int>(std::ceil(acrossHi - acrossLo)) + 1,
+                          static_cast<int>(std::ceil(alongHi - alongLo)) + 1);
+    p.window = RunsDown(side) ? p.oriented : cv::Rect(p.oriented.y, p.oriented.x, p.oriented.height, p.oriented.width);
+    return p;
+}
+
+Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels) {
+    Stretch stretch;
+    cv::Mat grey = Luminance(pixels);
+    if (!RunsDown(plan.side)) {
+        grey = grey.t();
+    }
+    // grey: rows are along, columns across, origin at (oriented.y, oriented.x).
+    const cv::Rect& oriented = plan.oriented;
+    cv::Mat values;
+    grey.convertTo(values, CV_32F);
+    cv::Mat sorted = grey.reshape(1, 1).clone();
+    cv::sort(sorted, sorted, cv::SORT_ASCENDING);
+    const double paper = sorted.at<std::uint8_t>(0, static_cast<int>(0.9 * (sorted.cols - 1)));
+    stretch.ink = sorted.at<std::uint8_t>(0, static_cast<int>(0.01 * (sorted.cols - 1)));
+    const double minDepth = kMinimumDepth * std::max(1.0, paper - stretch.ink);
+    const int outward = plan.outwardSign;
+    const float rows = static_cast<float>(2 * plan.halfRows + 1);
+    std::vector<float> P;
+    const double first = std::min(plan.start, plan.stop);
+    const double last = std::max(plan.start, plan.stop);
+    for (double along = first; along <= last; along += plan.profileStep) {
+        const int row = static_cast<int>(std::lround(along)) - oriented.y;
+        if (row - plan.halfRows < 0 || row + plan.halfRows >= values.rows) {
+            continue;
+        }
+        ++stretch.profiles;
+        const int e = static_cast<int>(std::lround(plan.searchEdge.Across(along))) - oriented.x;
+        const int lo = outward > 0 ? e - plan.profileInward : e - plan.profileOutward;
+        const int hi = outward > 0 ? e + plan.profileOutward : e + plan.profileInward;
+        if (lo < 0 || hi >= values.cols) {
+            continue;
+        }
+        // The profile's grey levels, averaged over the rows around it, index growing outward.
+        P.assign(static_cast<std::size_t>(hi - lo + 1), 0.0f);
+        for (int r = row - plan.halfRows; r <= row + plan.halfRows; ++r) {
+            const float* v = values.ptr<float>(r);
+            for (int i = 0; i <= hi - lo; ++i) {
+                P[static_cast<std::size_t>(i)] += v[outward > 0 ? lo + i : hi - i] / rows;
+            }
+        }
+        const std::vector<LineCrossing> found = FindLineCrossings(P, plan.profileInward, plan.edgeSearchInward,
+                                                                   plan.edgeSearchOutward, plan.maxLineWidth, minDepth);
+        const auto toAcross = [&](double index) { return (outward > 0 ? lo + index : hi - index) + oriented.x; };
+        for (const LineCrossing& measured : found) {
+            ProfileCrossing crossing;
+            crossing.profile = stretch.profiles;
+            crossing.along = row + oriented.y;
+            crossing.line = measured;
+            crossing.line.innerEdge = toAcross(measured.innerEdge);
+            if (measured.outerEdge) {
+                crossing.line.outerEdge = toAcross(*measured.outerEdge);
+            }
+            stretch.crossings.push_back(crossing);
+        }
+        stretch.seen += found.empty() ? 0 : 1;
+    }
+    return stretch;
+}
+
+// A line's centre is midway between its edges where both show, whatever the blur; where a
+// filled border or a tick hides the outer edge, the inner edge is a step
+// from paper to solid ink and the centre lies half the drawn width beyond.
+std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
+                                      double dpi) {
+    std::vector<CentrePoint> remaining;
+    for (const ProfileCrossing& c : stretch.crossings) {
+        if (c.line.outerEdge) {
+            remaining.push_back({c.profile, c.along, 0.5 * (c.line.innerEdge + *c.line.outerEdge), true});
+        } else if (width) {
+            remaining.push_back({c.profile, c.along, c.line.innerEdge + plan.outwardSign * 0.5 * *width, false});
+        }
+    }
+    const double zone = MmToPixels(kCornerZoneMm, dpi);
+    const int zoneProfiles = std::max(1, static_cast<int>(zone / plan.profileStep) + 1);
+    const double wanted = std::max<double>(kMinimumProfiles, kKeptShare * stretch.profiles);
+    std::vector<StretchLine> lines;
+    for (int round = 0; round < 4 && !remaining.empty(); ++round) {
+        const std::vector<CentrePoint> agreed = Consensus(remaining);
+        const std::optional<LineFit> fit = FitRobustly(agreed);
+        if (!fit || fit->used < wanted) {
+            break;
+        }
+        StretchLine found;
+        found.line = fit->line;
+        found.used = fit->used;
+        found.rms = fit->rms;
+        int near = 0;
+        for (const CentrePoint& p : agreed) {
+            found.bothEdges += p.bothEdges && std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
+            near += std::fabs(p.along - plan.start) <= zone &&
+                    std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
+        }
+        found.atCorner = std::min(1.0, static_cast<double>(near) / zoneProfiles);
+        lines.push_back(found);
+        std::vector<CentrePoint> rest;
+        for (const CentrePoint& p : remaining) {
+            if (std::fabs(p.across - fit->line.Across(p.along)) > 2.0 * kSupportDistance) {
+                rest.push_back(p);
+            }
+        }
+        remaining.swap(rest);
+    }
+    return lines;
+}
+
+std::optional<double> DrawnWidth(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
+                                 const SideEndLines* chosen) {
+    std::vector<double> widths;
+    for (std::size_t k = 0; k < stretches.size(); ++k) {
+        const Stretch& s = stretches[k];
+        for (const ProfileCrossing& c : s.crossings) {
+            const LineCrossing& l = c.line;
+            if (!l.outerEdge || !(l.paper - s.ink > 1.0)) {
+                continue;
+            }
+            if (chosen != nullptr) {
+                // Only the neat line's own profiles.
+                const SideLine& line =
+                    (*chosen)[static_cast<std::size_t>(plans[k].side)][static_cast<std::size_t>(plans[k].end)];
+                if (std::fabs(0.5 * (l.innerEdge + *l.outerEdge) - line.Across(c.along)) > kSupportDistance) {
+                    continue;
+                }
+            }
+            widths.push_back(l.area / (l.paper - s.ink));
+        }
+    }
+    if (widths.size() < static_cast<std::size_t>(kMinimumProfiles)) {
+        return std::nullopt;
+    }
+    return Median(widths);
+}
+
+}  // namespace georef::corners

@@ -1,0 +1,100 @@
+#pragma once
+// A stretch: one side's line next to one corner, measured at full
+// resolution on short profiles across it, every few pixels along it, and
+// the straight lines those measurements show.
+//
+// Frames: plane pixels of the scan (frame.hpp); "along" is the row for a
+// left or right side and the column for a top or bottom side, "across" the
+// other. A stretch's window is read in the plane frame and turned so that
+// along runs down its rows ("oriented").
+
+#include <optional>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "corners/frame.hpp"
+#include "corners/line_profile.hpp"
+
+namespace georef::corners {
+
+// Least share of a stretch's profiles on which a line must be measured to
+// count as a straight line of that stretch.
+inline constexpr double kKeptShare = 0.4;
+// Least number of profiles for a line, and for the drawn width.
+inline constexpr int kMinimumProfiles = 8;
+
+constexpr double MmToPixels(double mm, double dpi) noexcept { return mm * dpi / 25.4; }
+
+// Where a stretch is measured and how; sizes in pixels.
+struct StretchPlan {
+    Side side = Side::left;
+    int corner = 0;          // LD, LH, PH, PD
+    int end = 0;             // the side's end it lies at: 0 at the smaller along coordinate
+    SideLine searchEdge;     // the reduced search's inner edge of the side
+    double start = 0.0;      // along coordinate of the profile next to the corner
+    double stop = 0.0;       // and of the last one, away from the corner
+    int outwardSign = 1;     // Outward(side): across grows away from the map (+1) or towards it (-1)
+    int maxLineWidth = 2;    // the widest neat line
+    int edgeSearchInward = 0;   // inner edges are looked for this far from the search's edge into the map
+    int edgeSearchOutward = 0;  // and this far out of it
+    int profileInward = 0;      // a profile reaches this far from the search's edge into the map
+    int profileOutward = 0;     // and this far out of it
+    int halfRows = 1;        // rows averaged on each side of a profile
+    int profileStep = 2;     // between profiles
+    cv::Rect oriented;       // the window, along as rows, across as columns
+    cv::Rect window;         // the same in the plane frame
+};
+
+// The stretch of a side next to a corner. corner: LD, LH, PH, PD;
+// searchEdge: the search's inner edge of the side, full resolution;
+// cornerAlong: the corner's along coordinate; direction: +1 when the side
+// runs on from the corner towards larger along; span: length measured;
+// factor: the search's reduction; dpi: the scan's resolution.
+StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, double cornerAlong, int direction,
+                        double span, int factor, double dpi);
+
+// A dark line crossed by one profile of a stretch, its edges as across
+// coordinates in the plane frame.
+struct ProfileCrossing {
+    int profile = 0;  // the profile's number in the stretch
+    double along = 0.0;
+    LineCrossing line;
+};
+
+// What the profiles of a stretch show: every dark line near the search's
+// inner edge.
+struct Stretch {
+    std::vector<ProfileCrossing> crossings;  // in profile order
+    int profiles = 0;
+    int seen = 0;      // profiles with a line
+    double ink = 0.0;  // grey level of solid ink in the window
+};
+
+// Measures the profiles of a stretch in its window's pixels (RGB, plane frame).
+Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels);
+
+// A straight line seen along a stretch: its fit to the line's centres, and
+// the share of the first profiles next to the corner that show it.
+struct StretchLine {
+    SideLine line;
+    int used = 0;
+    int bothEdges = 0;  // of the profiles used, those that show both edges of the line
+    double rms = 0.0;
+    double atCorner = 0.0;
+};
+
+// The straight lines of a stretch, most supported first. width: the drawn
+// width of the line, when known, to place the centre of a line whose outer
+// edge does not show.
+std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
+                                      double dpi);
+
+// The drawn width of the line from the profiles where both its edges show:
+// its darkness integrated across, over the depth of solid ink; the median
+// over all stretches (plans[k] measured stretches[k]), or, given the lines
+// chosen, over their profiles. Empty when too few profiles show both edges.
+std::optional<double> DrawnWidth(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
+                                 const SideEndLines* chosen);
+
+}  // namespace georef::corners
