@@ -211,6 +211,9 @@ JournalEntry EntryOf(const SheetResult& result, const std::string& fingerprint, 
 SheetResult Failed(SheetResult result, const BatchContext& context, int sheet, const std::string& scanStat = {},
                    const std::string& scanDigest = {}) {
     result.status = SheetStatus::failed;
+    if (!geometry::IsValidSheetNumber(sheet)) {
+        return result;  // no sheet of the area: the journal keeps areas' sheets only
+    }
     try {
         Journal::Record(context.options.outputDirectory, context.options.dpi, sheet,
                         EntryOf(result, {}, scanStat, scanDigest));
@@ -309,8 +312,10 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
     result.seconds = SecondsSince(start);
     result.tilesWritten = outcome.tilesWritten;
     if (outcome.exitStatus != 0) {
-        result.message = "georef status " + std::to_string(outcome.exitStatus) +
-                         (outcome.message.empty() ? "" : ": " + outcome.message);
+        // One language per message: the English reason when the run gave
+        // one, else the run's own lines (its log holds both).
+        const std::string& why = outcome.reason.empty() ? outcome.message : outcome.reason;
+        result.message = "georef status " + std::to_string(outcome.exitStatus) + (why.empty() ? "" : ": " + why);
         return Failed(result, context, input.sheet, scanStat, scanDigest);
     }
     result.status = SheetStatus::done;
@@ -370,7 +375,8 @@ std::vector<SheetResult> AreaState(const std::vector<SheetResult>& results, cons
 
 std::vector<SheetInput> SheetsOf(const BatchOptions& options) {
     std::vector<SheetInput> sheets =
-        options.listFile.empty() ? ListScanDirectory(options.scanDirectory) : ReadListFile(options.listFile);
+        options.listFile.empty() ? ListScanDirectory(options.scanDirectory, {options.outputDirectory}, options.exclude)
+                                 : ReadListFile(options.listFile);
     if (sheets.empty()) {
         throw BatchError(options.listFile.empty()
                              ? "no scan named by a sheet number (like 40571.jpg) in " + options.scanDirectory

@@ -19,6 +19,7 @@ struct BatchOptions {
     int dpi = 0;
     int jobs = 0;                       // workers; 0: one per core
     std::string cornersDirectory;       // --corners DIR; empty: none
+    std::vector<std::string> exclude;   // --exclude PATTERN: scans of scanDirectory left out
     std::string configFile = "config.bin";
     bool force = false;                 // redo finished sheets too, and find their corners again
     bool acceptMirrored = false;        // corners with a mirrored fit are a scan of the film's back

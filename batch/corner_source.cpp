@@ -117,13 +117,13 @@ std::optional<geometry::CornerPoints> ReadCorners(const std::string& path) {
     return geometry::ReadCornerPoints(in);
 }
 
-// Draws the picture of checked corners; false when it cannot.
-bool DrawChecked(const std::string& picture, const SheetInput& input, const geometry::CornerPoints& points,
-                 const CornerVerdict& verdict, bool found) noexcept {
+// Draws the picture of checked corners; empty when drawn, else why not.
+std::string DrawChecked(const std::string& picture, const SheetInput& input, const geometry::CornerPoints& points,
+                        const CornerVerdict& verdict, bool found) noexcept {
     try {
         if (verdict.Accepted() && !found) {
             corners::WriteCornerReport(picture, input.scan, input.sheet, points);
-            return true;
+            return {};
         }
         corners::FindResult shown;
         shown.measured = points;
@@ -135,10 +135,17 @@ bool DrawChecked(const std::string& picture, const SheetInput& input, const geom
             shown.refusal = verdict.refusal;
         }
         corners::WriteCornerReport(picture, input.scan, input.sheet, shown);
-        return true;
-    } catch (const std::exception&) {
-        return false;  // the picture only shows what was checked; the sheet goes on without it
+        return {};
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "the picture could not be drawn";
     }
+}
+
+// Whether a failure to draw says the scan's pixels are damaged.
+bool SaysDamaged(const std::string& problem) {
+    return problem.rfind("cannot read the scan ", 0) == 0 && problem.find(": damaged (") != std::string::npos;
 }
 
 // The corner finder on the scan, its corner file and picture written and
@@ -198,7 +205,7 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
             statedDpi = scan.StatedDpi();
         } catch (const std::exception& error) {
             CornerSource unreadable;
-            unreadable.refusal = std::string("the scan cannot be read: ") + error.what();
+            unreadable.refusal = error.what();  // "cannot read the scan ...: not an image ..."
             return unreadable;
         }
 
@@ -218,7 +225,7 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
                     source = RunFinder(input, foundFile, picture, key);
                 } catch (const std::exception& error) {
                     source = CornerSource{};
-                    source.refusal = std::string("the corner finder cannot use the scan: ") + error.what();
+                    source.refusal = error.what();  // the scan's own fault: not an image, damaged
                 }
             }
             if (source.cornerFile.empty()) {
@@ -245,11 +252,15 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
                                   BytesDigest(source.verdict->refusal) + (request.acceptMirrored ? " mirrored" : "");
         if (key.Get("picture") == shows && IsFile(picture)) {
             source.picture = picture;
-        } else if (DrawChecked(picture, input, *points, *source.verdict, source.found)) {
+        } else if (const std::string problem = DrawChecked(picture, input, *points, *source.verdict, source.found);
+                   problem.empty()) {
             source.picture = picture;
             key.Set("picture", shows);
         } else {
             key.Erase("picture");
+            if (SaysDamaged(problem) && source.refusal.empty()) {
+                source.refusal = problem;  // found while drawing: the run would stop on it
+            }
         }
         key.Save();
         return source;

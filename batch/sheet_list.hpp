@@ -24,18 +24,26 @@ struct SheetInput {
     std::string problem;     // when not empty the sheet is not run: why
 };
 
-// Every regular file in directory whose name starts with five digits not
-// followed by a sixth (40571.jpg, 40571_scan.tif), other than the usual
-// companions of a scan (.txt corner files, world files, .aux.xml, .ovr, logs).
-// A sheet with two scans is listed once per scan with the problem set, so
-// neither runs. Sorted by sheet number. Throws BatchError when the directory
-// cannot be read.
-std::vector<SheetInput> ListScanDirectory(const std::string& directory);
+// Every regular file under directory, in its subfolders too, whose name
+// starts with five digits not followed by a sixth (40571.jpg,
+// 1880/40571_scan.tif), other than the usual companions of a scan (.txt
+// corner files, world files, .aux.xml, .ovr, logs). Folders whose names start
+// with '.' and the folders of skip (an output directory inside the scans)
+// are not entered; a file or folder whose path relative to directory, or
+// whose name, matches one of the shell patterns of exclude is left out. A file whose
+// number is no valid sheet number is listed with that problem. Two or more
+// scans of one sheet are listed once, with a problem naming them all, so
+// that none runs. Sorted by sheet number. Throws BatchError when the
+// directory cannot be read.
+std::vector<SheetInput> ListScanDirectory(const std::string& directory, const std::vector<std::string>& skip = {},
+                                          const std::vector<std::string>& exclude = {});
 
-// A list file: one sheet per line, "SHEET SCAN [CORNERFILE]" separated by
-// blanks or tabs; empty lines and lines starting with '#' are skipped.
-// Relative paths start at the list file's directory. Throws BatchError for a
-// line that is not of that form or a sheet listed twice.
+// A list file: one sheet per line, "SHEET SCAN [CORNERFILE]". Fields are
+// separated by blanks or tabs, and a field may be quoted as in CSV ("my
+// scans/a.jpg", a doubled quote standing for a quote). Empty lines
+// and lines starting with '#' are skipped. Relative paths start at the list
+// file's directory. Throws BatchError for a line that is not of that form or
+// a sheet listed twice.
 std::vector<SheetInput> ReadListFile(const std::string& path);
 
 // Position of a sheet in the grid of all sheets: row southward, column

@@ -39,6 +39,27 @@ public:
     QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
 };
 
+// While alive, makes the JPEG driver of this thread fail on the JPEG
+// library's warnings ("Premature end of JPEG file"), which otherwise only
+// warn and leave the rest of the image grey.
+class JpegWarningsFail {
+public:
+    JpegWarningsFail() {
+        const char* previous = CPLGetThreadLocalConfigOption(kOption, nullptr);
+        if (previous != nullptr) {
+            m_previous = previous;
+        }
+        CPLSetThreadLocalConfigOption(kOption, "TRUE");
+    }
+    ~JpegWarningsFail() { CPLSetThreadLocalConfigOption(kOption, m_previous ? m_previous->c_str() : nullptr); }
+    JpegWarningsFail(const JpegWarningsFail&) = delete;
+    JpegWarningsFail& operator=(const JpegWarningsFail&) = delete;
+
+private:
+    static constexpr const char* kOption = "GDAL_ERROR_ON_LIBJPEG_WARNING";
+    std::optional<std::string> m_previous;
+};
+
 class CacheLimit {
 public:
     explicit CacheLimit(GIntBig bytes) noexcept : m_previous(GDALGetCacheMax64()) {
@@ -118,7 +139,8 @@ ScanImage::ScanImage(const std::string& path) : m_path(path) {
     GDALAllRegister();
     m_dataset = GDALOpen(path.c_str(), GA_ReadOnly);
     if (m_dataset == nullptr) {
-        throw Failure("cannot read the scan " + path + ": " + GdalReason("no GDAL driver reads it"));
+        throw Failure("cannot read the scan " + path + ": not an image GDAL reads (" +
+                      GdalReason("no driver recognises it") + ")");
     }
     const GDALDatasetH dataset = static_cast<GDALDatasetH>(m_dataset);
     m_width = GDALGetRasterXSize(dataset);
@@ -162,6 +184,8 @@ ScanImage::~ScanImage() {
 void ScanImage::Read(int column, int row, int width, int height, cv::Mat& rgb) const {
     // rgb has its final size; GDAL resamples the window into it.
     const QuietGdalErrors quiet;
+    // A JPEG cut short is damage, not grey pixels to search.
+    const JpegWarningsFail jpegWarningsFail;
     GDALRasterIOExtraArg extra;
     INIT_RASTERIO_EXTRA_ARG(extra);
     extra.eResampleAlg = GRIORA_Average;
@@ -180,7 +204,7 @@ void ScanImage::Read(int column, int row, int width, int height, cv::Mat& rgb) c
         }
     }
     if (result != CE_None) {
-        throw Failure("cannot read the scan " + m_path + ": " + GdalReason("read error"));
+        throw Failure("cannot read the scan " + m_path + ": damaged (" + GdalReason("read error") + ")");
     }
 }
 

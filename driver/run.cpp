@@ -125,6 +125,7 @@ SheetData ReadSheetData(transform::TransformationFile& file, const transform::Sh
 // whether it had got to the tiles.
 struct Problems {
     std::vector<std::string> lines;
+    std::vector<std::string> englishLines;  // those of lines printed on err
     bool amongTiles = false;
 };
 
@@ -163,6 +164,7 @@ void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostre
         source.ReadBands();
     } catch (const raster::RasterError& error) {
         problems.lines.push_back(name + ": " + error.what());
+        problems.englishLines.push_back(problems.lines.back());
         err << problems.lines.back() << std::endl;
         throw Failure(kUnreadableImage + name);
     }
@@ -278,6 +280,10 @@ SheetOutcome RunSheet(const SheetRequest& request, std::ostream& out, std::ostre
         // The JPEG library's own message, where the library itself would print it.
         err << error.what() << std::endl;
         keep(error.what());
+        try {
+            problems.englishLines.push_back(error.what());
+        } catch (...) {
+        }
         outcome.exitStatus = static_cast<int>(ExitStatus::failure);
     } catch (const std::bad_alloc&) {
         out << kOutOfMemory << std::endl;
@@ -305,8 +311,12 @@ SheetOutcome RunSheet(const SheetRequest& request, std::ostream& out, std::ostre
         for (const std::string& line : lines) {
             outcome.message += (outcome.message.empty() ? "" : "; ") + line;
         }
+        for (const std::string& line : problems.englishLines) {
+            outcome.reason += (outcome.reason.empty() ? "" : "; ") + line;
+        }
     } catch (...) {
         outcome.message.clear();  // memory ran out; the status still says the run failed
+        outcome.reason.clear();
     }
     return outcome;
 }

@@ -50,6 +50,10 @@ struct SheetOutcome {
     // of a tile not written, the line the run stopped on. Empty when the
     // run completed.
     std::string message;
+    // The same told in English alone: the lines on err that say why (the
+    // reason a scan is refused, the JPEG library's message), joined by "; ";
+    // empty when there are none and only the run's own (Czech) lines say it.
+    std::string reason;
 };
 
 // Runs one sheet, printing exactly what the program prints for the same

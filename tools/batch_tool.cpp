@@ -25,11 +25,17 @@ const char* const kProgram = "georef-batch";
 const char* const kUsage =
     "usage: georef-batch SCANDIR OUTDIR DPI [options]\n"
     "       georef-batch --list FILE OUTDIR DPI [options]\n"
-    "Runs every sheet of SCANDIR (files named SHEET*.ext, e.g. 40571.jpg, 40571_scan.tif)\n"
-    "or of the list file (lines SHEET SCAN [CORNERFILE]) into the tiles in OUTDIR.\n"
+    "Runs every sheet of SCANDIR and its subfolders (files named SHEET*.ext, e.g. 40571.jpg,\n"
+    "40571_scan.tif) or of the list file (lines SHEET SCAN [CORNERFILE], names with blanks\n"
+    "quoted or fields separated by tabs) into the tiles in OUTDIR. Every sheet's corners are\n"
+    "checked before it is painted; OUTDIR/summary.csv and OUTDIR/review/index.html show\n"
+    "every sheet run into OUTDIR with its latest result.\n"
     "options:\n"
     "  --jobs N        sheets run at once (default: one per core)\n"
-    "  --corners DIR   corner files SHEET.txt in DIR (default: SHEET.txt next to the scan)\n"
+    "  --corners DIR   corner files SHEET.txt in DIR (default: SHEET.txt next to the scan,\n"
+    "                  else the corner finder's, kept in OUTDIR/corners/)\n"
+    "  --exclude PATTERN  leave out the scans of SCANDIR whose path (from SCANDIR) or name\n"
+    "                  matches the shell pattern, e.g. to choose between two scans of a sheet\n"
     "  --config FILE   the transformation file (default: ./config.bin)\n"
     "  --force         run every sheet again, also those finished from the same inputs,\n"
     "                  and find again the corners the corner finder found before\n"
@@ -149,6 +155,8 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
             options.listFile = value();
         } else if (arg == "--force") {
             options.force = true;
+        } else if (arg == "--exclude") {
+            options.exclude.push_back(value());
         } else if (arg == "--accept-mirrored") {
             options.acceptMirrored = true;
         } else if (arg == "--shard") {

@@ -24,16 +24,60 @@ std::vector<std::string> Scans(const std::vector<SheetInput>& sheets) {
 TEST(SheetList, ScanDirectoryTakesFilesNamedBySheetAndNotTheirCompanions) {
     const test::TempDir dir;
     for (const char* name : {"40572_scan.tif", "40571.jpg", "40571.txt", "40571.jgw", "40571.jpg.aux.xml",
-                             "405712.jpg", "4057.jpg", "notes.jpg", "40581.TXT", "40583.png", "40583.tif"}) {
+                             "405712.jpg", "4057.jpg", "notes.jpg", "40581.TXT", "40583.png", "40583.tif",
+                             "40585.jpg", "40581.key"}) {
         test::WriteFileBytes(dir.File(name), "x");
     }
     std::filesystem::create_directory(dir.File("40582.d"));
     const std::vector<SheetInput> sheets = ListScanDirectory(dir.Path());
     EXPECT_EQ(Scans(sheets), (std::vector<std::string>{"40571.jpg", "40572_scan.tif", "40583.png (problem)",
-                                                       "40583.tif (problem)"}));
+                                                       "40585.jpg (problem)"}));
     EXPECT_EQ(sheets[1].sheetText, "40572");
-    EXPECT_NE(sheets[2].problem.find("more than one scan of sheet 40583"), std::string::npos);
+    // Two scans of one sheet: one entry, naming both.
+    EXPECT_NE(sheets[2].problem.find("2 scans of sheet 40583: " + dir.File("40583.png") + " and " +
+                                     dir.File("40583.tif")),
+              std::string::npos)
+        << sheets[2].problem;
+    EXPECT_NE(sheets[3].problem.find("40585 is no valid sheet number"), std::string::npos) << sheets[3].problem;
     EXPECT_THROW(ListScanDirectory(dir.File("missing")), BatchError);
+}
+
+TEST(SheetList, ScanDirectoryLooksIntoSubfoldersButNotTheOutputOrHiddenOnesAndLeavesOutExcluded) {
+    const test::TempDir dir;
+    for (const char* folder : {"1880/north", "out/corners", ".cache", "old"}) {
+        std::filesystem::create_directories(dir.File(folder));
+    }
+    for (const char* name : {"40571.jpg", "1880/north/40572.tif", "out/corners/40573.png", ".cache/40574.jpg",
+                             "old/40571.jpg", "40574 rescan.jpg"}) {
+        test::WriteFileBytes(dir.File(name), "x");
+    }
+    const std::vector<SheetInput> all = ListScanDirectory(dir.Path(), {dir.File("out")});
+    EXPECT_EQ(Scans(all), (std::vector<std::string>{"40571.jpg (problem)", "40572.tif", "40574 rescan.jpg"}));
+    EXPECT_EQ(all[1].scan, dir.File("1880/north/40572.tif"));
+    const std::vector<SheetInput> chosen = ListScanDirectory(dir.Path(), {dir.File("out")}, {"old/*"});
+    EXPECT_EQ(Scans(chosen), (std::vector<std::string>{"40571.jpg", "40572.tif", "40574 rescan.jpg"}));
+    EXPECT_EQ(chosen[0].scan, dir.File("40571.jpg"));
+    EXPECT_EQ(Scans(ListScanDirectory(dir.Path(), {dir.File("out")}, {"*.tif", "old"})),
+              (std::vector<std::string>{"40571.jpg", "40574 rescan.jpg"}));
+}
+
+TEST(SheetList, ListFileTakesQuotedNames) {
+    const test::TempDir dir;
+    test::WriteFileBytes(dir.File("area.txt"),
+                         "40571 \"my scans/40571 (1).jpg\" \"a \"\"quoted\"\" name.txt\"\n"
+                         "40572\t\"scans 2/40572, \"\"b\"\".jpg\"\t\r\n"
+                         "40573 C:\\scans\\40573.jpg\n");
+    const std::vector<SheetInput> sheets = ReadListFile(dir.File("area.txt"));
+    ASSERT_EQ(sheets.size(), 3u);
+    EXPECT_EQ(sheets[0].scan, dir.File("my scans/40571 (1).jpg"));
+    EXPECT_EQ(sheets[0].cornerFile, dir.File("a \"quoted\" name.txt"));
+    EXPECT_EQ(sheets[1].scan, dir.File("scans 2/40572, \"b\".jpg"));
+    EXPECT_EQ(sheets[1].cornerFile, "");
+    EXPECT_EQ(sheets[2].scan, dir.File("C:\\scans\\40573.jpg"));
+    for (const char* bad : {"40571 \"open.jpg\n", "40571 \"a\"b.jpg\n", "40571 a b c d\n"}) {
+        test::WriteFileBytes(dir.File("bad.txt"), bad);
+        EXPECT_THROW(ReadListFile(dir.File("bad.txt")), BatchError) << bad;
+    }
 }
 
 TEST(SheetList, ListFileNamesScansAndCornersRelativeToItself) {

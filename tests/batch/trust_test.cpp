@@ -276,5 +276,54 @@ TEST_F(Trust, FoundCornersAreKeptForTheScanBytesNotItsNameOrDate) {
     EXPECT_EQ(StatusOf(Csv(), "40571"), "done");
 }
 
+// A messy folder: a subfolder, two scans of one sheet, a scan cut short, a
+// file that is no image, a number that is no sheet. Each file gets its true
+// reason first, and the terminal, summary.csv and the page count alike.
+TEST_F(Trust, AMessyFolderGivesEachFileItsTrueReasonAndOneCountEverywhere) {
+    fs::create_directories(Scans() + "/1880/north");
+    fs::create_directory(Scans() + "/old");
+    for (const char* name : {"40572.jpg", "40572.txt"}) {
+        fs::rename(Scans() + "/" + name, Scans() + "/1880/north/" + name);
+    }
+    fs::copy_file(Scans() + "/40573.jpg", Scans() + "/old/40573_1998.jpg");
+    const std::string whole = test::ReadFileBytes(Scans() + "/40574.jpg");
+    test::WriteFileBytes(Scans() + "/40574.jpg", whole.substr(0, whole.size() / 2));
+    test::WriteFileBytes(Scans() + "/40581.pdf", "%PDF-1.4\nnot a map at all\n");
+    fs::copy_file(Scans() + "/40571.jpg", Scans() + "/40585.jpg");
+
+    const test::ToolResult result = Run();
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(StatusOf(Csv(), "40571"), "done");
+    EXPECT_EQ(StatusOf(Csv(), "40572"), "done") << result.out;
+    const auto messageOf = [&](const std::string& sheet) {
+        const std::string::size_type at = result.out.find("] " + sheet + " failed: ");
+        return at == std::string::npos ? std::string() : result.out.substr(at, result.out.find('\n', at) - at);
+    };
+    EXPECT_NE(messageOf("40573").find("2 scans of sheet 40573: " + Scans() + "/40573.jpg and " + Scans() +
+                                      "/old/40573_1998.jpg"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(messageOf("40574").find("failed: cannot read the scan " + Scans() + "/40574.jpg: damaged ("),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(messageOf("40581").find("failed: cannot read the scan " + Scans() + "/40581.pdf: not an image"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(messageOf("40585").find("failed: 40585 is no valid sheet number"), std::string::npos) << result.out;
+    EXPECT_EQ(messageOf("40574").find("chyba"), std::string::npos) << result.out;
+
+    EXPECT_NE(result.out.find("6 sheets: 2 done, 0 skipped (unchanged), 4 failed"), std::string::npos) << result.out;
+    std::size_t failedRows = 0;
+    for (const auto& [sheet, row] : Summary(Csv())) {
+        failedRows += row.first == "failed" ? 1 : 0;
+    }
+    EXPECT_EQ(failedRows, 4u);
+    EXPECT_NE(test::ReadFileBytes(Out() + "/review/index.html").find("failed: 4<"), std::string::npos);
+
+    // The older scan left out: the sheet runs.
+    const test::ToolResult chosen = RunWith({"--exclude", "old"});
+    EXPECT_EQ(StatusOf(Csv(), "40573"), "done") << chosen.out;
+}
+
 }  // namespace
 }  // namespace georef::batch
