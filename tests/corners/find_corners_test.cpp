@@ -1,5 +1,5 @@
 // The corner finder on drawn scans: found to a fraction of a pixel through
-// the graduated border, hatching, a road along a side, grain, blur and JPEG;
+// the graduated border, map content, a road along a side, wear, blur and JPEG;
 // refused when a side is cut off, the drawn size does not match the sheet
 // or there is no map; bad files end with a clear message.
 
@@ -13,10 +13,10 @@
 #include <gdal_utils.h>
 
 #include "corners/find_corners.hpp"
-#include "corners/sheet_scan.hpp"
 #include "platform/failure.hpp"
 #include "support/raster/scan_file.hpp"
 #include "support/temp_dir.hpp"
+#include "synthesis/realistic_scan.hpp"
 
 namespace georef::corners {
 namespace {
@@ -31,8 +31,9 @@ double WorstError(const geometry::CornerPoints& found, const geometry::CornerPoi
 
 class FindCornersTest : public ::testing::Test {
 protected:
-    test::SheetScan Draw(const test::SheetScanOptions& options, const std::string& name = "scan.jpg") {
-        return test::WriteSheetScan(m_dir.File(name), options);
+    synthesis::RealisticScan Draw(int sheet, const synthesis::RealisticScanOptions& options,
+                                  const std::string& name = "scan.jpg") {
+        return synthesis::WriteRealisticScan(sheet, m_dir.File(name), options);
     }
     test::TempDir m_dir;
 };
@@ -89,10 +90,21 @@ TEST_F(FindCornersTest, ReportDrawsHandMadeCornersAlsoOffTheScan) {
     EXPECT_THROW(WriteCornerReport(m_dir.File("missing/report.png"), m_dir.File("scan.tif"), 40572, corners), Failure);
 }
 
-TEST_F(FindCornersTest, FindsTheCentreOfTheLineThroughBorderHatchingRoadGrainAndJpeg) {
-    test::SheetScanOptions options;  // 120 dpi JPEG, tilted, filled border, resolution stated
-    const test::SheetScan scan = Draw(options);
-    const FindResult found = FindCorners(options.sheet, m_dir.File("scan.jpg"));
+// A tilted 120 dpi JPEG with its resolution stated: filled minutes of the
+// border outside the line, a road along the bottom side inside it, map
+// content up to it, grain, stains, a fold and blur.
+synthesis::RealisticScanOptions SmallScan() {
+    synthesis::RealisticScanOptions options;
+    options.dpi = 120.0;
+    options.rotationDegrees = -1.7;
+    options.neatLineWidth = 2.4;  // 0.2 mm: about one pixel at 120 dpi
+    options.decoy = synthesis::Side::south;
+    return options;
+}
+
+TEST_F(FindCornersTest, FindsTheCentreOfTheLineThroughBorderContentRoadWearAndJpeg) {
+    const synthesis::RealisticScan scan = Draw(40572, SmallScan());
+    const FindResult found = FindCorners(40572, m_dir.File("scan.jpg"));
     ASSERT_TRUE(found.Found()) << found.refusal;
     EXPECT_EQ(found.dpiSource, DpiSource::stated);
     EXPECT_DOUBLE_EQ(found.dpi, 120.0);
@@ -101,24 +113,22 @@ TEST_F(FindCornersTest, FindsTheCentreOfTheLineThroughBorderHatchingRoadGrainAnd
     EXPECT_FALSE(found.fit->Mirrored());
 }
 
-TEST_F(FindCornersTest, InnerAndOuterEdgesLieHalfALineWidthFromTheCentre) {
-    test::SheetScanOptions options;
-    options.sheet = 40571;
+TEST_F(FindCornersTest, InnerAndOuterEdgesOfAWideLineAreFoundWhereTheyWereDrawn) {
+    synthesis::RealisticScanOptions options;
     options.dpi = 110.0;
     options.rotationDegrees = 2.8;
-    options.lineWidthMm = 0.6;  // about 2.4 px
-    options.borderGapMm = 0.0;  // thin line with paper outside: both edges show
-    options.roadInsideMm = 1.2;
-    options.jpeg = false;
-    options.stateDpi = false;
-    const test::SheetScan scan = Draw(options, "scan.tif");
-    const FindResult centre = FindCorners(options.sheet, m_dir.File("scan.tif"));
+    options.neatLineWidth = 7.0;  // at 300 dpi: about 2.6 px at 110
+    options.border = synthesis::BorderStyle::minuteTicks;  // paper outside the line between the ticks
+    options.frameGap = 45.0;
+    options.decoy = synthesis::Side::west;
+    options.density = false;
+    const synthesis::RealisticScan scan = Draw(40571, options, "scan.tif");
+    const FindResult centre = FindCorners(40571, m_dir.File("scan.tif"));
     ASSERT_TRUE(centre.Found()) << centre.refusal;
     EXPECT_EQ(centre.dpiSource, DpiSource::estimated);
     EXPECT_NEAR(centre.dpi, 110.0, 1.0);
     EXPECT_LT(WorstError(*centre.corners, scan.corners), 0.5);
-    const double halfWidth = 0.5 * options.lineWidthMm * options.dpi / 25.4;
-    EXPECT_NEAR(centre.lineWidth, 2.0 * halfWidth, 0.5);
+    EXPECT_NEAR(centre.lineWidth, scan.neatLineWidth, 0.5);
 
     // The same scan with one grey band.
     {
@@ -133,44 +143,36 @@ TEST_F(FindCornersTest, InnerAndOuterEdgesLieHalfALineWidthFromTheCentre) {
         GDALClose(grey);
         GDALClose(source);
     }
-    const FindResult grey = FindCorners(options.sheet, m_dir.File("grey.tif"));
+    const FindResult grey = FindCorners(40571, m_dir.File("grey.tif"));
     ASSERT_TRUE(grey.Found()) << grey.refusal;
     EXPECT_LT(WorstError(*grey.corners, scan.corners), 0.5);
 
     FindOptions edges;
     edges.edge = Edge::inner;
-    const FindResult inner = FindCorners(options.sheet, m_dir.File("scan.tif"), edges);
+    const FindResult inner = FindCorners(40571, m_dir.File("scan.tif"), edges);
     edges.edge = Edge::outer;
-    const FindResult outer = FindCorners(options.sheet, m_dir.File("scan.tif"), edges);
+    const FindResult outer = FindCorners(40571, m_dir.File("scan.tif"), edges);
     ASSERT_TRUE(inner.Found()) << inner.refusal;
     ASSERT_TRUE(outer.Found()) << outer.refusal;
-    // The frame shrinks or grows by the half width on every side: each corner
-    // moves by it along both axes (rotated), about sqrt(2) half widths.
-    for (int k = 0; k < 4; ++k) {
-        const double in = std::hypot((*inner.corners)[k].x - scan.corners[k].x, (*inner.corners)[k].y - scan.corners[k].y);
-        const double out = std::hypot((*outer.corners)[k].x - scan.corners[k].x, (*outer.corners)[k].y - scan.corners[k].y);
-        EXPECT_NEAR(in, std::sqrt(2.0) * halfWidth, 0.5) << k;
-        EXPECT_NEAR(out, std::sqrt(2.0) * halfWidth, 0.5) << k;
-    }
-    EXPECT_LT((*inner.corners)[0].x - (*outer.corners)[0].x, 0.0 + 4.0 * halfWidth);
+    EXPECT_LT(WorstError(*inner.corners, scan.innerEdgeCorners), 0.5);
+    EXPECT_LT(WorstError(*outer.corners, scan.outerEdgeCorners), 0.5);
     EXPECT_GT((*inner.corners)[0].x, (*outer.corners)[0].x);  // LD: inner lies right of outer
     EXPECT_GT((*inner.corners)[0].y, (*outer.corners)[0].y);  // and above it
 }
 
 TEST_F(FindCornersTest, RefusesACroppedSideAndAWrongSizeForTheSheet) {
-    test::SheetScanOptions options;
-    options.cropRightMm = 20;  // the right side of the neat line is cut off
-    Draw(options);
-    const FindResult cropped = FindCorners(options.sheet, m_dir.File("scan.jpg"));
+    synthesis::RealisticScanOptions options = SmallScan();
+    options.crop = synthesis::Side::east;  // the right side of the neat line is cut off
+    Draw(40572, options);
+    const FindResult cropped = FindCorners(40572, m_dir.File("scan.jpg"));
     EXPECT_FALSE(cropped.Found());
     EXPECT_FALSE(cropped.refusal.empty());
 
     // The scan is drawn at 120 dpi but claims 135: the frame is 11 % too small.
-    options.cropRightMm = 0;
-    Draw(options);
+    Draw(40572, SmallScan());
     FindOptions claims;
     claims.dpi = 135.0;
-    const FindResult wrong = FindCorners(options.sheet, m_dir.File("scan.jpg"), claims);
+    const FindResult wrong = FindCorners(40572, m_dir.File("scan.jpg"), claims);
     EXPECT_FALSE(wrong.Found());
     EXPECT_EQ(wrong.dpiSource, DpiSource::given);
     EXPECT_NE(wrong.refusal.find("135 dpi"), std::string::npos) << wrong.refusal;
