@@ -7,9 +7,11 @@
 // wrong command line.
 
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "devtools/headless_browser.hpp"
+#include "platform/arguments.hpp"
 
 namespace {
 
@@ -18,20 +20,16 @@ constexpr const char* kUsage = "usage: georef-screenshot PAGE PNG [--max-height 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int maxHeight = 4000;
-    if (argc == 5 && std::string(argv[3]) == "--max-height") {
-        try {
-            maxHeight = std::stoi(argv[4]);
-        } catch (const std::exception&) {
-            maxHeight = 0;
-        }
+    std::optional<int> maxHeight = 4000;
+    if (argc == 5) {
+        maxHeight = std::string(argv[3]) == "--max-height" ? georef::platform::ParsePositiveWhole(argv[4]) : std::nullopt;
     }
-    if ((argc != 3 && argc != 5) || maxHeight < 1) {
+    if ((argc != 3 && argc != 5) || !maxHeight) {
         std::cerr << kUsage;
         return 2;
     }
     try {
-        georef::devtools::WriteScreenshot(argv[1], argv[2], maxHeight);
+        georef::devtools::WriteScreenshot(argv[1], argv[2], *maxHeight);
     } catch (const std::exception& e) {
         std::cerr << "georef-screenshot: " << e.what() << '\n';
         return 1;

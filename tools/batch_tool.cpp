@@ -7,6 +7,7 @@
 
 #include "batch/batch_run.hpp"
 #include "batch/sheet_list.hpp"
+#include "platform/arguments.hpp"
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
@@ -20,6 +21,7 @@ using batch::BatchOptions;
 using batch::BatchReport;
 using batch::SheetResult;
 using batch::SheetStatus;
+using platform::UsageError;
 
 const char* const kProgram = "georef-batch";
 const char* const kUsage =
@@ -98,36 +100,19 @@ bool WriteReview(const BatchOptions& options, const BatchReport& report, std::os
     }
 }
 
-Failure Usage(const std::string& message) {
-    return Failure(message, ExitStatus::usage);
-}
-
-// A whole decimal number from 0, or false.
-bool ParseWhole(const std::string& text, int& value) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    value = std::atoi(text.c_str());
-    return true;
-}
-
-// A whole positive decimal number, or false.
-bool ParsePositive(const std::string& text, int& value) {
-    return ParseWhole(text, value) && value > 0;
-}
-
 // --shard K/N. K counts from 1 or from 0: 0/N is the same share as N/N, so
 // a job array numbered 0..N-1 and one numbered 1..N both cover every share
 // once, and a task given its own array index again runs the same share.
 void ParseShard(const std::string& text, BatchOptions& options) {
     const std::string::size_type slash = text.find('/');
-    if (slash == std::string::npos || !ParseWhole(text.substr(0, slash), options.shard) ||
-        !ParsePositive(text.substr(slash + 1), options.shardCount) || options.shard > options.shardCount) {
-        throw Usage("--shard needs K/N with 0 <= K <= N (0 and N name the same share), not '" + text + "'");
+    const std::optional<int> shard = platform::ParseDigits(text.substr(0, slash));
+    const std::optional<int> count =
+        slash == std::string::npos ? std::nullopt : platform::ParsePositiveWhole(text.substr(slash + 1));
+    if (!shard || !count || *shard > *count) {
+        throw UsageError("--shard needs K/N with 0 <= K <= N (0 and N name the same share), not '" + text + "'");
     }
-    if (options.shard == 0) {
-        options.shard = options.shardCount;
-    }
+    options.shard = *shard == 0 ? *count : *shard;
+    options.shardCount = *count;
 }
 
 BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgress) {
@@ -136,17 +121,14 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                throw Usage(arg + " needs a value");
-            }
-            return argv[++i];
-        };
+        const auto value = [&] { return platform::OptionValue(argc, argv, i); };
         if (arg == "--jobs") {
             const std::string text = value();
-            if (!ParsePositive(text, options.jobs)) {
-                throw Usage("--jobs needs a whole number of at least 1, not '" + text + "'");
+            const std::optional<int> jobs = platform::ParsePositiveWhole(text);
+            if (!jobs) {
+                throw UsageError("--jobs needs a whole number of at least 1, not '" + text + "'");
             }
+            options.jobs = *jobs;
         } else if (arg == "--corners") {
             options.cornersDirectory = value();
         } else if (arg == "--config") {
@@ -162,24 +144,26 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
         } else if (arg == "--shard") {
             ParseShard(value(), options);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw Usage("unknown option " + arg);
+            throw UsageError("unknown option " + arg);
         } else {
             positional.push_back(arg);
         }
     }
     const std::size_t expected = options.listFile.empty() ? 3 : 2;
     if (positional.size() != expected) {
-        throw Usage(options.listFile.empty() ? "expected SCANDIR OUTDIR DPI"
-                                             : "expected OUTDIR DPI after --list FILE");
+        throw UsageError(options.listFile.empty() ? "expected SCANDIR OUTDIR DPI"
+                                                  : "expected OUTDIR DPI after --list FILE");
     }
     if (options.listFile.empty()) {
         options.scanDirectory = positional[0];
     }
     options.outputDirectory = positional[expected - 2];
     const std::string& dpi = positional[expected - 1];
-    if (!ParsePositive(dpi, options.dpi) || options.dpi > 1698) {
-        throw Usage("DPI must be a whole number from 1 to 1698, not '" + dpi + "'");
+    const std::optional<int> dpiValue = platform::ParsePositiveWhole(dpi);
+    if (!dpiValue || *dpiValue > 1698) {
+        throw UsageError("DPI must be a whole number from 1 to 1698, not '" + dpi + "'");
     }
+    options.dpi = *dpiValue;
     return options;
 }
 

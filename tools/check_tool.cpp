@@ -9,6 +9,7 @@
 #include <string>
 
 #include "geometry/sheet_geometry.hpp"
+#include "platform/arguments.hpp"
 #include "platform/failure.hpp"
 #include "platform/program_info.hpp"
 
@@ -28,12 +29,6 @@ const char* const kUsage =
     "  -h, --help          print this text\n"
     "  --version           print the version\n";
 
-bool ParsePositive(const std::string& text, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && *end == '\0' && std::isfinite(value) && value > 0.0;
-}
-
 struct Arguments {
     int sheet = 0;
     std::string cornerFile;
@@ -47,18 +42,12 @@ Arguments ParseArguments(int argc, const char* const* argv) {
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
         if (arg == "--threshold" || arg.rfind("--threshold=", 0) == 0) {
-            std::string text;
-            if (arg.size() > 11) {
-                text = arg.substr(12);
-            } else if (k + 1 < argc) {
-                text = argv[++k];
-            } else {
-                throw Failure("--threshold needs a value", ExitStatus::usage);
+            const std::string text = arg.size() > 11 ? arg.substr(12) : platform::OptionValue(argc, argv, k);
+            const std::optional<double> threshold = platform::ParseFiniteNumber(text);
+            if (!threshold || *threshold <= 0.0) {
+                throw platform::UsageError("--threshold takes a positive number of metres, not '" + text + "'");
             }
-            if (!ParsePositive(text, args.threshold)) {
-                throw Failure("--threshold takes a positive number of metres, not '" + text + "'",
-                              ExitStatus::usage);
-            }
+            args.threshold = *threshold;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw Failure("unknown option " + arg, ExitStatus::usage);
         } else if (count < 2) {

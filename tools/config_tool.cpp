@@ -8,8 +8,10 @@
 #include <iomanip>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 #include "geometry/sheet_geometry.hpp"
+#include "platform/arguments.hpp"
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
@@ -25,22 +27,18 @@ namespace {
 using projection::BuildSheetRecord;
 using projection::ProjSettings;
 using projection::ProjTransformer;
+using platform::UsageError;
 
-// Which sheets the command line asks for: whole decimal numbers of at most
-// nine digits, nothing else.
-
-// A whole decimal number of at most nine digits, nothing else.
-bool ParseNumber(const std::string& text, int& value) {
-    if (text.empty() || text.size() > 9) {
-        return false;
+// Which sheets the command line asks for. "A" or "A-B", both whole decimal
+// numbers of at most nine digits and nothing else: (A, A) or (A, B).
+std::optional<std::pair<int, int>> ParseRange(const std::string& text) {
+    const std::size_t dash = text.find('-');
+    const std::optional<int> first = platform::ParseDigits(text.substr(0, dash));
+    const std::optional<int> last = dash == std::string::npos ? first : platform::ParseDigits(text.substr(dash + 1));
+    if (!first || !last) {
+        return std::nullopt;
     }
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    value = std::atoi(text.c_str());
-    return true;
+    return std::make_pair(*first, *last);
 }
 
 void RequireValidSheet(int sheet, const std::string& argument) {
@@ -53,23 +51,20 @@ void RequireValidSheet(int sheet, const std::string& argument) {
 }  // namespace
 
 void ParseIntegerRange(const std::string& text, const char* what, int& first, int& last) {
-    const std::size_t dash = text.find('-');
-    const std::string head = text.substr(0, dash);
-    const std::string tail = dash == std::string::npos ? head : text.substr(dash + 1);
-    if (!ParseNumber(head, first) || !ParseNumber(tail, last) || first > last) {
+    const std::optional<std::pair<int, int>> range = ParseRange(text);
+    if (!range || range->first > range->second) {
         throw Failure(std::string("'") + text + "' is not a " + what + " or a range of them (like 40-41)");
     }
+    first = range->first;
+    last = range->second;
 }
 
 std::vector<int> ParseSheetArgument(const std::string& text) {
-    int first = 0;
-    int last = 0;
-    const std::size_t dash = text.find('-');
-    const std::string head = text.substr(0, dash);
-    const std::string tail = dash == std::string::npos ? head : text.substr(dash + 1);
-    if (!ParseNumber(head, first) || !ParseNumber(tail, last)) {
+    const std::optional<std::pair<int, int>> range = ParseRange(text);
+    if (!range) {
         throw Failure("'" + text + "' is not a sheet number (like 40571) or a range of them (like 40571-40574)");
     }
+    const auto [first, last] = *range;
     RequireValidSheet(first, text);
     RequireValidSheet(last, text);
     if (first > last) {
@@ -137,9 +132,6 @@ struct Options {
     std::string columns;
 };
 
-// A command-line mistake: usage text, exit status 2.
-Failure UsageError(const std::string& message) { return Failure(message, ExitStatus::usage); }
-
 Options ParseOptions(int argc, const char* const* argv) {
     Options options;
     std::vector<std::string> positional;
@@ -157,21 +149,17 @@ Options ParseOptions(int argc, const char* const* argv) {
             if (inlineValue) {
                 return *inlineValue;
             }
-            if (k + 1 >= argc) {
-                throw UsageError(arg + " needs a value");
-            }
-            return argv[++k];
+            return platform::OptionValue(argc, argv, k);
         };
         if (arg == "-o" || arg == "--output") {
             options.output = value();
         } else if (arg == "--cell") {
             const std::string text = value();
-            char* end = nullptr;
-            const long cell = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || cell < 1 || cell > 1000000) {
+            const std::optional<int> cell = platform::ParsePositiveWhole(text);
+            if (!cell || *cell > 1000000) {
                 throw UsageError("--cell takes a whole number of metres from 1 to 1000000, not '" + text + "'");
             }
-            options.cellSize = static_cast<std::int32_t>(cell);
+            options.cellSize = static_cast<std::int32_t>(*cell);
         } else if (arg == "--graticule") {
             options.proj.graticuleCrs = value();
         } else if (arg == "--target") {

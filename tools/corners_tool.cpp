@@ -8,6 +8,7 @@
 
 #include "corners/find_corners.hpp"
 #include "geometry/sheet_geometry.hpp"
+#include "platform/arguments.hpp"
 #include "platform/failure.hpp"
 #include "platform/program_info.hpp"
 
@@ -41,10 +42,7 @@ Arguments ParseArguments(int argc, const char* const* argv) {
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
         if (arg == "--report" || arg == "--edge" || arg == "--dpi") {
-            if (k + 1 >= argc) {
-                throw Failure(arg + " needs a value", ExitStatus::usage);
-            }
-            const std::string value = argv[++k];
+            const std::string value = platform::OptionValue(argc, argv, k);
             if (arg == "--report") {
                 args.report = value;
             } else if (arg == "--edge") {
@@ -58,12 +56,11 @@ Arguments ParseArguments(int argc, const char* const* argv) {
                     throw Failure("--edge takes centre, outer or inner, not '" + value + "'", ExitStatus::usage);
                 }
             } else {
-                char* end = nullptr;
-                const double dpi = std::strtod(value.c_str(), &end);
-                if (value.empty() || *end != '\0' || !(dpi >= 10.0 && dpi <= 4800.0)) {
+                const std::optional<double> dpi = platform::ParseFiniteNumber(value);
+                if (!dpi || *dpi < 10.0 || *dpi > 4800.0) {
                     throw Failure("--dpi takes a resolution from 10 to 4800, not '" + value + "'", ExitStatus::usage);
                 }
-                args.options.dpi = dpi;
+                args.options.dpi = *dpi;
             }
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw Failure("unknown option " + arg, ExitStatus::usage);
@@ -77,10 +74,11 @@ Arguments ParseArguments(int argc, const char* const* argv) {
         throw Failure("expected a sheet number, a scan and a corner file", ExitStatus::usage);
     }
     const std::string& sheet = positional[0];
-    if (sheet.empty() || sheet.size() > 9 || sheet.find_first_not_of("0123456789") != std::string::npos) {
+    const std::optional<int> number = platform::ParseDigits(sheet);
+    if (!number) {
         throw Failure("'" + sheet + "' is not a sheet number (like 40571)", ExitStatus::usage);
     }
-    args.sheet = std::atoi(sheet.c_str());
+    args.sheet = *number;
     if (!geometry::IsValidSheetNumber(args.sheet)) {
         throw Failure(sheet + " is not a valid sheet number (zone 34-45, column 00-99, section 1-4)",
                       ExitStatus::usage);

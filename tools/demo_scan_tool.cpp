@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/arguments.hpp"
 #include "platform/failure.hpp"
 #include "platform/program_info.hpp"
 #include "synthesis/demo_scan.hpp"
@@ -48,12 +49,11 @@ const char* const kUsage =
     "  --version   print the version\n";
 
 double Number(const std::string& option, const std::string& text) {
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(value)) {
-        throw Failure(option + " takes a number", ExitStatus::usage);
+    const std::optional<double> value = platform::ParseFiniteNumber(text);
+    if (!value) {
+        throw platform::UsageError(option + " takes a number");
     }
-    return value;
+    return *value;
 }
 
 int Whole(const std::string& option, const std::string& text) {
@@ -151,10 +151,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         if (arg == "--vary") {
             line.vary = true;
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            if (k + 1 >= argc) {
-                throw Failure(arg + " needs a value", ExitStatus::usage);
-            }
-            const std::string value = argv[++k];
+            const std::string value = platform::OptionValue(argc, argv, k);
             if (arg == "--style") {
                 line.realistic = Pick<bool>(arg, value, {{"plain", false}, {"realistic", true}});
             } else {
@@ -166,8 +163,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             line.positional.push_back(arg);
         }
     }
-    if (line.positional.size() != 3 || line.positional[0].empty() ||
-        line.positional[0].find_first_not_of("0123456789") != std::string::npos || line.positional[0].size() > 9) {
+    if (line.positional.size() != 3 || !platform::ParseDigits(line.positional[0])) {
         throw Failure("expected a sheet number, a scan name and a corner file name", ExitStatus::usage);
     }
     return line;
@@ -202,7 +198,7 @@ int RunPlain(const CommandLine& line, std::ostream& out) {
     if (line.vary) {
         throw Failure("--vary needs --style realistic", ExitStatus::usage);
     }
-    const int sheet = std::atoi(line.positional[0].c_str());
+    const int sheet = *platform::ParseDigits(line.positional[0]);
     const DemoScan scan = WriteDemoScan(sheet, line.positional[1], options);
     WriteCornerFile(line.positional[2], scan.corners);
     out << "wrote " << line.positional[1] << " (" << scan.width << " x " << scan.height << " pixels) and "
@@ -228,7 +224,7 @@ int RunRealistic(const CommandLine& line, std::ostream& out) {
             throw Failure("unknown option " + name, ExitStatus::usage);
         }
     }
-    const int sheet = std::atoi(line.positional[0].c_str());
+    const int sheet = *platform::ParseDigits(line.positional[0]);
     const RealisticScan scan = WriteRealisticScan(sheet, line.positional[1], options);
     out << "wrote " << line.positional[1] << " (" << scan.width << " x " << scan.height << " pixels";
     if (!scan.hasMap) {
