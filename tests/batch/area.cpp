@@ -7,6 +7,7 @@
 #include "platform/region_lock.hpp"
 #include "support/in_process.hpp"
 #include "synthesis/demo_scan.hpp"
+#include "test_batch_fixture_key.hpp"
 #include "tools/config_tool.hpp"
 
 namespace georef::batch {
@@ -20,11 +21,17 @@ const Area& Area::Get() {
 
 Area::Area() : m_dir(GEOREF_BINARY_DIR "/tests/batch-area") {
     fs::create_directories(m_dir);
-    // Whoever comes first makes the area; the others wait for it.
+    // Whoever comes first makes the area; the others wait for it. The area
+    // names what drew it, written last: an area drawn by other code (or not
+    // finished) is drawn again.
     const std::optional<platform::RegionLock> lock = platform::RegionLock::Acquire(m_dir + "/.lock", 0);
-    if (!fs::exists(m_dir + "/complete")) {
+    const std::string drawnBy = m_dir + "/drawn-by";
+    if (!fs::exists(drawnBy) || test::ReadFileBytes(drawnBy) != GEOREF_FIXTURE_KEY) {
+        fs::remove(drawnBy);
+        fs::remove_all(ScanDir());
+        fs::remove(Config());
         Make();
-        test::WriteFileBytes(m_dir + "/complete", "");
+        test::WriteFileBytes(drawnBy, GEOREF_FIXTURE_KEY);
     }
 }
 
