@@ -20,7 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kPrograms = {"georef", "georef-config", "georef-check", "georef-demo-scan"};
+const std::vector<std::string> kPrograms = {"georef",        "georef-batch", "georef-check",
+                                            "georef-config", "georef-corners", "georef-demo-scan"};
 
 // Every regular file below root, as a path relative to it.
 std::set<std::string> FilesBelow(const std::string& root) {
@@ -274,6 +275,14 @@ TEST(Package, HoldsWhatCMakeInstallsAndDependsOnTheRuntimeLibraries) {
     const std::vector<std::string> description = Lines(ControlField(deb, "Description"));
     ASSERT_GE(description.size(), 3u) << "a summary and a long description";
     EXPECT_NE(description[0].find("map sheets"), std::string::npos) << description[0];
+    // The long description names every companion program the package holds.
+    std::string longDescription;
+    for (const std::string& line : description) {
+        longDescription += line + " ";
+    }
+    for (const std::string& program : kPrograms) {
+        EXPECT_NE(longDescription.find(program), std::string::npos) << program << " is not described";
+    }
 
     // Depends: "libgdal32 (>= 3.6.2), libjpeg62-turbo (>= 1.3.1), ...".
     std::set<std::string> depends;
