@@ -3,7 +3,6 @@
 #include <gdal.h>
 #include <gdal_priv.h>
 #include <ogr_srs_api.h>
-#include <unistd.h>
 #include <vrtdataset.h>
 
 #include <algorithm>
@@ -17,6 +16,9 @@
 #include <vector>
 
 #include "batch/journal.hpp"
+#include "gdal_support/dataset_handle.hpp"
+#include "gdal_support/quiet_errors.hpp"
+#include "platform/atomic_file.hpp"
 #include "platform/file_system.hpp"
 
 namespace georef::batch {
@@ -46,29 +48,6 @@ std::vector<TileName> ListTiles(const std::string& directory) {
     });
     return tiles;
 }
-
-// Removes the file unless the mosaic got renamed into place.
-class TemporaryName {
-public:
-    explicit TemporaryName(std::string name) : m_name(std::move(name)) {}
-    ~TemporaryName() {
-        if (!m_kept) {
-            std::remove(m_name.c_str());
-        }
-    }
-    TemporaryName(const TemporaryName&) = delete;
-    TemporaryName& operator=(const TemporaryName&) = delete;
-    const std::string& Name() const noexcept { return m_name; }
-    void Keep() noexcept { m_kept = true; }
-
-private:
-    std::string m_name;
-    bool m_kept = false;
-};
-
-struct DatasetCloser {
-    void operator()(GDALDataset* dataset) const noexcept { GDALClose(GDALDataset::ToHandle(dataset)); }
-};
 
 }  // namespace
 
@@ -100,14 +79,17 @@ int WriteMosaic(const std::string& outputDirectory, int tileSize) {
         throw std::runtime_error("GDAL has no VRT driver");
     }
     const std::string target = platform::JoinPath(outputDirectory, kMosaicFile);
-    TemporaryName temporaryFile(target + ".tmp-" + std::to_string(::getpid()));
-    const std::string& temporary = temporaryFile.Name();
+    // What a killed batch left of an earlier mosaic goes: under the lock no one is writing one.
+    platform::RemoveStaleTemporaries(target, lock.has_value());
+    platform::AtomicFile file(target, platform::AtomicFile::Access::byName);
+    const std::string& temporary = file.TemporaryName();
     {
-        std::unique_ptr<GDALDataset, DatasetCloser> mosaic(driver->Create(
-            temporary.c_str(), static_cast<int>(width), static_cast<int>(height), 0, GDT_Byte, nullptr));
-        if (!mosaic) {
-            throw std::runtime_error("GDAL cannot create " + temporary + ": " + CPLGetLastErrorMsg());
+        const gdal_support::DatasetHandle handle(GDALDataset::ToHandle(driver->Create(
+            temporary.c_str(), static_cast<int>(width), static_cast<int>(height), 0, GDT_Byte, nullptr)));
+        if (!handle) {
+            throw std::runtime_error("GDAL cannot create " + temporary + ": " + gdal_support::LastMessage(""));
         }
+        GDALDataset* mosaic = GDALDataset::FromHandle(handle.get());
         // Output frame: easting = -Y, northing = -X. The mosaic's west edge is
         // the west edge of the westernmost tile column (largest tileY), its
         // north edge the top edge of the northernmost tile row (smallest tileX).
@@ -134,7 +116,7 @@ int WriteMosaic(const std::string& outputDirectory, int tileSize) {
         // scaled by 0 and offset by 255), 0 elsewhere, so GDAL and QGIS show
         // places without a tile as empty rather than black.
         if (mosaic->CreateMaskBand(GMF_PER_DATASET) != CE_None) {
-            throw std::runtime_error("GDAL cannot add a mask to " + temporary + ": " + CPLGetLastErrorMsg());
+            throw std::runtime_error("GDAL cannot add a mask to " + temporary + ": " + gdal_support::LastMessage(""));
         }
         auto* mask = static_cast<VRTSourcedRasterBand*>(mosaic->GetRasterBand(1)->GetMaskBand());
         for (const TileName& tile : tiles) {
@@ -146,12 +128,9 @@ int WriteMosaic(const std::string& outputDirectory, int tileSize) {
     }  // closing writes the file
     const std::optional<std::int64_t> written = platform::FileSize(temporary);
     if (!written || *written == 0) {
-        throw std::runtime_error("GDAL cannot write " + temporary + ": " + CPLGetLastErrorMsg());
+        throw std::runtime_error("GDAL cannot write " + temporary + ": " + gdal_support::LastMessage(""));
     }
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-        throw std::runtime_error("cannot replace " + target);
-    }
-    temporaryFile.Keep();
+    file.Commit();
     return static_cast<int>(tiles.size());
 }
 

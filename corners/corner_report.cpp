@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
@@ -13,6 +13,9 @@
 
 #include "corners/find_corners.hpp"
 #include "corners/scan_image.hpp"
+#include "gdal_support/dataset_handle.hpp"
+#include "gdal_support/quiet_errors.hpp"
+#include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
 
 namespace georef::corners {
@@ -28,10 +31,7 @@ const cv::Scalar kLineColour(20, 170, 40);
 const cv::Scalar kCornerColour(230, 30, 30);
 const cv::Scalar kTextColour(0, 0, 0);
 
-struct DatasetCloser {
-    void operator()(void* d) const noexcept { GDALClose(static_cast<GDALDatasetH>(d)); }
-};
-using Dataset = std::unique_ptr<void, DatasetCloser>;
+using gdal_support::DatasetHandle;
 
 void Text(cv::Mat& canvas, const std::string& text, int x, int y, const cv::Scalar& colour = kTextColour) {
     cv::putText(canvas, text, cv::Point(x, y), cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
@@ -48,38 +48,41 @@ cv::Point Fixed(double x, double y) {
     return {static_cast<int>(std::lround(x * 16.0)), static_cast<int>(std::lround(y * 16.0))};
 }
 
+// Writes image as a PNG file named name, everything in the file itself (no
+// side file); false when GDAL could not.
+bool CopyAsPng(GDALDriverH png, GDALDatasetH image, const std::string& name) {
+    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
+    DatasetHandle written(GDALCreateCopy(png, name.c_str(), image, FALSE, nullptr, nullptr, nullptr));
+    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+    return written != nullptr;  // closing flushes the file
+}
+
 void WritePng(const std::string& path, const cv::Mat& rgb) {
-    CPLPushErrorHandler(CPLQuietErrorHandler);
-    CPLErrorReset();
+    const gdal_support::QuietErrors quiet;
     GDALAllRegister();
     GDALDriverH memory = GDALGetDriverByName("MEM");
     GDALDriverH png = GDALGetDriverByName("PNG");
-    std::string problem;
     if (memory == nullptr || png == nullptr) {
-        problem = "GDAL lacks the PNG driver";
-    } else {
-        const Dataset image(GDALCreate(memory, "", rgb.cols, rgb.rows, 3, GDT_Byte, nullptr));
-        int bands[3] = {1, 2, 3};
-        if (!image || GDALDatasetRasterIO(static_cast<GDALDatasetH>(image.get()), GF_Write, 0, 0, rgb.cols, rgb.rows,
-                                          rgb.data, rgb.cols, rgb.rows, GDT_Byte, 3, bands, 3,
-                                          static_cast<int>(rgb.step[0]), 1) != CE_None) {
-            problem = "cannot build the picture in memory";
-        } else {
-            // Written beside the target and renamed when complete.
-            const std::string partial = path + ".part.png";
-            Dataset written(GDALCreateCopy(png, partial.c_str(), static_cast<GDALDatasetH>(image.get()), FALSE, nullptr,
-                                           nullptr, nullptr));
-            const bool ok = written != nullptr;
-            written.reset();
-            if (!ok || std::rename(partial.c_str(), path.c_str()) != 0) {
-                const char* message = CPLGetLastErrorMsg();
-                problem = message != nullptr && message[0] != '\0' ? message : "cannot write the file";
-                std::remove(partial.c_str());
-                VSIUnlink((partial + ".aux.xml").c_str());
-            }
-        }
+        throw Failure("cannot write the report " + path + ": GDAL lacks the PNG driver");
     }
-    CPLPopErrorHandler();
+    const DatasetHandle image(GDALCreate(memory, "", rgb.cols, rgb.rows, 3, GDT_Byte, nullptr));
+    int bands[3] = {1, 2, 3};
+    if (!image || GDALDatasetRasterIO(image.get(), GF_Write, 0, 0, rgb.cols, rgb.rows, rgb.data, rgb.cols, rgb.rows,
+                                      GDT_Byte, 3, bands, 3, static_cast<int>(rgb.step[0]), 1) != CE_None) {
+        throw Failure("cannot write the report " + path + ": cannot build the picture in memory");
+    }
+    // Written beside the target and renamed when complete.
+    std::string problem;
+    try {
+        platform::AtomicFile file(path, platform::AtomicFile::Access::byName);
+        if (CopyAsPng(png, image.get(), file.TemporaryName())) {
+            file.Commit();
+        } else {
+            problem = gdal_support::LastMessage("cannot write the file");
+        }
+    } catch (const std::runtime_error& error) {
+        problem = error.what();
+    }
     if (!problem.empty()) {
         throw Failure("cannot write the report " + path + ": " + problem);
     }

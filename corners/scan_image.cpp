@@ -11,6 +11,7 @@
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
+#include "gdal_support/quiet_errors.hpp"
 #include "platform/failure.hpp"
 
 namespace georef::corners {
@@ -27,17 +28,6 @@ constexpr int kMaximumEdge = 200000;
 constexpr GIntBig kReadCacheBytes = 32 * 1024 * 1024;
 // Rows of one strip of the windows pass: about 8 MiB of RGB at 8500 columns.
 constexpr int kStripBytes = 8 * 1024 * 1024;
-
-class QuietGdalErrors {
-public:
-    QuietGdalErrors() noexcept {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
-    }
-    ~QuietGdalErrors() { CPLPopErrorHandler(); }
-    QuietGdalErrors(const QuietGdalErrors&) = delete;
-    QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
-};
 
 // While alive, makes the JPEG driver of this thread fail on the JPEG
 // library's warnings ("Premature end of JPEG file"), which otherwise only
@@ -74,11 +64,6 @@ public:
 private:
     GIntBig m_previous;
 };
-
-std::string GdalReason(const char* fallback) {
-    const char* message = CPLGetLastErrorMsg();
-    return (message != nullptr && message[0] != '\0') ? std::string(message) : std::string(fallback);
-}
 
 // A resolution value with its unit code (2 inch, 3 centimetre) in dpi.
 std::optional<double> Dpi(double value, int unitCode) {
@@ -135,19 +120,18 @@ std::optional<double> ReadStatedDpi(GDALDatasetH dataset, const std::string& pat
 }  // namespace
 
 ScanImage::ScanImage(const std::string& path) : m_path(path) {
-    const QuietGdalErrors quiet;
+    const gdal_support::QuietErrors quiet;
     GDALAllRegister();
-    m_dataset = GDALOpen(path.c_str(), GA_ReadOnly);
+    m_dataset.reset(GDALOpen(path.c_str(), GA_ReadOnly));
     if (m_dataset == nullptr) {
         throw Failure("cannot read the scan " + path + ": not an image GDAL reads (" +
-                      GdalReason("no driver recognises it") + ")");
+                      gdal_support::LastMessage("no driver recognises it") + ")");
     }
-    const GDALDatasetH dataset = static_cast<GDALDatasetH>(m_dataset);
+    const GDALDatasetH dataset = m_dataset.get();
     m_width = GDALGetRasterXSize(dataset);
     m_height = GDALGetRasterYSize(dataset);
     const int bands = GDALGetRasterCount(dataset);
     if (bands < 1) {
-        GDALClose(dataset);
         throw Failure("the scan " + path + " has no image bands");
     }
     m_bands = bands >= 3 ? 3 : 1;
@@ -162,12 +146,10 @@ ScanImage::ScanImage(const std::string& path) : m_path(path) {
             problem = "has a colour table; convert it to RGB or grey first";
         }
         if (!problem.empty()) {
-            GDALClose(dataset);
-            throw Failure("the scan " + path + " " + problem);
+                throw Failure("the scan " + path + " " + problem);
         }
     }
     if (m_width < kMinimumEdge || m_height < kMinimumEdge || m_width > kMaximumEdge || m_height > kMaximumEdge) {
-        GDALClose(dataset);
         throw Failure("the scan " + path + " has " + std::to_string(m_width) + " x " + std::to_string(m_height) +
                       " pixels; a sheet needs " + std::to_string(kMinimumEdge) + " to " +
                       std::to_string(kMaximumEdge) + " on each edge");
@@ -175,22 +157,16 @@ ScanImage::ScanImage(const std::string& path) : m_path(path) {
     m_statedDpi = ReadStatedDpi(dataset, path);
 }
 
-ScanImage::~ScanImage() {
-    if (m_dataset != nullptr) {
-        GDALClose(static_cast<GDALDatasetH>(m_dataset));
-    }
-}
-
 void ScanImage::Read(int column, int row, int width, int height, cv::Mat& rgb) const {
     // rgb has its final size; GDAL resamples the window into it.
-    const QuietGdalErrors quiet;
+    const gdal_support::QuietErrors quiet;
     // A JPEG cut short is damage, not grey pixels to search.
     const JpegWarningsFail jpegWarningsFail;
     GDALRasterIOExtraArg extra;
     INIT_RASTERIO_EXTRA_ARG(extra);
     extra.eResampleAlg = GRIORA_Average;
     int bandMap[3] = {1, 2, 3};
-    const GDALDatasetH dataset = static_cast<GDALDatasetH>(m_dataset);
+    const GDALDatasetH dataset = m_dataset.get();
     CPLErr result = CE_None;
     if (m_bands == 3) {
         result = GDALDatasetRasterIOEx(dataset, GF_Read, column, row, width, height, rgb.data, rgb.cols, rgb.rows,
@@ -204,7 +180,7 @@ void ScanImage::Read(int column, int row, int width, int height, cv::Mat& rgb) c
         }
     }
     if (result != CE_None) {
-        throw Failure("cannot read the scan " + m_path + ": damaged (" + GdalReason("read error") + ")");
+        throw Failure("cannot read the scan " + m_path + ": damaged (" + gdal_support::LastMessage("read error") + ")");
     }
 }
 

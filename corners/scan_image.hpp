@@ -11,6 +11,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "gdal_support/dataset_handle.hpp"
+
 namespace georef::corners {
 
 class ScanImage {
@@ -19,7 +21,6 @@ public:
     // cannot read it, or when it is no 8-bit grey or RGB image of a size the
     // finder can work on.
     explicit ScanImage(const std::string& path);
-    ~ScanImage();
     ScanImage(const ScanImage&) = delete;
     ScanImage& operator=(const ScanImage&) = delete;
 
@@ -45,7 +46,7 @@ private:
     void Read(int column, int row, int width, int height, cv::Mat& rgb) const;
 
     std::string m_path;
-    void* m_dataset = nullptr;  // GDALDatasetH, owned
+    gdal_support::DatasetHandle m_dataset;
     int m_width = 0;
     int m_height = 0;
     int m_bands = 0;  // bands read: 1 (grey) or 3 (RGB)

@@ -25,8 +25,8 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string target)
-    : m_target(std::move(target)), m_registered(m_target + ".tmp-XXXXXX") {
+AtomicFile::AtomicFile(std::string target, Access access)
+    : m_target(std::move(target)), m_registered(m_target + ".tmp-XXXXXX"), m_access(access) {
     // mkstemp writes the name into the registered buffer before it creates
     // the file, so a signal handler never misses the file.
     const int fd = ::mkstemp(m_registered.Buffer());
@@ -38,6 +38,10 @@ AtomicFile::AtomicFile(std::string target)
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
+    if (m_access == Access::byName) {
+        ::close(fd);
+        return;
+    }
     m_stream = ::fdopen(fd, "wb");
     if (m_stream == nullptr) {
         const int saved = errno;
@@ -58,17 +62,31 @@ AtomicFile::~AtomicFile() {
 }
 
 void AtomicFile::Commit() {
-    if (m_stream == nullptr) {
+    if (m_committed || (m_access == Access::stream && m_stream == nullptr)) {
         throw std::runtime_error("temporary file already closed: " + m_temporary);
     }
-    std::FILE* stream = m_stream;
-    m_stream = nullptr;
-    const bool flushed = std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
-    const int flushErrno = errno;
-    const bool closed = std::fclose(stream) == 0;
-    if (!flushed || !closed) {
-        errno = flushed ? errno : flushErrno;
-        throw SystemError("cannot write", m_temporary);
+    if (m_access == Access::stream) {
+        std::FILE* stream = m_stream;
+        m_stream = nullptr;
+        const bool flushed = std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
+        const int flushErrno = errno;
+        const bool closed = std::fclose(stream) == 0;
+        if (!flushed || !closed) {
+            errno = flushed ? errno : flushErrno;
+            throw SystemError("cannot write", m_temporary);
+        }
+    } else {
+        // The writer has closed the file; its content goes to disk before the rename.
+        const int fd = ::open(m_temporary.c_str(), O_RDONLY);
+        const bool synced = fd >= 0 && ::fsync(fd) == 0;
+        const int syncErrno = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!synced) {
+            errno = syncErrno;
+            throw SystemError("cannot write", m_temporary);
+        }
     }
     if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
         throw SystemError("cannot replace", m_target);

@@ -17,22 +17,29 @@ namespace georef::platform {
 
 class AtomicFile {
 public:
+    // How the content reaches the temporary file: through Stream(), or by a
+    // writer that opens the file by TemporaryName() itself (GDAL's drivers),
+    // for which the temporary file is made empty and closed at once.
+    enum class Access { stream, byName };
+
     // Creates the temporary file beside target. Throws std::runtime_error
     // (with the system's reason) when it cannot be created.
-    explicit AtomicFile(std::string target);
+    explicit AtomicFile(std::string target, Access access = Access::stream);
     ~AtomicFile();
 
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     // The open stream of the temporary file ("wb"); owned by this object.
+    // Null for Access::byName.
     std::FILE* Stream() const noexcept { return m_stream; }
     const std::string& Target() const noexcept { return m_target; }
     const std::string& TemporaryName() const noexcept { return m_temporary; }
 
-    // Flushes, syncs and closes the temporary file, then renames it over the
-    // target. Throws std::runtime_error when any step fails; the temporary
-    // file is then removed by the destructor.
+    // Flushes, syncs and closes the temporary file (for Access::byName the
+    // writer must have closed it), then renames it over the target. Throws
+    // std::runtime_error when any step fails; the temporary file is then
+    // removed by the destructor. Commits once.
     void Commit();
 
 private:
@@ -40,6 +47,7 @@ private:
     RegisteredName m_registered;  // the temporary name, where a signal handler finds it
     std::string m_temporary;
     std::FILE* m_stream = nullptr;
+    Access m_access;
     bool m_committed = false;
 };
 

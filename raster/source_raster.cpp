@@ -16,23 +16,11 @@
 #include <cpl_vsi.h>
 #include <gdal.h>
 
+#include "gdal_support/quiet_errors.hpp"
+
 namespace georef::raster {
 
 namespace {
-
-// While alive, GDAL's errors and warnings are recorded but not printed: a
-// failure reaches the run as a RasterError carrying GDAL's last message, and
-// the run prints it once in its own words.
-class QuietGdalErrors {
-public:
-    QuietGdalErrors() noexcept {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
-    }
-    ~QuietGdalErrors() { CPLPopErrorHandler(); }
-    QuietGdalErrors(const QuietGdalErrors&) = delete;
-    QuietGdalErrors& operator=(const QuietGdalErrors&) = delete;
-};
 
 // While alive, keeps the first sign of damage GDAL reports, without printing
 // anything: any error, and any warning that says the data are damaged. Some
@@ -95,14 +83,6 @@ private:
     std::string m_previous;
     bool m_hadPrevious = false;
 };
-
-// GDAL's last error message, or a fallback when it gave none.
-std::string LastGdalMessage(const char* fallback) {
-    const char* message = CPLGetLastErrorMsg();
-    return (message != nullptr && message[0] != '\0') ? std::string(message) : std::string(fallback);
-}
-
-GDALDatasetH Dataset(void* handle) noexcept { return static_cast<GDALDatasetH>(handle); }
 
 // GDAL's block cache while the image is read: enough for the blocks of a
 // few rows of any tiled or striped file, far below GDAL's default of 5 % of
@@ -178,7 +158,7 @@ void ReadBandRows(GDALDatasetH dataset, int bandNumber, int width, int firstRow,
                                          pixelSpacing, lineSpacing, nullptr);
     if (result != CE_None) {
         throw RasterError("cannot read band " + std::to_string(bandNumber) + ": " +
-                          LastGdalMessage("read error"));
+                          gdal_support::LastMessage("read error"));
     }
 }
 
@@ -285,12 +265,12 @@ void SourceRaster::Open(const std::string& path) {
     m_height = -1;
     m_orientation = 0;
 
-    const QuietGdalErrors quiet;
+    const gdal_support::QuietErrors quiet;
     GDALDatasetH dataset = GDALOpen(path.c_str(), GA_ReadOnly);
     if (dataset == nullptr) {
-        throw RasterError(LastGdalMessage("no driver reads this file"));
+        throw RasterError(gdal_support::LastMessage("no driver reads this file"));
     }
-    m_dataset = dataset;
+    m_dataset.reset(dataset);
 
     const int width = GDALGetRasterXSize(dataset);
     const int height = GDALGetRasterYSize(dataset);
@@ -358,7 +338,7 @@ void SourceRaster::ReadBands() {
     if (m_dataset == nullptr || !m_planesAllocated) {
         throw std::logic_error("SourceRaster::ReadBands without an open image");
     }
-    GDALDatasetH dataset = Dataset(m_dataset);
+    GDALDatasetH dataset = m_dataset.get();
     const GdalDamageLog damage;
     if (GDALGetRasterXSize(dataset) != m_width || GDALGetRasterYSize(dataset) != m_height) {
         throw RasterError("the image changed its size while open");
@@ -377,7 +357,7 @@ void SourceRaster::ReadBands() {
 }
 
 void SourceRaster::ReadBytes(GSpacing lineBytes) {
-    GDALDatasetH dataset = Dataset(m_dataset);
+    GDALDatasetH dataset = m_dataset.get();
     switch (m_layout) {
     case Layout::rgb: {
         // Bands 1 to 3 in one call, straight into the interleaved layout:
@@ -387,7 +367,7 @@ void SourceRaster::ReadBytes(GSpacing lineBytes) {
         const CPLErr result = GDALDatasetRasterIOEx(dataset, GF_Read, 0, 0, m_width, m_height, m_pixels, m_width,
                                                     m_height, GDT_Byte, 3, bands, 3, lineBytes, 1, nullptr);
         if (result != CE_None) {
-            throw RasterError("cannot read the image: " + LastGdalMessage("read error"));
+            throw RasterError("cannot read the image: " + gdal_support::LastMessage("read error"));
         }
         break;
     }
@@ -432,7 +412,7 @@ void SourceRaster::ReadBytes(GSpacing lineBytes) {
 }
 
 void SourceRaster::ReadScaled(int bandCount) {
-    GDALDatasetH dataset = Dataset(m_dataset);
+    GDALDatasetH dataset = m_dataset.get();
     // Samples are read a strip of rows at a time, pixel-interleaved like the
     // bytes: unsigned samples of up to 16 bits as such and looked up in a
     // table per band (the table holds ScaledSample of every value), others
@@ -463,7 +443,7 @@ void SourceRaster::ReadScaled(int bandCount) {
                                   bandCount, bands, sampleSpacing * bandCount,
                                   sampleSpacing * static_cast<GSpacing>(rowValues), sampleSpacing, nullptr);
         if (result != CE_None) {
-            throw RasterError("cannot read the image: " + LastGdalMessage("read error"));
+            throw RasterError("cannot read the image: " + gdal_support::LastMessage("read error"));
         }
         std::uint8_t* const first =
             m_pixels + 3 * static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(m_width);
@@ -483,10 +463,7 @@ void SourceRaster::ReadScaled(int bandCount) {
 }
 
 void SourceRaster::Close() noexcept {
-    if (m_dataset != nullptr) {
-        GDALClose(Dataset(m_dataset));
-        m_dataset = nullptr;
-    }
+    m_dataset.reset();
 }
 
 void SourceRaster::FreePlanes() noexcept {

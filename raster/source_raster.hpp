@@ -22,6 +22,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "gdal_support/dataset_handle.hpp"
+
 namespace georef::raster {
 
 // The scan cannot be opened or read. what() is a short detail for the run's
@@ -97,7 +99,7 @@ private:
     void ReadBytes(long long lineBytes);
     void ReadScaled(int bandCount);
 
-    void* m_dataset = nullptr;  // GDALDatasetH, owned
+    gdal_support::DatasetHandle m_dataset;
     int m_width = -1;
     int m_height = -1;
     bool m_planesAllocated = false;

@@ -10,34 +10,23 @@
 #include <cpl_error.h>
 #include <gdal.h>
 
+#include "gdal_support/dataset_handle.hpp"
+#include "gdal_support/quiet_errors.hpp"
+#include "platform/atomic_file.hpp"
+
 namespace georef::review {
 
 namespace {
 
-// GDAL's own messages are kept from the console while alive; failures reach
-// the caller as MosaicError with GDAL's last message.
-class QuietGdal {
-public:
-    QuietGdal() noexcept {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
-    }
-    ~QuietGdal() { CPLPopErrorHandler(); }
-    QuietGdal(const QuietGdal&) = delete;
-    QuietGdal& operator=(const QuietGdal&) = delete;
-};
-
+// The reason GDAL gave, to follow a message: ": reason", or nothing.
 std::string GdalReason() {
-    const char* message = CPLGetLastErrorMsg();
-    return (message != nullptr && message[0] != '\0') ? std::string(": ") + message : std::string();
+    const std::string message = gdal_support::LastMessage("");
+    return message.empty() ? message : ": " + message;
 }
 
-struct DatasetCloser {
-    void operator()(void* handle) const noexcept { GDALClose(static_cast<GDALDatasetH>(handle)); }
-};
-using DatasetHandle = std::unique_ptr<void, DatasetCloser>;
+using gdal_support::DatasetHandle;
 
-GDALDatasetH Handle(const DatasetHandle& d) noexcept { return static_cast<GDALDatasetH>(d.get()); }
+GDALDatasetH Handle(const DatasetHandle& d) noexcept { return d.get(); }
 
 // JPEG quality of the page's images: small files, and the joins stay legible.
 constexpr int kJpegQuality = 82;
@@ -72,7 +61,7 @@ struct Mosaic::Dataset {
         GDALRasterIOExtraArg extra;
         INIT_RASTERIO_EXTRA_ARG(extra);
         extra.eResampleAlg = GRIORA_Average;
-        QuietGdal quiet;
+        const gdal_support::QuietErrors quiet;
         if (GDALDatasetRasterIOEx(Handle(handle), GF_Read, x0, y0, w, h, rgb.data(), outW, outH, GDT_Byte, 3,
                                   bandMap, 3, static_cast<GSpacing>(outW) * 3, 1, &extra) != CE_None) {
             throw MosaicError("cannot read the mosaic" + GdalReason());
@@ -111,7 +100,7 @@ Mosaic& Mosaic::operator=(Mosaic&&) noexcept = default;
 
 Mosaic Mosaic::Open(const std::string& path) {
     GDALAllRegister();
-    QuietGdal quiet;
+    const gdal_support::QuietErrors quiet;
     auto d = std::make_unique<Dataset>();
     d->handle.reset(GDALOpen(path.c_str(), GA_ReadOnly));
     if (!d->handle) {
@@ -234,7 +223,7 @@ std::optional<WrittenImage> Mosaic::WriteSeamStrip(const SharedEdge& edge, const
 
 void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int height, int quality) {
     GDALAllRegister();
-    QuietGdal quiet;
+    const gdal_support::QuietErrors quiet;
     GDALDriverH mem = GDALGetDriverByName("MEM");
     GDALDriverH jpeg = GDALGetDriverByName("JPEG");
     if (mem == nullptr || jpeg == nullptr) {
@@ -247,25 +236,33 @@ void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int
         throw MosaicError("cannot hold an image of " + std::to_string(width) + " x " + std::to_string(height) +
                           " pixels" + GdalReason());
     }
-    const std::string temporary = path + ".part";
+    std::optional<platform::AtomicFile> file;
+    try {
+        file.emplace(path, platform::AtomicFile::Access::byName);
+    } catch (const std::runtime_error& error) {
+        throw MosaicError(error.what());
+    }
     const std::string qualityOption = "QUALITY=" + std::to_string(quality);
     const char* createOptions[] = {qualityOption.c_str(), nullptr};
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-    DatasetHandle written(GDALCreateCopy(jpeg, temporary.c_str(), Handle(image), FALSE,
+    DatasetHandle written(GDALCreateCopy(jpeg, file->TemporaryName().c_str(), Handle(image), FALSE,
                                          const_cast<char**>(createOptions), nullptr, nullptr));
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
     const bool complete = written != nullptr;
     written.reset();  // closing flushes the file
-    if (!complete || CPLGetLastErrorType() >= CE_Failure || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = GdalReason();
-        std::remove(temporary.c_str());
-        throw MosaicError("cannot write " + path + reason);
+    if (!complete || CPLGetLastErrorType() >= CE_Failure) {
+        throw MosaicError("cannot write " + path + GdalReason());
+    }
+    try {
+        file->Commit();
+    } catch (const std::runtime_error& error) {
+        throw MosaicError("cannot write " + path + ": " + error.what());
     }
 }
 
 std::optional<std::pair<int, int>> ImageSize(const std::string& path) {
     GDALAllRegister();
-    QuietGdal quiet;
+    const gdal_support::QuietErrors quiet;
     const DatasetHandle d(GDALOpen(path.c_str(), GA_ReadOnly));
     if (!d) {
         return std::nullopt;

@@ -12,6 +12,8 @@
 #include <cpl_string.h>
 #include <gdal.h>
 
+#include "gdal_support/dataset_handle.hpp"
+#include "gdal_support/quiet_errors.hpp"
 #include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
 
@@ -19,25 +21,12 @@ namespace georef::synthesis {
 
 namespace {
 
-struct DatasetCloser {
-    void operator()(void* dataset) const noexcept { GDALClose(static_cast<GDALDatasetH>(dataset)); }
-};
-using Dataset = std::unique_ptr<void, DatasetCloser>;
+using Dataset = gdal_support::DatasetHandle;
 
 struct OptionListDeleter {
     void operator()(char** list) const noexcept { CSLDestroy(list); }
 };
 using OptionList = std::unique_ptr<char*, OptionListDeleter>;
-
-// GDAL's own printing silenced while it works for us: a failure is reported
-// once, by our caller, with GDAL's message in it.
-class QuietGdal {
-public:
-    QuietGdal() noexcept { CPLPushErrorHandler(CPLQuietErrorHandler); }
-    ~QuietGdal() { CPLPopErrorHandler(); }
-    QuietGdal(const QuietGdal&) = delete;
-    QuietGdal& operator=(const QuietGdal&) = delete;
-};
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
     if (text.size() < suffix.size()) {
@@ -52,9 +41,10 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
     return true;
 }
 
+// GDAL's reason, to follow a message: ": reason", or nothing.
 std::string GdalMessage() {
-    const char* message = CPLGetLastErrorMsg();
-    return message != nullptr && message[0] != '\0' ? std::string(": ") + message : std::string();
+    const std::string message = gdal_support::LastMessage("");
+    return message.empty() ? message : ": " + message;
 }
 
 // A MEM dataset whose bands are the caller's memory, no copy.
@@ -111,8 +101,7 @@ bool IsJpegName(const std::string& path) { return EndsWith(path, ".jpg") || Ends
 
 void WriteScanImage(const std::string& path, const RgbImageView& image, const ScanEncoding& encoding) {
     GDALAllRegister();
-    const QuietGdal quiet;
-    CPLErrorReset();
+    const gdal_support::QuietErrors quiet;
     const bool jpeg = IsJpegName(path);
     GDALDriverH driver = GDALGetDriverByName(jpeg ? "JPEG" : "GTiff");
     if (driver == nullptr) {
@@ -139,7 +128,7 @@ void WriteScanImage(const std::string& path, const RgbImageView& image, const Sc
                              : CSLSetNameValue(nullptr, "COMPRESS", "DEFLATE"));
     std::unique_ptr<platform::AtomicFile> file;
     try {
-        file = std::make_unique<platform::AtomicFile>(path);
+        file = std::make_unique<platform::AtomicFile>(path, platform::AtomicFile::Access::byName);
     } catch (const std::runtime_error& e) {
         throw Failure(e.what());
     }

@@ -1,0 +1,79 @@
+// The GDAL chores shared by every reader and writer of images: GDAL's errors
+// kept from the console with their message kept for ours, and a dataset
+// closed (and so written) when its handle goes.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include <cpl_error.h>
+#include <gdal.h>
+
+#include "gdal_support/dataset_handle.hpp"
+#include "gdal_support/quiet_errors.hpp"
+#include "platform/atomic_file.hpp"
+#include "support/temp_dir.hpp"
+
+namespace georef::gdal_support {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Counts the messages that reach the handler below a QuietErrors.
+int g_printed = 0;
+void CPL_STDCALL CountingHandler(CPLErr, CPLErrorNum, const char*) { ++g_printed; }
+
+TEST(QuietErrors, KeepsGdalsMessageFromTheConsoleAndForTheCaller) {
+    GDALAllRegister();
+    CPLPushErrorHandler(CountingHandler);
+    g_printed = 0;
+    CPLError(CE_Failure, CPLE_AppDefined, "an earlier failure");
+    ASSERT_EQ(g_printed, 1);
+    {
+        const QuietErrors quiet;
+        EXPECT_EQ(LastMessage("none"), "none");  // the earlier message is gone
+        const DatasetHandle missing(GDALOpen("/nonexistent/scan.tif", GA_ReadOnly));
+        EXPECT_FALSE(missing);
+        EXPECT_NE(LastMessage("none").find("/nonexistent/scan.tif"), std::string::npos) << LastMessage("none");
+    }
+    EXPECT_EQ(g_printed, 1);
+    CPLError(CE_Warning, CPLE_AppDefined, "after the guard");
+    EXPECT_EQ(g_printed, 2);
+    CPLPopErrorHandler();
+}
+
+// A GDAL writer fills the temporary file by its name; the target appears
+// only on Commit, complete, and a file never committed leaves nothing.
+TEST(DatasetHandle, ClosingWritesTheFileAnAtomicFileThenPutsInPlace) {
+    GDALAllRegister();
+    test::TempDir dir;
+    const std::string target = dir.File("picture.png");
+    const DatasetHandle image(GDALCreate(GDALGetDriverByName("MEM"), "", 20, 10, 3, GDT_Byte, nullptr));
+    ASSERT_TRUE(image);
+    const auto writeInto = [&](const platform::AtomicFile& file) {
+        EXPECT_EQ(file.Stream(), nullptr);
+        DatasetHandle written(GDALCreateCopy(GDALGetDriverByName("PNG"), file.TemporaryName().c_str(), image.get(),
+                                             FALSE, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(written);
+        EXPECT_FALSE(fs::exists(target));
+    };
+    {
+        platform::AtomicFile abandoned(target, platform::AtomicFile::Access::byName);
+        writeInto(abandoned);
+    }
+    EXPECT_TRUE(fs::is_empty(dir.Path())) << "an abandoned file leaves nothing";
+
+    platform::AtomicFile file(target, platform::AtomicFile::Access::byName);
+    writeInto(file);
+    file.Commit();
+    EXPECT_THROW(file.Commit(), std::runtime_error);
+    EXPECT_FALSE(fs::exists(file.TemporaryName()));
+    const DatasetHandle back(GDALOpen(target.c_str(), GA_ReadOnly));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(GDALGetRasterXSize(back.get()), 20);
+    EXPECT_EQ(GDALGetRasterYSize(back.get()), 10);
+}
+
+}  // namespace
+}  // namespace georef::gdal_support
