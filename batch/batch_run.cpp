@@ -24,6 +24,7 @@
 #include "driver/run.hpp"
 #include "driver/run_parameters.hpp"
 #include "geometry/corner_fit_report.hpp"
+#include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
 #include "platform/file_system.hpp"
 #include "tiling/world_file.hpp"
@@ -432,7 +433,8 @@ BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
     const std::vector<SheetInput> sheets = SheetsOf(options);
     const std::optional<int> tileSize = driver::CheckedTileSize(options.dpi);
     if (!tileSize) {
-        throw BatchError("unusable dpi " + std::to_string(options.dpi) + " (1 to 1698)");
+        throw BatchError("unusable dpi " + std::to_string(options.dpi) + " (1 to " +
+                         std::to_string(geometry::kLargestDpi) + ")");
     }
     BatchContext context{options, platform::JoinPath(options.outputDirectory, "logs"), {}, 1};
     if (!platform::Exists(options.configFile) || platform::IsDirectory(options.configFile) ||

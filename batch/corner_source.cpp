@@ -172,7 +172,7 @@ CornerSource RunFinder(const SheetInput& input, const std::string& foundFile, co
         }
         return source;
     }
-    corners::WriteCornerFile(foundFile, *found.corners);
+    geometry::WriteCornerFile(foundFile, *found.corners, geometry::CornerPrecision::measured);
     key.Set("found", ContentDigest(foundFile));
     source.cornerFile = foundFile;
     source.found = true;

@@ -33,18 +33,6 @@ std::string CsvField(const std::string& text) {
 
 }  // namespace
 
-const char* StatusName(SheetStatus status) noexcept {
-    switch (status) {
-    case SheetStatus::done:
-        return "done";
-    case SheetStatus::skipped:
-        return "skipped";
-    case SheetStatus::failed:
-        break;
-    }
-    return "failed";
-}
-
 void WriteSummaryTable(const std::vector<SheetResult>& results, std::ostream& out) {
     out << "sheet  status   rms(m)  tiles  seconds  message\n";
     int done = 0;

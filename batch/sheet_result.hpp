@@ -1,6 +1,8 @@
 #pragma once
 // What a batch knows about each sheet when it ends: the record the summary
-// table, summary.csv and any later report are written from.
+// table, summary.csv and the review page are written from. The types are
+// whole in this header, so a reader of the record (the review page) needs
+// nothing else of the batch.
 
 #include <optional>
 #include <ostream>
@@ -10,12 +12,26 @@
 namespace georef::batch {
 
 enum class SheetStatus {
-    done,     // run in this batch and every tile written
-    failed,   // not run (no corners, a problem with its input) or the run failed
-    skipped,  // finished by an earlier batch from the same inputs
+    done,       // run in this batch and every tile written
+    failed,     // not run (no corners, a problem with its input) or the run failed
+    skipped,    // finished by an earlier batch from the same inputs, so in the mosaic
+    notInList,  // in config.bin, not in the batch's list (a row of the review page only)
 };
 
-const char* StatusName(SheetStatus status) noexcept;
+// Lower-case English name: "done", "failed", "skipped", "not in list".
+inline const char* StatusName(SheetStatus status) noexcept {
+    switch (status) {
+    case SheetStatus::done:
+        return "done";
+    case SheetStatus::skipped:
+        return "skipped";
+    case SheetStatus::notInList:
+        return "not in list";
+    case SheetStatus::failed:
+        break;
+    }
+    return "failed";
+}
 
 // How the scan's corners fit the sheet (image frame to nominal frame).
 struct CornerFigures {

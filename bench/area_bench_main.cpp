@@ -212,7 +212,8 @@ void MakeArea() {
                 options.rotationDegrees = (i % 3 == 0) ? 0.4 : -0.3;
                 const std::string base = g_work + "/scans/" + missing[i];
                 const auto scan = georef::synthesis::WriteDemoScan(std::stoi(missing[i]), base + ".jpg", options);
-                georef::synthesis::WriteCornerFile(base + ".txt", scan.corners);
+                georef::geometry::WriteCornerFile(base + ".txt", scan.corners,
+                                                  georef::geometry::CornerPrecision::exact);
             }
         });
     }

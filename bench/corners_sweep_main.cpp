@@ -49,7 +49,7 @@ Outcome Run(int sheet, const std::string& path, const RealisticScanOptions& opti
         truth.corners = georef::geometry::ReadCornerPoints(in).value_or(georef::geometry::CornerPoints{});
     } else {
         truth = georef::synthesis::WriteRealisticScan(sheet, path, options);
-        georef::corners::WriteCornerFile(exact, truth.corners);
+        georef::geometry::WriteCornerFile(exact, truth.corners, georef::geometry::CornerPrecision::measured);
     }
     const auto start = std::chrono::steady_clock::now();
     const georef::corners::FindResult found = georef::corners::FindCorners(sheet, path);

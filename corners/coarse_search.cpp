@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "corners/candidate_lines.hpp"
+#include "geometry/map_scale.hpp"
 
 namespace georef::corners {
 
@@ -288,7 +289,7 @@ CoarseFrame AtFullResolution(const SideLines& reduced, int factor) {
 
 }  // namespace
 
-double PixelsPerMetre(double dpi) noexcept { return dpi / 635.0; }
+double PixelsPerMetre(double dpi) noexcept { return dpi / geometry::kGroundMetresPerInch; }
 
 CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const SheetShape& shape) {
     const StageResult<EdgeResponses> response = RespondToEdges(reduced);

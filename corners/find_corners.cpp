@@ -121,16 +121,4 @@ FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindO
     return result;
 }
 
-void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corners) {
-    try {
-        platform::AtomicFile file(path);
-        for (const geometry::CornerPoint& c : corners) {
-            std::fprintf(file.Stream(), "%d %.3f %.3f\n", c.id, c.x, c.y);
-        }
-        file.Commit();
-    } catch (const std::runtime_error& e) {
-        throw Failure("cannot write the corner file " + path + ": " + e.what());
-    }
-}
-
 }  // namespace georef::corners

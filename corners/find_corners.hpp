@@ -6,7 +6,7 @@
 //   corners::FindOptions options;                 // centre of the line, dpi from the file
 //   const corners::FindResult found = corners::FindCorners(40571, "scans/40571.jpg", options);
 //   if (found.Found()) {
-//       corners::WriteCornerFile("40571.txt", *found.corners);
+//       geometry::WriteCornerFile("40571.txt", *found.corners, geometry::CornerPrecision::measured);
 //   } else {
 //       std::cerr << found.refusal << "\n";       // which stage gave up, and why
 //   }
@@ -68,11 +68,6 @@ struct FindResult {
 // invalid sheet number; every other outcome, a refusal included, is the
 // result.
 FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindOptions& options = {});
-
-// Writes the corner file in georef's format (ids 1 to 4, LD LH PH PD),
-// atomically: the file appears complete or not at all. Throws
-// georef::Failure when it cannot be written.
-void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corners);
 
 // Writes a PNG a person can judge at a glance: a small view of the whole
 // scan with the quadrilateral of the corners, and an enlarged inset of each

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "corners/frame.hpp"
+#include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
 
 namespace georef::corners {
@@ -43,7 +44,7 @@ CheckResult CheckCorners(const geometry::CornerPoints& corners, int sheetNumber,
                                            fit.dpi, kLowestDpi, kHighestDpi));
     }
     // Scale along each image axis against the resolution.
-    const double metresPerPixel = 635.0 / resolution;
+    const double metresPerPixel = geometry::kGroundMetresPerInch / resolution;
     for (const double axis : {fit.metresPerPixelX, fit.metresPerPixelY}) {
         const double share = axis / metresPerPixel - 1.0;
         if (!(std::fabs(share) <= kMeasuredShapeTolerance)) {

@@ -11,6 +11,7 @@
 #include "corners/line_fit.hpp"
 #include "corners/stretch.hpp"
 
+
 namespace georef::corners {
 
 namespace {

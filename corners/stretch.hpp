@@ -15,6 +15,7 @@
 
 #include "corners/frame.hpp"
 #include "corners/line_profile.hpp"
+#include "geometry/map_scale.hpp"
 
 namespace georef::corners {
 
@@ -24,7 +25,7 @@ inline constexpr double kKeptShare = 0.4;
 // Least number of profiles for a line, and for the drawn width.
 inline constexpr int kMinimumProfiles = 8;
 
-constexpr double MmToPixels(double mm, double dpi) noexcept { return mm * dpi / 25.4; }
+constexpr double MmToPixels(double mm, double dpi) noexcept { return mm * dpi / geometry::kMillimetresPerInch; }
 
 // Where a stretch is measured and how; sizes in pixels.
 struct StretchPlan {

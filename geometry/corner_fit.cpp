@@ -1,7 +1,5 @@
 #include "geometry/corner_fit.hpp"
 
-#include <istream>
-
 #include "geometry/sheet_geometry.hpp"
 
 namespace georef::geometry {
@@ -30,16 +28,6 @@ void SetDesignRows(Matrix& M, int k, double dx, double dy) {
 }
 
 }  // namespace
-
-std::optional<CornerPoints> ReadCornerPoints(std::istream& in) {
-    CornerPoints corners{};
-    for (CornerPoint& corner : corners) {
-        if (!(in >> corner.id >> corner.x >> corner.y)) {
-            return std::nullopt;
-        }
-    }
-    return corners;
-}
 
 bool FitCorners(const CornerPoints& corners, int sheetNumber, Matrix& A, Matrix& T) {
     // v: image corners LD, LH, PH, PD as x, y pairs (pixels).

@@ -4,30 +4,12 @@
 // Image frame: pixels of the scan, x to the right from the left edge, y
 // upwards from the bottom edge. Nominal frame: see sheet_geometry.hpp.
 
-#include <array>
-#include <iosfwd>
-#include <optional>
-
+#include "geometry/corner_file.hpp"
 #include "geometry/matrix.hpp"
 
 namespace georef::geometry {
 
 using Matrix = math::matrixT<double>;
-
-// One corner of the scan as the corner file gives it (image frame, pixels).
-struct CornerPoint {
-    int id = 0;  // read and otherwise ignored
-    double x = 0.0;
-    double y = 0.0;
-};
-
-// LD, LH, PH, PD: lower left, upper left, upper right, lower right.
-using CornerPoints = std::array<CornerPoint, 4>;
-
-// Reads the four corner records (id x y, white space separated, twelve
-// formatted extractions); anything after the fourth record is ignored.
-// Empty when any extraction fails (short or malformed file).
-std::optional<CornerPoints> ReadCornerPoints(std::istream& in);
 
 // Fits the corners of a valid sheet. On success replaces A by the 2x2 and T
 // by the 2x1 result and returns true. Throws math::matrix_error (and leaves

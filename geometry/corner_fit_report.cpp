@@ -4,14 +4,13 @@
 #include <cmath>
 #include <iterator>
 
+#include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
 
 namespace georef::geometry {
 
 namespace {
 
-// One inch of paper covers 0.0254 m * 25 000 = 635 m of ground.
-constexpr double kGroundMetresPerInch = 635.0;
 
 }  // namespace
 

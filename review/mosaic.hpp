@@ -7,6 +7,8 @@
 // (metres); the output frame of the sheets is X = -northing, Y = -easting.
 // Images written here are RGB JPEGs, top row first.
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -23,12 +25,24 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Where a raster lies: the easting/northing rectangle it covers (metres).
+// An easting/northing rectangle (metres): where a raster lies, or what a
+// map shows.
 struct MapExtent {
     double west = 0.0;
     double east = 0.0;
     double south = 0.0;
     double north = 0.0;
+
+    // The extent of nothing, which the first Add makes a point.
+    static MapExtent Nothing() noexcept { return {INFINITY, -INFINITY, INFINITY, -INFINITY}; }
+    // Grows the extent to hold the point (e, n).
+    void Add(double e, double n) noexcept {
+        west = std::min(west, e), east = std::max(east, e);
+        south = std::min(south, n), north = std::max(north, n);
+    }
+    bool Empty() const noexcept { return !(east > west && north > south); }
+    double Width() const noexcept { return east - west; }
+    double Height() const noexcept { return north - south; }
 };
 
 struct WrittenImage {

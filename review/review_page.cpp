@@ -177,18 +177,6 @@ std::vector<MapPoint> Simplify(const std::vector<MapPoint>& ring, double toleran
     return kept;
 }
 
-// Easting/northing rectangle (metres) shown by the overview map.
-struct Frame {
-    double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
-    void Add(double e, double n) {
-        west = std::min(west, e), east = std::max(east, e);
-        south = std::min(south, n), north = std::max(north, n);
-    }
-    bool Empty() const { return !(east > west && north > south); }
-    double Width() const { return east - west; }
-    double Height() const { return north - south; }
-};
-
 // The new page's directory beside OUTDIR/review, removed unless swapped in.
 class StagingDirectory {
 public:
@@ -246,10 +234,39 @@ private:
     fs::path m_path;
 };
 
+using batch::CornerFigures;
+
 struct Row {
+    int sheet = 0;
     SheetResult result;
     const SheetOutline* outline = nullptr;
 };
+
+// The number of a sheet as the batch lists it (five digits).
+int SheetNumber(const SheetResult& result) noexcept {
+    return std::atoi(result.sheet.c_str());
+}
+
+// What the page says of a sheet: the batch's message, and for a sheet that
+// only an earlier batch ran, that it was.
+std::string MessageOf(const SheetResult& r) {
+    if (!r.earlier) {
+        return r.message;
+    }
+    return r.status == SheetStatus::done ? std::string("finished by an earlier batch")
+                                         : "in an earlier batch: " + r.message;
+}
+
+// A figure of the corner fit, when the sheet has one.
+std::optional<double> FitFigure(const SheetResult& r, double CornerFigures::*figure) {
+    return r.corners ? std::optional<double>((*r.corners).*figure) : std::nullopt;
+}
+
+// A figure of the sheet's run; sheets not in the list have none.
+template <typename T>
+std::optional<T> RunFigure(const SheetResult& r, T value) {
+    return r.status == SheetStatus::notInList ? std::nullopt : std::optional<T>(value);
+}
 
 class PageWriter {
 public:
@@ -305,19 +322,19 @@ private:
     void CollectRows() {
         std::map<int, SheetResult> bySheet;
         for (const SheetResult& s : m_input.sheets) {
-            bySheet[s.sheet] = s;
+            bySheet[SheetNumber(s)] = s;
         }
         for (const SheetOutline& o : m_outlines) {
             if (bySheet.find(o.sheet) == bySheet.end()) {
                 SheetResult r;
-                r.sheet = o.sheet;
+                r.sheet = std::to_string(o.sheet);
                 r.status = SheetStatus::notInList;
                 bySheet[o.sheet] = r;
             }
         }
         for (const auto& [sheet, result] : bySheet) {
             const auto found = m_outlineOf.find(sheet);
-            m_rows.push_back({result, found == m_outlineOf.end() ? nullptr : found->second});
+            m_rows.push_back({sheet, result, found == m_outlineOf.end() ? nullptr : found->second});
             m_statusOf[sheet] = result.status;
         }
         std::stable_sort(m_rows.begin(), m_rows.end(), [](const Row& a, const Row& b) {
@@ -352,7 +369,8 @@ private:
     }
 
     void WriteOverview(std::ostream& html) {
-        Frame frame;
+        // What the overview map shows.
+        MapExtent frame = MapExtent::Nothing();
         for (const SheetOutline& o : m_outlines) {
             for (const transform::OutputPoint& p : o.vertices) {
                 frame.Add(-p.Y, -p.X);
@@ -399,13 +417,13 @@ private:
             if (r.outline == nullptr || r.outline->vertices.size() < 3) {
                 continue;
             }
-            Frame box;
+            MapExtent box = MapExtent::Nothing();
             std::vector<MapPoint> ring;
             for (const transform::OutputPoint& p : r.outline->vertices) {
                 box.Add(-p.Y, -p.X);
                 ring.push_back({-p.Y - frame.west, frame.north + p.X});
             }
-            html << "<a href=\"#sheet-" << r.result.sheet << "\"><polygon id=\"outline-" << r.result.sheet
+            html << "<a href=\"#sheet-" << r.sheet << "\"><polygon id=\"outline-" << r.sheet
                  << "\" class=\"" << StatusClass(r.result.status) << "\" points=\"";
             bool first = true;
             for (const MapPoint& p : Simplify(ring, tolerance)) {
@@ -413,27 +431,27 @@ private:
                 first = false;
             }
             const double fontSize = 0.12 * std::min(box.Width(), box.Height());
-            html << "\"><title>" << r.result.sheet << ": " << StatusName(r.result.status) << "</title></polygon>"
+            html << "\"><title>" << r.sheet << ": " << StatusName(r.result.status) << "</title></polygon>"
                  << "<text x=\"" << x(0.5 * (box.west + box.east)) << "\" y=\"" << y(0.5 * (box.south + box.north))
-                 << "\" font-size=\"" << std::lround(fontSize) << "\">" << r.result.sheet << "</text></a>\n";
+                 << "\" font-size=\"" << std::lround(fontSize) << "\">" << r.sheet << "</text></a>\n";
         }
         html << "</svg>\n</div>\n";
     }
 
-    std::string PictureCell(const SheetResult& r) {
+    std::string PictureCell(int sheet, const SheetResult& r) {
         if (r.cornerPicture.empty()) {
             return "<td class=\"picture\"></td>";
         }
         const std::optional<std::pair<int, int>> size = ImageSize(r.cornerPicture);
         if (!size) {
-            m_page.warnings.push_back("Corner picture of sheet " + std::to_string(r.sheet) +
+            m_page.warnings.push_back("Corner picture of sheet " + std::to_string(sheet) +
                                       " cannot be read: " + r.cornerPicture);
             return "<td class=\"picture note\">picture missing: " + Escape(r.cornerPicture) + "</td>";
         }
         std::error_code ec;
         const fs::path picture = fs::absolute(r.cornerPicture, ec);
         const fs::path relative = fs::relative(picture, fs::absolute(m_final, ec), ec);
-        return "<td class=\"picture\"><img loading=\"lazy\" alt=\"corners of " + std::to_string(r.sheet) +
+        return "<td class=\"picture\"><img loading=\"lazy\" alt=\"corners of " + std::to_string(sheet) +
                "\" src=\"" + Escape(UrlPath(relative.empty() ? picture : relative)) + "\" width=\"" +
                std::to_string(size->first) + "\" height=\"" + std::to_string(size->second) + "\"></td>";
     }
@@ -447,14 +465,16 @@ private:
              << "</tr></thead>\n<tbody>\n";
         for (const Row& row : m_rows) {
             const SheetResult& r = row.result;
-            html << "<tr id=\"sheet-" << r.sheet << "\" class=\"" << StatusClass(r.status) << "\">"
-                 << "<td class=\"num\" data-v=\"" << r.sheet << "\">" << r.sheet << "</td>"
+            html << "<tr id=\"sheet-" << row.sheet << "\" class=\"" << StatusClass(r.status) << "\">"
+                 << "<td class=\"num\" data-v=\"" << row.sheet << "\">" << row.sheet << "</td>"
                  << "<td class=\"status\" data-v=\"" << StatusRank(r.status) << "\">" << StatusName(r.status)
-                 << "</td><td class=\"message\">" << Escape(r.message)
+                 << "</td><td class=\"message\">" << Escape(MessageOf(r))
                  << (row.outline == nullptr && r.status != SheetStatus::notInList ? " (not in config.bin)" : "")
-                 << "</td>" << NumberCell(r.rmsMetres, 2) << NumberCell(r.worstMetres, 2) << NumberCell(r.dpi, 0)
-                 << NumberCell(r.rotationDegrees, 3) << NumberCell(r.seconds, 1) << NumberCell(r.tilesWritten, 0)
-                 << PictureCell(r) << "</tr>\n";
+                 << "</td>" << NumberCell(FitFigure(r, &CornerFigures::rmsMetres), 2)
+                 << NumberCell(FitFigure(r, &CornerFigures::worstMetres), 2)
+                 << NumberCell(FitFigure(r, &CornerFigures::dpi), 0)
+                 << NumberCell(FitFigure(r, &CornerFigures::rotationDegrees), 3)
+                 << NumberCell(RunFigure(r, r.seconds), 1) << NumberCell(RunFigure(r, r.tilesWritten), 0) << PictureCell(row.sheet, r) << "</tr>\n";
         }
         html << "</tbody>\n</table>\n";
     }
@@ -522,16 +542,6 @@ private:
 };
 
 }  // namespace
-
-const char* StatusName(SheetStatus status) noexcept {
-    switch (status) {
-        case SheetStatus::done: return "done";
-        case SheetStatus::failed: return "failed";
-        case SheetStatus::skipped: return "skipped";
-        case SheetStatus::notInList: return "not in list";
-    }
-    return "";
-}
 
 ReviewPage WriteReviewPage(const ReviewInput& input, const PageOptions& options) {
     const fs::path outputDirectory(input.outputDirectory);

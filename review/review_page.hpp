@@ -19,30 +19,16 @@
 #include <string>
 #include <vector>
 
+#include "batch/sheet_result.hpp"
+
 namespace georef::review {
 
-enum class SheetStatus {
-    done,       // the run completed
-    failed,     // the run (or finding its corners) failed; message says why
-    skipped,    // in the list, not run: finished by an earlier batch, so in the mosaic
-    notInList,  // in config.bin, not in the batch's list
-};
-
-struct SheetResult {
-    int sheet = 0;
-    SheetStatus status = SheetStatus::done;
-    std::string message;                    // why it failed or was skipped; may be empty
-    std::optional<double> rmsMetres;        // corner residual RMS, nominal frame
-    std::optional<double> worstMetres;      // largest corner residual
-    std::optional<double> dpi;              // scan resolution implied by the corner fit
-    std::optional<double> rotationDegrees;  // scan against the sheet, counter-clockwise
-    std::optional<double> seconds;          // time the sheet took
-    std::optional<int> tilesWritten;
-    std::string cornerPicture;              // path of the corner picture; may be empty
-};
+// The page shows the batch's own record of each sheet.
+using batch::SheetResult;
+using batch::SheetStatus;
 
 struct ReviewInput {
-    std::vector<SheetResult> sheets;  // the batch's list; one entry per sheet
+    std::vector<SheetResult> sheets;  // the batch's list; one entry per sheet (notInList is the page's own)
     std::string configPath;           // config.bin: the sheets' outlines
     std::string mosaicPath;           // mosaic.vrt (any north-up GDAL raster); empty: none yet
     std::string outputDirectory;      // OUTDIR; receives review/
@@ -74,8 +60,5 @@ public:
 // or unreadable mosaic or corner picture does not stop the page: the page
 // says so in its place and the warning is returned. Throws ReviewError.
 ReviewPage WriteReviewPage(const ReviewInput& input, const PageOptions& options = {});
-
-// Lower-case English name of a status as the page shows it.
-const char* StatusName(SheetStatus status) noexcept;
 
 }  // namespace georef::review

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
 #include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
@@ -21,7 +22,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kMinute = 1.0 / 60.0;      // degrees
 constexpr double kMetresPerDegreeLat = 111200.0;
-constexpr double kGroundMetresPerInch = 635.0;  // 25.4 mm of paper at 1:25 000
 
 struct Rgb {
     std::uint8_t r, g, b;
@@ -198,7 +198,7 @@ DemoScan WriteDemoScan(int sheetNumber, const std::string& path, const DemoScanO
         throw Failure("the scan resolution must lie between 10 and 1200 dpi");
     }
     // nominal = scale * R(angle) * (image - offset); image = R(-angle) * nominal / scale + offset.
-    const double scale = kGroundMetresPerInch / options.dpi;  // ground metres per scan pixel
+    const double scale = geometry::kGroundMetresPerInch / options.dpi;  // ground metres per scan pixel
     const double angle = options.rotationDegrees * kPi / 180.0;
     const double c = std::cos(angle);
     const double s = std::sin(angle);
@@ -215,7 +215,7 @@ DemoScan WriteDemoScan(int sheetNumber, const std::string& path, const DemoScanO
         minY = std::min(minY, q[k][1]);
         maxY = std::max(maxY, q[k][1]);
     }
-    const double collar = options.collarMillimetres / 25.4 * options.dpi;  // pixels
+    const double collar = options.collarMillimetres / geometry::kMillimetresPerInch * options.dpi;  // pixels
     const double offsetX = collar - minX;
     const double offsetY = collar - minY;
     DemoScan scan;
@@ -259,24 +259,6 @@ DemoScan WriteDemoScan(int sheetNumber, const std::string& path, const DemoScanO
     encoding.densityDpi = options.density ? options.dpi : 0.0;
     WriteScanImage(path, view, encoding);
     return scan;
-}
-
-void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corners) {
-    std::ostringstream text;
-    text.precision(10);
-    for (const geometry::CornerPoint& corner : corners) {
-        text << corner.id << ' ' << corner.x << ' ' << corner.y << '\n';
-    }
-    const std::string bytes = text.str();
-    try {
-        platform::AtomicFile file(path);
-        if (std::fwrite(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {
-            throw std::runtime_error("cannot write " + file.TemporaryName());
-        }
-        file.Commit();
-    } catch (const std::runtime_error& e) {
-        throw Failure("cannot write the corner file " + path + ": " + e.what());
-    }
 }
 
 }  // namespace georef::synthesis

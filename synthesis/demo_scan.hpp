@@ -34,10 +34,6 @@ struct DemoScan {
 // from. Throws georef::Failure when the file cannot be written.
 DemoScan WriteDemoScan(int sheetNumber, const std::string& path, const DemoScanOptions& options = {});
 
-// Writes "id x y" lines in the order LD LH PH PD, ids 1 to 4. Throws
-// georef::Failure when the file cannot be written.
-void WriteCornerFile(const std::string& path, const geometry::CornerPoints& corners);
-
 // Graticule points (degrees) of the crosses drawn inside a sheet: every
 // 2.5 minutes of longitude and latitude, away from the neat line.
 std::vector<transform::GraticulePoint> DemoCrosses(int sheetNumber);

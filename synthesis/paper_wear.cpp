@@ -7,12 +7,14 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "geometry/map_scale.hpp"
+
 namespace georef::synthesis {
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kPixelsPerMillimetreAt300 = 300.0 / 25.4;
+constexpr double kPixelsPerMillimetreAt300 = 300.0 / geometry::kMillimetresPerInch;
 
 std::uint8_t Clamp(double value) noexcept {
     return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0) + 0.5);

@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
 #include "platform/failure.hpp"
 #include "synthesis/paper_wear.hpp"
@@ -23,8 +24,6 @@ namespace georef::synthesis {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kGroundMetresPerInch = 635.0;  // 25.4 mm of paper at 1:25 000
-constexpr double kMillimetresPerInch = 25.4;
 // Largest image buffer drawn, bytes (canvas and scan each).
 constexpr double kLargestImageBytes = 2147483647.0;
 
@@ -191,12 +190,12 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
 
     // Paper lengths scale with the drawn size; scanner lengths do not.
     const double pixelsPer300 = options.dpi * options.scale / 300.0;
-    const double pixelsPerMillimetre = options.dpi * options.scale / kMillimetresPerInch;
+    const double pixelsPerMillimetre = options.dpi * options.scale / geometry::kMillimetresPerInch;
     LayoutParameters parameters;
-    parameters.metresPerPixel = kGroundMetresPerInch / (options.dpi * options.scale);
+    parameters.metresPerPixel = geometry::kGroundMetresPerInch / (options.dpi * options.scale);
     parameters.borderPixels = (options.frameGap + options.frameWidth / 2.0) * pixelsPer300 +
                               options.marginMillimetres * pixelsPerMillimetre;
-    parameters.bedPixels = options.bedMillimetres * options.dpi / kMillimetresPerInch;
+    parameters.bedPixels = options.bedMillimetres * options.dpi / geometry::kMillimetresPerInch;
     parameters.rotationRadians = options.rotationDegrees * kPi / 180.0;
     for (double& bow : parameters.bowPixels) {
         bow = options.bowPixels * paperRandom.Uniform(0.5, 1.0) * (paperRandom.Chance(0.5) ? 1.0 : -1.0);

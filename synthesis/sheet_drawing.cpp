@@ -8,6 +8,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
 
 namespace georef::synthesis {
@@ -18,7 +19,7 @@ constexpr double kPi = 3.14159265358979323846;
 // Drawing positions carry 4 fractional bits.
 constexpr int kShift = 4;
 constexpr double kSubPixels = 16.0;
-constexpr double kPixelsPerMillimetreAt300 = 300.0 / 25.4;
+constexpr double kPixelsPerMillimetreAt300 = 300.0 / geometry::kMillimetresPerInch;
 
 cv::Point Sub(PixelPoint p) {
     return {static_cast<int>(std::lround(p.u * kSubPixels)), static_cast<int>(std::lround(p.v * kSubPixels))};

@@ -7,6 +7,7 @@
 
 #include "batch/batch_run.hpp"
 #include "batch/sheet_list.hpp"
+#include "geometry/map_scale.hpp"
 #include "platform/arguments.hpp"
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
@@ -56,26 +57,7 @@ review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport
     input.outputDirectory = options.outputDirectory;
     input.mosaicPath = report.mosaicProblem.empty() ? platform::JoinPath(options.outputDirectory, "mosaic.vrt") : "";
     input.title = "Review of the batch in " + options.outputDirectory;
-    for (const SheetResult& result : report.area) {
-        review::SheetResult sheet;
-        sheet.sheet = std::atoi(result.sheet.c_str());
-        sheet.status = result.status == SheetStatus::done      ? review::SheetStatus::done
-                       : result.status == SheetStatus::skipped ? review::SheetStatus::skipped
-                                                               : review::SheetStatus::failed;
-        sheet.message = result.earlier ? (result.status == SheetStatus::done ? std::string("finished by an earlier batch")
-                                                                            : "in an earlier batch: " + result.message)
-                                       : result.message;
-        if (result.corners) {
-            sheet.rmsMetres = result.corners->rmsMetres;
-            sheet.worstMetres = result.corners->worstMetres;
-            sheet.dpi = result.corners->dpi;
-            sheet.rotationDegrees = result.corners->rotationDegrees;
-        }
-        sheet.seconds = result.seconds;
-        sheet.tilesWritten = result.tilesWritten;
-        sheet.cornerPicture = result.cornerPicture;
-        input.sheets.push_back(std::move(sheet));
-    }
+    input.sheets = report.area;
     return input;
 }
 
@@ -160,8 +142,9 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
     options.outputDirectory = positional[expected - 2];
     const std::string& dpi = positional[expected - 1];
     const std::optional<int> dpiValue = platform::ParsePositiveWhole(dpi);
-    if (!dpiValue || *dpiValue > 1698) {
-        throw UsageError("DPI must be a whole number from 1 to 1698, not '" + dpi + "'");
+    if (!dpiValue || *dpiValue > geometry::kLargestDpi) {
+        throw UsageError("DPI must be a whole number from 1 to " + std::to_string(geometry::kLargestDpi) + ", not '" +
+                         dpi + "'");
     }
     options.dpi = *dpiValue;
     return options;

@@ -139,7 +139,7 @@ int RunCornersTool(int argc, const char* const* argv, std::ostream& out, std::os
             return static_cast<int>(ExitStatus::failure);
         }
         PrintFound(found, args, out);
-        corners::WriteCornerFile(args.cornerFile, *found.corners);
+        geometry::WriteCornerFile(args.cornerFile, *found.corners, geometry::CornerPrecision::measured);
         out << "wrote " << args.cornerFile << (args.report.empty() ? "" : " and " + args.report) << "\n";
         return 0;
     } catch (...) {

@@ -30,7 +30,6 @@ using synthesis::RealisticScanOptions;
 using synthesis::SheetCorner;
 using synthesis::Side;
 using synthesis::VariedRealisticOptions;
-using synthesis::WriteCornerFile;
 using synthesis::WriteDemoScan;
 using synthesis::WriteRealisticScan;
 
@@ -200,7 +199,7 @@ int RunPlain(const CommandLine& line, std::ostream& out) {
     }
     const int sheet = *platform::ParseDigits(line.positional[0]);
     const DemoScan scan = WriteDemoScan(sheet, line.positional[1], options);
-    WriteCornerFile(line.positional[2], scan.corners);
+    geometry::WriteCornerFile(line.positional[2], scan.corners, geometry::CornerPrecision::exact);
     out << "wrote " << line.positional[1] << " (" << scan.width << " x " << scan.height << " pixels) and "
         << line.positional[2] << "\n";
     return 0;
@@ -231,7 +230,7 @@ int RunRealistic(const CommandLine& line, std::ostream& out) {
         out << ", a page without a map; no corner file)\n";
         return 0;
     }
-    WriteCornerFile(line.positional[2], scan.corners);
+    geometry::WriteCornerFile(line.positional[2], scan.corners, geometry::CornerPrecision::exact);
     out << ", neat line " << scan.neatLineWidth << " px wide) and " << line.positional[2] << "\n";
     return 0;
 }

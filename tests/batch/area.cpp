@@ -42,7 +42,7 @@ void Area::Make() const {
     options.rotationDegrees = 0.3;
     for (const std::string& sheet : kSheets) {
         const synthesis::DemoScan scan = synthesis::WriteDemoScan(std::stoi(sheet), ScanDir() + "/" + sheet + ".jpg", options);
-        synthesis::WriteCornerFile(ScanDir() + "/" + sheet + ".txt", scan.corners);
+        geometry::WriteCornerFile(ScanDir() + "/" + sheet + ".txt", scan.corners, geometry::CornerPrecision::exact);
     }
     std::vector<std::string> args = {"georef-config", "-o", Config()};
     args.insert(args.end(), kSheets.begin(), kSheets.end());

@@ -13,6 +13,7 @@
 
 #include "driver/run.hpp"
 #include "driver/run_parameters.hpp"
+#include "geometry/map_scale.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -273,6 +274,7 @@ TEST(RunParameters, DpiRangeKeepsTheTileBufferAddressable) {
     EXPECT_LE(*driver::CheckedTileSize(last), 26754);
     EXPECT_GT(driver::TileSizeFromDpi(static_cast<int>(last + 1)), 26754);
     EXPECT_FALSE(driver::CheckedTileSize(last + 1));
+    EXPECT_EQ(last, geometry::kLargestDpi);  // the limit the batch and the manual state
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "geometry/sheet_geometry.hpp"
+#include "platform/failure.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -167,6 +168,36 @@ TEST(CornerFileReader, RejectsShortOrMalformedInput) {
         std::istringstream in(text);
         EXPECT_FALSE(georef::geometry::ReadCornerPoints(in).has_value()) << text;
     }
+}
+
+// The finder's files state what it measures (three decimals), the drawn
+// scans' exact corners keep ten digits; both read back as written.
+TEST(CornerFileWriter, WritesEachPrecisionAndReadsBackWhatItWrote) {
+    const georef::geometry::CornerPoints corners = {{{1, 120.5, 80.0},
+                                                     {2, 1.0 / 3.0, 7500.123456789},
+                                                     {3, 9000.0004, 7499.9994},
+                                                     {4, -0.25, 1e-7}}};
+    using georef::geometry::CornerPrecision;
+    EXPECT_EQ(georef::geometry::CornerFileText(corners, CornerPrecision::measured),
+              "1 120.500 80.000\n2 0.333 7500.123\n3 9000.000 7499.999\n4 -0.250 0.000\n");
+    EXPECT_EQ(georef::geometry::CornerFileText(corners, CornerPrecision::exact),
+              "1 120.5 80\n2 0.3333333333 7500.123457\n3 9000.0004 7499.9994\n4 -0.25 1e-07\n");
+
+    georef::test::TempDir dir;
+    const std::string path = dir.File("rohy.txt");
+    georef::test::WriteFileBytes(path, "an older file\n");
+    georef::geometry::WriteCornerFile(path, corners, CornerPrecision::exact);
+    std::ifstream in(path);
+    const auto back = georef::geometry::ReadCornerPoints(in);
+    ASSERT_TRUE(back.has_value());
+    for (std::size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ((*back)[k].id, corners[k].id);
+        EXPECT_NEAR((*back)[k].x, corners[k].x, 1e-9 * (1.0 + std::abs(corners[k].x)));
+        EXPECT_NEAR((*back)[k].y, corners[k].y, 1e-9 * (1.0 + std::abs(corners[k].y)));
+    }
+    EXPECT_THROW(georef::geometry::WriteCornerFile(dir.File("missing/rohy.txt"), corners, CornerPrecision::measured),
+                 georef::Failure);
+    EXPECT_EQ(georef::test::ReadFileBytes(path), georef::geometry::CornerFileText(corners, CornerPrecision::exact));
 }
 
 }  // namespace

@@ -71,15 +71,15 @@ void MeasureArea(const std::string& zones, const std::string& columns) {
     // Mostly done, a few failed or skipped, each with a corner picture.
     for (std::size_t k = 0; k < outlines.size(); ++k) {
         SheetResult r = real.sheets[k % 2];
-        r.sheet = outlines[k].sheet;
+        r.sheet = std::to_string(outlines[k].sheet);
         if (k % 29 == 7) {
             r = SheetResult{};
-            r.sheet = outlines[k].sheet;
+            r.sheet = std::to_string(outlines[k].sheet);
             r.status = SheetStatus::failed;
             r.message = "corners: left side: no line darker than the paper over 60 % of its length";
         } else if (k % 41 == 11) {
             r = SheetResult{};
-            r.sheet = outlines[k].sheet;
+            r.sheet = std::to_string(outlines[k].sheet);
             r.status = SheetStatus::skipped;
             r.message = "the batch stopped before this sheet";
         }

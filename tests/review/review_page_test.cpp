@@ -71,7 +71,7 @@ protected:
         s_dir = std::make_unique<test::TempDir>();
         s_batch = test::MakeSampleBatch(s_dir->Path(), {40571, 40572}, {40573, 40574}, {40581, 40582});
         SheetResult skipped;
-        skipped.sheet = 40581;
+        skipped.sheet = "40581";
         skipped.status = SheetStatus::skipped;
         skipped.message = "the batch stopped before this sheet";
         s_batch.sheets.push_back(skipped);

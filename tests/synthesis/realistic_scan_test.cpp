@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "geometry/corner_fit.hpp"
+#include "geometry/map_scale.hpp"
 #include "platform/file_system.hpp"
 #include "raster/source_raster.hpp"
 #include "support/temp_dir.hpp"
@@ -168,7 +169,7 @@ TEST_F(RealisticScanTest, WrongScaleShowsInTheFittedResolution) {
         geometry::Matrix A(2, 2), T(2, 1);
         ASSERT_TRUE(geometry::FitCorners(scan.corners, kSheet, A, T));
         const double metresPerPixel = std::sqrt(std::fabs(A(0, 0) * A(1, 1) - A(0, 1) * A(1, 0)));
-        EXPECT_NEAR(metresPerPixel, 635.0 / (50.0 * scale), 1e-3 * metresPerPixel) << scale;
+        EXPECT_NEAR(metresPerPixel, geometry::kGroundMetresPerInch / (50.0 * scale), 1e-3 * metresPerPixel) << scale;
     }
 }
 
@@ -188,7 +189,7 @@ TEST_F(RealisticScanTest, TornCornerTakesPaperButNotTheNeatLineCorner) {
     // corner (the bed is 8 mm wide, nothing turned).
     const double cornerColumn = torn.corners[1].x + 0.5;
     const double cornerRow = torn.height - 1.5 - torn.corners[1].y;
-    const double bed = 8.0 / 25.4 * 60.0;
+    const double bed = 8.0 / geometry::kMillimetresPerInch * 60.0;
     const double border = cornerColumn - bed;
     int changed = 0;
     for (int row = 0; row < torn.height / 2; ++row) {
@@ -232,7 +233,7 @@ TEST_F(RealisticScanTest, VariedConditionsStayWithinTheSeriesAndDraw) {
 // a corner, the full bow at a side's middle, outwards for a positive bow.
 TEST(ScanLayoutTest, BowingLeavesTheCornersAndTheStraightEndsInPlace) {
     LayoutParameters parameters;
-    parameters.metresPerPixel = 635.0 / 100.0;  // 100 dpi
+    parameters.metresPerPixel = geometry::kGroundMetresPerInch / 100.0;  // 100 dpi
     parameters.borderPixels = 120.0;
     parameters.bedPixels = 30.0;
     parameters.rotationRadians = 0.04;

@@ -12,6 +12,7 @@
 
 #include <gdal.h>
 
+#include "gdal_support/dataset_handle.hpp"
 #include "platform/failure.hpp"
 #include "support/temp_dir.hpp"
 #include "synthesis/demo_scan.hpp"
@@ -19,10 +20,6 @@
 
 namespace georef::synthesis {
 namespace {
-
-struct Closer {
-    void operator()(void* dataset) const noexcept { GDALClose(static_cast<GDALDatasetH>(dataset)); }
-};
 
 // A small RGB gradient, pixel-interleaved.
 struct Pixels {
@@ -49,7 +46,7 @@ struct Pixels {
 
 std::string Item(const std::string& path, const char* name) {
     GDALAllRegister();
-    const std::unique_ptr<void, Closer> dataset(GDALOpen(path.c_str(), GA_ReadOnly));
+    const gdal_support::DatasetHandle dataset(GDALOpen(path.c_str(), GA_ReadOnly));
     if (!dataset) {
         return "(unreadable)";
     }
@@ -84,7 +81,9 @@ TEST(ScanImageFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
 
     EXPECT_THROW(WriteScanImage(dir.File("missing/scan.tif"), Pixels().View(), ScanEncoding{}), Failure);
     geometry::CornerPoints corners{};
-    EXPECT_THROW(WriteCornerFile(dir.File("missing/corners.txt"), corners), Failure);
+    EXPECT_THROW(
+        geometry::WriteCornerFile(dir.File("missing/corners.txt"), corners, geometry::CornerPrecision::exact),
+        Failure);
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"scan.jpg"});
 }
 
@@ -105,7 +104,7 @@ TEST(ScanImageFile, ResolutionRecordedOnlyWhenAskedAndPixelsKept) {
     WriteScanImage(dir.File("off.tif"), Pixels().View(), ScanEncoding{});
     EXPECT_EQ(Item(dir.File("off.tif"), "TIFFTAG_XRESOLUTION"), "");
     // The TIFF is lossless: every sample comes back where it was.
-    const std::unique_ptr<void, Closer> dataset(GDALOpen(dir.File("off.tif").c_str(), GA_ReadOnly));
+    const gdal_support::DatasetHandle dataset(GDALOpen(dir.File("off.tif").c_str(), GA_ReadOnly));
     ASSERT_TRUE(dataset);
     std::vector<std::uint8_t> back(Pixels::kWidth * Pixels::kHeight * 3);
     ASSERT_EQ(GDALDatasetRasterIO(static_cast<GDALDatasetH>(dataset.get()), GF_Read, 0, 0, Pixels::kWidth,

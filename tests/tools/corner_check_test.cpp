@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
 #include "support/in_process.hpp"
 #include "support/temp_dir.hpp"
@@ -17,7 +18,6 @@
 namespace georef::tools {
 namespace {
 
-using synthesis::WriteCornerFile;
 
 constexpr int kSheet = 40571;
 
@@ -28,7 +28,7 @@ using test::ToolResult;
 // Scan height in pixels goes to height.
 geometry::CornerPoints ExactCorners(double& height) {
     const geometry::Matrix nominal = geometry::MakeNominalCorners(kSheet);
-    const double scale = 635.0 / 300.0;  // metres per pixel
+    const double scale = geometry::kGroundMetresPerInch / 300.0;  // metres per pixel
     const double angle = 1.2 * M_PI / 180.0;
     geometry::CornerPoints corners;
     for (int k = 0; k < 4; ++k) {
@@ -44,7 +44,7 @@ geometry::CornerPoints ExactCorners(double& height) {
 class CornerCheckTest : public ::testing::Test {
 protected:
     ToolResult Check(const geometry::CornerPoints& corners, std::vector<std::string> extra = {}) {
-        WriteCornerFile(m_dir.File("corners.txt"), corners);
+        geometry::WriteCornerFile(m_dir.File("corners.txt"), corners, geometry::CornerPrecision::exact);
         std::vector<std::string> args = {"georef-check", std::to_string(kSheet), m_dir.File("corners.txt")};
         args.insert(args.end(), extra.begin(), extra.end());
         return Run(args);
@@ -63,8 +63,8 @@ TEST_F(CornerCheckTest, ExactAffineCornersHaveNoResidualAndReportScaleRotationAn
     const CornerFitReport report = AnalyseCornerFit(m_exact, kSheet);
     EXPECT_LT(report.rmsMetres, 1e-6);
     EXPECT_LT(report.rmsPixels, 1e-6);
-    EXPECT_NEAR(report.metresPerPixelX, 635.0 / 300.0, 1e-9);
-    EXPECT_NEAR(report.metresPerPixelY, 635.0 / 300.0, 1e-9);
+    EXPECT_NEAR(report.metresPerPixelX, geometry::kGroundMetresPerInch / 300.0, 1e-9);
+    EXPECT_NEAR(report.metresPerPixelY, geometry::kGroundMetresPerInch / 300.0, 1e-9);
     EXPECT_NEAR(report.rotationDegrees, 1.2, 1e-9);
     EXPECT_NEAR(report.dpi, 300.0, 1e-6);
     EXPECT_FALSE(report.Mirrored());
@@ -160,7 +160,7 @@ TEST_F(CornerCheckTest, UnusableInputsFailWithAMessage) {
 
     // Sheet numbers as georef reads them: a sign is accepted, an invalid
     // number is a command-line mistake.
-    WriteCornerFile(m_dir.File("corners.txt"), m_exact);
+    geometry::WriteCornerFile(m_dir.File("corners.txt"), m_exact, geometry::CornerPrecision::exact);
     EXPECT_EQ(Run({"georef-check", "+40571", m_dir.File("corners.txt")}).status, 0);
     EXPECT_EQ(Run({"georef-check", "40575", m_dir.File("corners.txt")}).status, 2);
 

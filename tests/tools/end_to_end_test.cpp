@@ -28,7 +28,6 @@ using projection::ProjTransformer;
 using synthesis::DemoCrosses;
 using synthesis::DemoScan;
 using synthesis::DemoScanOptions;
-using synthesis::WriteCornerFile;
 using synthesis::WriteDemoScan;
 
 constexpr int kSheet = 40571;
@@ -98,7 +97,7 @@ protected:
         options.dpi = 120.0;
         options.rotationDegrees = -0.8;
         const DemoScan scan = WriteDemoScan(kSheet, m_dir.File("scan.jpg"), options);
-        WriteCornerFile(m_dir.File("corners.txt"), scan.corners);
+        geometry::WriteCornerFile(m_dir.File("corners.txt"), scan.corners, geometry::CornerPrecision::exact);
 
         const std::string config = m_dir.File("config.bin");
         const char* argv[] = {"georef-config", "40571", "-o", config.c_str()};

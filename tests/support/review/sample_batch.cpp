@@ -11,6 +11,7 @@
 #include <gdal.h>
 #include <gdal_utils.h>
 
+#include "gdal_support/dataset_handle.hpp"
 #include "geometry/corner_fit_report.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
@@ -26,11 +27,8 @@ namespace {
 constexpr double kScanDpi = 100.0;
 constexpr int kTileDpi = 60;  // tiles of 944 pixels, 10.6 m each
 
-struct Closer {
-    void operator()(void* d) const noexcept { GDALClose(static_cast<GDALDatasetH>(d)); }
-};
-using Dataset = std::unique_ptr<void, Closer>;
-GDALDatasetH H(const Dataset& d) { return static_cast<GDALDatasetH>(d.get()); }
+using Dataset = gdal_support::DatasetHandle;
+GDALDatasetH H(const Dataset& d) { return d.get(); }
 
 void BuildMosaic(const std::string& vrtPath, const std::string& tileDirectory) {
     std::vector<std::string> tiles;
@@ -84,19 +82,17 @@ SampleBatch MakeSampleBatch(const std::string& directory, const std::vector<int>
         rotation = -rotation * 1.3;
         const std::string scan = directory + "/scan-" + name + ".tif";
         const synthesis::DemoScan drawn = synthesis::WriteDemoScan(sheet, scan, options);
-        synthesis::WriteCornerFile(directory + "/corners-" + name + ".txt", drawn.corners);
+        geometry::WriteCornerFile(directory + "/corners-" + name + ".txt", drawn.corners,
+                                  geometry::CornerPrecision::exact);
         const ProcessResult run = RunGeoref(
             {name, "corners-" + name + ".txt", "scan-" + name + ".tif", "tiles", std::to_string(kTileDpi)}, directory);
         EXPECT_EQ(run.exitStatus, 0) << run.out.substr(0, 2000) << run.err;
 
         const geometry::CornerFitReport fit = geometry::AnalyseCornerFit(drawn.corners, sheet);
-        review::SheetResult result;
-        result.sheet = sheet;
-        result.status = review::SheetStatus::done;
-        result.rmsMetres = fit.rmsMetres;
-        result.worstMetres = fit.WorstMetres();
-        result.dpi = fit.dpi;
-        result.rotationDegrees = fit.rotationDegrees;
+        batch::SheetResult result;
+        result.sheet = name;
+        result.status = batch::SheetStatus::done;
+        result.corners = batch::CornerFigures{fit.rmsMetres, fit.WorstMetres(), fit.dpi, fit.rotationDegrees};
         result.seconds = 1.5;
         int tiles = 0;
         for (std::string::size_type at = run.out.find("zapisuji"); at != std::string::npos;
@@ -118,9 +114,9 @@ SampleBatch MakeSampleBatch(const std::string& directory, const std::vector<int>
             RunGeoref({name, "corners-" + name + ".txt", "scan-" + name + ".tif", "tiles", std::to_string(kTileDpi)},
                       directory);
         EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
-        review::SheetResult result;
-        result.sheet = sheet;
-        result.status = review::SheetStatus::failed;
+        batch::SheetResult result;
+        result.sheet = name;
+        result.status = batch::SheetStatus::failed;
         result.message = run.out.substr(0, run.out.find('\n'));
         result.seconds = 0.1;
         batch.sheets.push_back(result);

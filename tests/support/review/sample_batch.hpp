@@ -18,7 +18,7 @@ struct SampleBatch {
     std::string directory;   // OUTDIR: tiles/, mosaic.vrt, config.bin, pictures/
     std::string configPath;
     std::string mosaicPath;
-    std::vector<review::SheetResult> sheets;  // in the order they were run
+    std::vector<batch::SheetResult> sheets;  // in the order they were run
 };
 
 // Runs doneSheets (each must succeed) and failingSheets (georef is given a
