@@ -21,6 +21,8 @@
 #include "batch/journal.hpp"
 #include "batch/mosaic.hpp"
 #include "batch/sheet_list.hpp"
+#include "batch/sheet_log.hpp"
+#include "batch/leftovers.hpp"
 #include "driver/run.hpp"
 #include "driver/run_parameters.hpp"
 #include "geometry/corner_fit_report.hpp"
@@ -302,13 +304,13 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
     const Clock::time_point start = Clock::now();
     driver::SheetOutcome outcome;
     {
-        std::ofstream log(result.logPath, std::ios::binary | std::ios::trunc);
-        if (!log.is_open()) {
+        SheetLog log(result.logPath);
+        if (!log.IsOpen()) {
             result.message = "cannot write the log " + result.logPath;
             result.logPath.clear();
             return Failed(result, context, input.sheet, scanStat, scanDigest);
         }
-        outcome = driver::RunSheet(request, log, log);
+        outcome = driver::RunSheet(request, log.Stream(), log.Stream());
     }
     result.seconds = SecondsSince(start);
     result.tilesWritten = outcome.tilesWritten;
@@ -450,6 +452,11 @@ BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
         }
     }
     context.journal = Journal::Load(options.outputDirectory);
+    // Before any sheet runs, so also when every sheet is skipped.
+    if (const int removed = RemoveLeftoverTemporaries(options.outputDirectory); removed > 0) {
+        out << "removed " << removed << " temporary file" << (removed == 1 ? "" : "s")
+            << " that killed runs left in " << options.outputDirectory << std::endl;
+    }
 
     // Process-wide GDAL state is set once, before any worker reads a scan.
     GDALAllRegister();

@@ -287,6 +287,9 @@ public:
         WriteOverview(html);
         WriteTable(html);
         WriteSeams(html);
+        for (const std::string& note : m_notes) {
+            html << "<p class=\"note\">" << Escape(note) << "</p>\n";
+        }
         for (const std::string& w : m_page.warnings) {
             html << "<p class=\"note\">" << Escape(w) << "</p>\n";
         }
@@ -344,7 +347,8 @@ private:
 
     void OpenMosaic() {
         if (m_input.mosaicPath.empty()) {
-            m_page.warnings.push_back("No mosaic was given: the map shows the sheets' outlines only.");
+            // The caller knows it gave none: said on the page, not returned.
+            m_notes.push_back("No mosaic yet: the map shows the sheets' outlines only.");
             return;
         }
         try {
@@ -539,6 +543,7 @@ private:
     std::vector<Row> m_rows;
     std::optional<Mosaic> m_mosaic;
     ReviewPage m_page;
+    std::vector<std::string> m_notes;  // what the page says that the caller knows already
 };
 
 }  // namespace

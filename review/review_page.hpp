@@ -57,7 +57,8 @@ public:
 };
 
 // Writes OUTDIR/review/ (index.html, overview.jpg, seams/*.jpg). A missing
-// or unreadable mosaic or corner picture does not stop the page: the page
+// or unreadable mosaic or corner picture does not stop the page (no mosaic
+// given is said on the page only, as the caller knows it): the page
 // says so in its place and the warning is returned. Throws ReviewError.
 ReviewPage WriteReviewPage(const ReviewInput& input, const PageOptions& options = {});
 

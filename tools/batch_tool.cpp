@@ -55,7 +55,9 @@ review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport
     review::ReviewInput input;
     input.configPath = options.configFile;
     input.outputDirectory = options.outputDirectory;
-    input.mosaicPath = report.mosaicProblem.empty() ? platform::JoinPath(options.outputDirectory, "mosaic.vrt") : "";
+    input.mosaicPath = report.mosaicProblem.empty() && report.mosaicTiles > 0
+                           ? platform::JoinPath(options.outputDirectory, "mosaic.vrt")
+                           : "";
     input.title = "Review of the batch in " + options.outputDirectory;
     input.sheets = report.area;
     return input;
@@ -163,7 +165,9 @@ int RunBatchTool(int argc, const char* const* argv, std::ostream& out, std::ostr
         out << '\n';
         batch::WriteSummaryTable(report.results, out);
         batch::WriteAreaTotals(report.area, options.outputDirectory, out);
-        if (report.mosaicProblem.empty()) {
+        if (report.mosaicProblem.empty() && report.mosaicTiles == 0) {
+            out << "mosaic: none, no sheet has painted a tile into " << options.outputDirectory << " yet\n";
+        } else if (report.mosaicProblem.empty()) {
             out << "mosaic: " << report.mosaicTiles << " tiles in " << options.outputDirectory << "/mosaic.vrt\n";
         } else {
             err << kProgram << ": cannot write the mosaic: " << report.mosaicProblem << "\n";

@@ -325,5 +325,54 @@ TEST_F(Trust, AMessyFolderGivesEachFileItsTrueReasonAndOneCountEverywhere) {
     EXPECT_EQ(StatusOf(Csv(), "40573"), "done") << chosen.out;
 }
 
+// What a batch leaves: no temporary file of a killed run, even when every
+// sheet is skipped; logs of messages, not of counters; an empty mosaic said
+// once.
+TEST_F(Trust, ARunLeavesNoLeftoversShortLogsAndSaysAnEmptyMosaicOnce) {
+    ASSERT_EQ(Run().status, 0);
+    for (const std::string& sheet : kSheets) {
+        const std::string log = test::ReadFileBytes(Out() + "/logs/" + sheet + ".log");
+        EXPECT_LT(log.size(), 10000u) << sheet;
+        EXPECT_EQ(log.find('\r'), std::string::npos) << sheet;
+        EXPECT_NE(log.find("zapisuji "), std::string::npos) << sheet;
+        EXPECT_EQ(log.find("\n\n"), std::string::npos) << log;
+        // The messages, then the last counter printed: the last row of the last tile.
+        EXPECT_NE(log.find("program dobehl do konce\n628/629\n"), std::string::npos) << log;
+    }
+    std::string tile;
+    for (const auto& entry : fs::directory_iterator(Out())) {
+        if (entry.path().extension() == ".jpg") {
+            tile = entry.path().filename().string();
+        }
+    }
+    ASSERT_FALSE(tile.empty());
+    // As a run killed while writing them leaves them.
+    for (const std::string& name : {tile + ".tmp-Ab3xYz", tile.substr(0, tile.size() - 4) + ".jgw.tmp-000001",
+                                    std::string(kJournalFile) + ".tmp-Qw12Er"}) {
+        test::WriteFileBytes(Out() + "/" + name, "partial");
+    }
+    test::WriteFileBytes(Out() + "/notes.txt.tmp-abcdef", "not ours");
+    const test::ToolResult skipped = Run();
+    EXPECT_EQ(skipped.status, 0);
+    EXPECT_NE(skipped.out.find("removed 3 temporary files that killed runs left"), std::string::npos) << skipped.out;
+    for (const auto& entry : fs::directory_iterator(Out())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.find(".tmp-") == std::string::npos || name == "notes.txt.tmp-abcdef") << name;
+    }
+
+    // Every sheet fails (no corner file, and no scan the finder takes at 50 dpi).
+    for (const std::string& sheet : kSheets) {
+        fs::remove(Scans() + "/" + sheet + ".txt");
+    }
+    const test::ToolResult none =
+        test::RunInProcess(BatchMain, {"georef-batch", Scans(), m_dir.File("empty"), std::to_string(kOutputDpi),
+                                       "--config", Area::Get().Config()});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.out.find("mosaic: none, no sheet has painted a tile into " + m_dir.File("empty") + " yet\n"),
+              std::string::npos)
+        << none.out;
+    EXPECT_EQ(none.err.find("mosaic"), std::string::npos) << none.err;
+}
+
 }  // namespace
 }  // namespace georef::batch
