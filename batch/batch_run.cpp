@@ -254,7 +254,8 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
     cornerRequest.scanDigest = scanDigest;
     cornerRequest.force = options.force;
     cornerRequest.acceptMirrored = options.acceptMirrored;
-    const CornerSource corners = LocateCorners(input, cornerRequest);
+    DecodedScan scan(input.scan);  // decoded once, if at all, for the finder, the picture and the run
+    const CornerSource corners = LocateCorners(input, cornerRequest, scan);
     result.cornerPicture = corners.picture;
     result.cornerFile = corners.cornerFile;
     result.corners = FiguresOf(corners);
@@ -300,6 +301,12 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
     request.dpi = std::to_string(options.dpi);
     request.configFile = options.configFile;
     request.renderThreads = context.renderThreads;
+    try {
+        request.decodedScan = &scan.Raster();
+    } catch (const std::exception& error) {
+        result.message = error.what();
+        return Failed(result, context, input.sheet, scanStat, scanDigest);
+    }
 
     const Clock::time_point start = Clock::now();
     driver::SheetOutcome outcome;

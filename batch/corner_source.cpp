@@ -118,11 +118,11 @@ std::optional<geometry::CornerPoints> ReadCorners(const std::string& path) {
 }
 
 // Draws the picture of checked corners; empty when drawn, else why not.
-std::string DrawChecked(const std::string& picture, const SheetInput& input, const geometry::CornerPoints& points,
-                        const CornerVerdict& verdict, bool found) noexcept {
+std::string DrawChecked(const std::string& picture, const SheetInput& input, DecodedScan& scan,
+                        const geometry::CornerPoints& points, const CornerVerdict& verdict, bool found) noexcept {
     try {
         if (verdict.Accepted() && !found) {
-            corners::WriteCornerReport(picture, input.scan, input.sheet, points);
+            corners::WriteCornerReport(picture, scan.Image(), input.sheet, points);
             return {};
         }
         corners::FindResult shown;
@@ -134,7 +134,7 @@ std::string DrawChecked(const std::string& picture, const SheetInput& input, con
         } else {
             shown.refusal = verdict.refusal;
         }
-        corners::WriteCornerReport(picture, input.scan, input.sheet, shown);
+        corners::WriteCornerReport(picture, scan.Image(), input.sheet, shown);
         return {};
     } catch (const std::exception& error) {
         return error.what();
@@ -150,21 +150,21 @@ bool SaysDamaged(const std::string& problem) {
 
 // The corner finder on the scan, its corner file and picture written and
 // the key updated: the corner file, or empty with the refusal.
-CornerSource RunFinder(const SheetInput& input, const std::string& foundFile, const std::string& picture,
-                       CornerKey& key) {
+CornerSource RunFinder(const SheetInput& input, DecodedScan& scan, const std::string& foundFile,
+                       const std::string& picture, CornerKey& key) {
     std::error_code ignored;
     fs::remove(foundFile, ignored);  // made from other bytes or by another finder
     key.Erase("found");
     key.Erase("refused");
     key.Erase("picture");
     CornerSource source;
-    const corners::FindResult found = corners::FindCorners(input.sheet, input.scan);
+    const corners::FindResult found = corners::FindCorners(input.sheet, scan.Image());
     if (!found.Found()) {
         source.refusal = "the corner finder refused: " + found.refusal;
         key.Set("refused", found.refusal);
         if (found.measured || found.searched) {
             try {
-                corners::WriteCornerReport(picture, input.scan, input.sheet, found);
+                corners::WriteCornerReport(picture, scan.Image(), input.sheet, found);
                 source.picture = picture;
                 key.Set("picture", "refused");
             } catch (const std::exception&) {
@@ -185,7 +185,7 @@ std::string FoundCornersDirectory(const std::string& outputDirectory) {
     return platform::JoinPath(outputDirectory, "corners");
 }
 
-CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request) noexcept {
+CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request, DecodedScan& scan) noexcept {
     const std::string directory = FoundCornersDirectory(request.outputDirectory);
     const std::string picture = platform::JoinPath(directory, input.sheetText + ".png");
     const std::string foundFile = platform::JoinPath(directory, input.sheetText + ".txt");
@@ -222,7 +222,7 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
                 source.picture = key.Get("picture") == "refused" && IsFile(picture) ? picture : std::string();
             } else {
                 try {
-                    source = RunFinder(input, foundFile, picture, key);
+                    source = RunFinder(input, scan, foundFile, picture, key);
                 } catch (const std::exception& error) {
                     source = CornerSource{};
                     source.refusal = error.what();  // the scan's own fault: not an image, damaged
@@ -252,7 +252,7 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
                                   BytesDigest(source.verdict->refusal) + (request.acceptMirrored ? " mirrored" : "");
         if (key.Get("picture") == shows && IsFile(picture)) {
             source.picture = picture;
-        } else if (const std::string problem = DrawChecked(picture, input, *points, *source.verdict, source.found);
+        } else if (const std::string problem = DrawChecked(picture, input, scan, *points, *source.verdict, source.found);
                    problem.empty()) {
             source.picture = picture;
             key.Set("picture", shows);

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "batch/corner_check.hpp"
+#include "batch/decoded_scan.hpp"
 #include "batch/sheet_list.hpp"
 
 namespace georef::batch {
@@ -46,6 +47,7 @@ std::string FoundCornersDirectory(const std::string& outputDirectory);
 // The sheet's corners, checked, and its picture. Throws nothing: a scan that
 // cannot be read, corners missing or refused are the refusal; a picture that
 // cannot be drawn is left out.
-CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request) noexcept;
+// scan: the sheet's scan, decoded only if the finder or the picture needs it.
+CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request, DecodedScan& scan) noexcept;
 
 }  // namespace georef::batch

@@ -88,10 +88,10 @@ void WritePng(const std::string& path, const cv::Mat& rgb) {
     }
 }
 
-void DrawReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,
                 const geometry::CornerPoints& corners, const std::string& verdict,
                 const std::array<std::string, 4>& cornerNotes) {
-    const ScanImage scan(scanPath);
+    const std::string& scanPath = scan.Path();
     std::array<PlanePoint, 4> plane;
     for (int k = 0; k < 4; ++k) {
         plane[static_cast<std::size_t>(k)] = PlaneFromCorner(corners[static_cast<std::size_t>(k)], scan.Height());
@@ -173,6 +173,15 @@ std::array<std::string, 4> ResidualNotes(const geometry::CornerFitReport& fit) {
 
 void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
                        const FindResult& found) {
+    WriteCornerReport(pngPath, ScanImage(scanPath), sheetNumber, found);
+}
+
+void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+                       const geometry::CornerPoints& corners) {
+    WriteCornerReport(pngPath, ScanImage(scanPath), sheetNumber, corners);
+}
+
+void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber, const FindResult& found) {
     const std::optional<geometry::CornerPoints>& corners = found.measured ? found.measured : found.searched;
     if (!corners) {
         throw Failure("no corners to draw: " + found.refusal);
@@ -194,10 +203,10 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
     } else {
         verdict = "REFUSED: " + found.refusal;
     }
-    DrawReport(pngPath, scanPath, sheetNumber, *corners, verdict, notes);
+    DrawReport(pngPath, scan, sheetNumber, *corners, verdict, notes);
 }
 
-void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,
                        const geometry::CornerPoints& corners) {
     std::array<std::string, 4> notes;
     std::string verdict = "corners given";
@@ -211,7 +220,7 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
     } catch (const math::matrix_error&) {
         verdict += ": no fit (three corners on one line)";
     }
-    DrawReport(pngPath, scanPath, sheetNumber, corners, verdict, notes);
+    DrawReport(pngPath, scan, sheetNumber, corners, verdict, notes);
 }
 
 }  // namespace georef::corners

@@ -64,6 +64,13 @@ FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindO
         throw std::invalid_argument(std::to_string(sheetNumber) + " is not a valid sheet number");
     }
     const ScanImage scan(scanPath);
+    return FindCorners(sheetNumber, scan, options);
+}
+
+FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions& options) {
+    if (!geometry::IsValidSheetNumber(sheetNumber)) {
+        throw std::invalid_argument(std::to_string(sheetNumber) + " is not a valid sheet number");
+    }
     FindResult result;
     result.width = scan.Width();
     result.height = scan.Height();

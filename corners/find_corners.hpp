@@ -24,6 +24,7 @@
 
 #include "corners/frame.hpp"
 #include "corners/refine.hpp"
+#include "corners/scan_image.hpp"
 #include "geometry/corner_fit_report.hpp"
 
 namespace georef::corners {
@@ -68,6 +69,8 @@ struct FindResult {
 // invalid sheet number; every other outcome, a refusal included, is the
 // result.
 FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindOptions& options = {});
+// The same on a scan already open (or already decoded: see ScanImage).
+FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions& options = {});
 
 // Writes a PNG a person can judge at a glance: a small view of the whole
 // scan with the quadrilateral of the corners, and an enlarged inset of each
@@ -80,6 +83,10 @@ FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindO
 void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
                        const FindResult& found);
 void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
+                       const geometry::CornerPoints& corners);
+// The same two on a scan already open (or already decoded).
+void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber, const FindResult& found);
+void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,
                        const geometry::CornerPoints& corners);
 
 // The corner file's image frame from the plane frame of a scan of the

@@ -157,8 +157,37 @@ ScanImage::ScanImage(const std::string& path) : m_path(path) {
     m_statedDpi = ReadStatedDpi(dataset, path);
 }
 
+ScanImage::ScanImage(const std::string& path, const std::uint8_t* rgb, int width, int height)
+    : m_path(path), m_width(width), m_height(height), m_bands(3), m_memory(rgb) {
+    const gdal_support::QuietErrors quiet;
+    GDALAllRegister();
+    const gdal_support::DatasetHandle header(GDALOpen(path.c_str(), GA_ReadOnly));
+    if (header == nullptr) {
+        throw Failure("cannot read the scan " + path + ": not an image GDAL reads (" +
+                      gdal_support::LastMessage("no driver recognises it") + ")");
+    }
+    m_statedDpi = ReadStatedDpi(header.get(), path);
+    if (m_width < kMinimumEdge || m_height < kMinimumEdge || m_width > kMaximumEdge || m_height > kMaximumEdge) {
+        throw Failure("the scan " + path + " has " + std::to_string(m_width) + " x " + std::to_string(m_height) +
+                      " pixels; a sheet needs " + std::to_string(kMinimumEdge) + " to " +
+                      std::to_string(kMaximumEdge) + " on each edge");
+    }
+}
+
 void ScanImage::Read(int column, int row, int width, int height, cv::Mat& rgb) const {
     // rgb has its final size; GDAL resamples the window into it.
+    if (m_memory != nullptr) {
+        // Block averages, as GDAL's averaging makes them, from the decoded scan.
+        const cv::Mat whole(m_height, m_width, CV_8UC3, const_cast<std::uint8_t*>(m_memory),
+                            static_cast<std::size_t>(m_width) * 3);
+        const cv::Mat window = whole(cv::Rect(column, row, width, height));
+        if (window.size() == rgb.size()) {
+            window.copyTo(rgb);
+        } else {
+            cv::resize(window, rgb, rgb.size(), 0.0, 0.0, cv::INTER_AREA);
+        }
+        return;
+    }
     const gdal_support::QuietErrors quiet;
     // A JPEG cut short is damage, not grey pixels to search.
     const JpegWarningsFail jpegWarningsFail;

@@ -5,6 +5,7 @@
 // Frame: plane pixels, column c from the left and row r from the top, the
 // centre of pixel (c, r) at (c, r).
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,14 @@ public:
     // cannot read it, or when it is no 8-bit grey or RGB image of a size the
     // finder can work on.
     explicit ScanImage(const std::string& path);
+    // The scan at path as already decoded by its caller (the batch, which
+    // decodes it once for the finder, the corner picture and the run):
+    // pixel-interleaved RGB, 3 * width bytes per row, rows top first, not
+    // owned and kept alive by the caller while this object is. Reads come
+    // from memory (a reduced copy by block averages); the stated resolution
+    // is read from the file's header. Throws georef::Failure like the first
+    // form when the file is no image or the size unworkable.
+    ScanImage(const std::string& path, const std::uint8_t* rgb, int width, int height);
     ScanImage(const ScanImage&) = delete;
     ScanImage& operator=(const ScanImage&) = delete;
 
@@ -46,10 +55,11 @@ private:
     void Read(int column, int row, int width, int height, cv::Mat& rgb) const;
 
     std::string m_path;
-    gdal_support::DatasetHandle m_dataset;
+    gdal_support::DatasetHandle m_dataset;  // empty when reading from memory
     int m_width = 0;
     int m_height = 0;
     int m_bands = 0;  // bands read: 1 (grey) or 3 (RGB)
+    const std::uint8_t* m_memory = nullptr;  // the decoded scan, when given; not owned
     std::optional<double> m_statedDpi;
 };
 

@@ -154,22 +154,25 @@ void WarnOfDoubtfulFit(const geometry::CornerPoints& corners, std::int32_t sheet
 // Loads the scan. Why a scan is refused, and that a scan is meant to be
 // shown turned, goes to err, in English like the JPEG library's messages.
 void LoadImage(raster::SourceRaster& source, const std::string& name, std::ostream& out, std::ostream& err,
-               Problems& problems) {
+               Problems& problems, const raster::SourceRaster* decoded) {
     if (!platform::Exists(name) || platform::IsDirectory(name)) {
         throw Failure(kBadImageName + name);
     }
     out << kOpening << name << std::endl;
-    try {
-        source.Open(name);
-        source.ReadBands();
-    } catch (const raster::RasterError& error) {
-        problems.lines.push_back(name + ": " + error.what());
-        problems.englishLines.push_back(problems.lines.back());
-        err << problems.lines.back() << std::endl;
-        throw Failure(kUnreadableImage + name);
+    if (decoded == nullptr) {
+        try {
+            source.Open(name);
+            source.ReadBands();
+        } catch (const raster::RasterError& error) {
+            problems.lines.push_back(name + ": " + error.what());
+            problems.englishLines.push_back(problems.lines.back());
+            err << problems.lines.back() << std::endl;
+            throw Failure(kUnreadableImage + name);
+        }
     }
-    if (source.StoredOrientation() > 1) {
-        err << "warning: " << name << " states orientation " << source.StoredOrientation()
+    const int orientation = (decoded != nullptr ? *decoded : source).StoredOrientation();
+    if (orientation > 1) {
+        err << "warning: " << name << " states orientation " << orientation
             << " (to be shown flipped or turned); it is read as stored, so its corners must be measured "
                "in the stored orientation"
             << std::endl;
@@ -207,7 +210,7 @@ ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream
     const SheetData sheet = ReadSheetData(*config, entry);
     config.reset();
 
-    LoadImage(source, line.imageName, out, err, problems);
+    LoadImage(source, line.imageName, out, err, problems, request.decodedScan);
 
     tiling::RunContext run;
     run.tileSize = line.tileSize;
@@ -217,7 +220,7 @@ ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream
     run.grid = &sheet.grid;
     run.A = &A;
     run.T = &T;
-    run.source = &source;
+    run.source = request.decodedScan != nullptr ? request.decodedScan : &source;
     run.threads = request.renderThreads;
     problems.amongTiles = true;
     const bool allWritten = tiling::TileLoop(line.outputDirectory, run, out, err, &tally);

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+#include "raster/source_raster.hpp"
+
 namespace georef::driver {
 
 // Runs the program with argc/argv as main receives them, in the current
@@ -27,6 +29,10 @@ struct SheetRequest {
     // Threads that render a tile's rows; 0 takes one per core. The tiles do
     // not depend on it.
     int renderThreads = 0;
+    // The scan as its caller already read it (Open and ReadBands of the same
+    // file), kept alive by the caller for the call; the run then reads no
+    // pixels itself and paints exactly the same tiles. Null: the run reads it.
+    const raster::SourceRaster* decodedScan = nullptr;
 };
 
 // How a run ended, for a caller that acts on it (the batch).

@@ -374,5 +374,24 @@ TEST_F(Trust, ARunLeavesNoLeftoversShortLogsAndSaysAnEmptyMosaicOnce) {
     EXPECT_EQ(none.err.find("mosaic"), std::string::npos) << none.err;
 }
 
+// The batch decodes a scan once and hands the pixels to the run: the tiles
+// are byte for byte those georef makes reading the scan itself.
+TEST_F(Trust, ASheetRunOnTheBatchsDecodedScanMakesGeorefsTilesByteForByte) {
+    fs::create_directory(m_dir.File("one"));
+    for (const char* name : {"40573.jpg", "40573.txt"}) {
+        fs::copy_file(Scans() + "/" + name, m_dir.File(std::string("one/") + name));
+    }
+    ASSERT_EQ(Run(m_dir.File("one")).status, 0);
+    fs::create_directory(m_dir.File("alone"));
+    ASSERT_EQ(test::RunGeoref({"40573", Scans() + "/40573.txt", Scans() + "/40573.jpg", m_dir.File("alone"),
+                               std::to_string(kOutputDpi)},
+                              Area::Get().Dir())
+                  .exitStatus,
+              0);
+    const std::map<std::string, std::string> alone = TileBytes(m_dir.File("alone"));
+    ASSERT_FALSE(alone.empty());
+    EXPECT_EQ(TileBytes(Out()), alone);
+}
+
 }  // namespace
 }  // namespace georef::batch

@@ -1,0 +1,431 @@
+// georef-trust-bench BUILDDIR WORKDIR [--twelve]
+//
+// The batch's trust targets on four neighbouring sheets (40571 to 40574)
+// drawn as realistic 300-dpi scans with their exact corner files:
+//
+//  1. CPU seconds per sheet, --jobs 1, measured in one run: georef alone
+//     with the exact corner files; georef-corners alone; georef-batch with the
+//     corner files; georef-batch without them (the corner finder, the corner
+//     pictures and the review page). Target: batch without corner files at
+//     most 1.25 x georef alone.
+//  2. The same batch again after the scan folder was renamed: every sheet
+//     skipped; seconds per sheet (target under 0.05).
+//  3. Sheets marked done with wrong pixels over a varied set: a corner file
+//     with y from the top, one with one corner from the top, a rescan with an
+//     older date than the scan it replaces, the renamed folder, a list file
+//     with quoted names, a subfolder, a damaged scan; and a control of
+//     correct sheets that must all be done. A done sheet is wrong when its
+//     tiles differ from georef's with the exact corners (a tile is wrong when
+//     more than 1 % of its pixels differ by more than 24 levels).
+//  4. With --twelve: twelve neighbouring sheets by georef-batch --jobs 2
+//     (corners found) against georef-corners and georef run per sheet one
+//     after another; target at most 0.8 x the wall time.
+//
+// The machine is shared: read the ratios within one run.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/jpeg_codec.hpp"
+#include "geometry/corner_fit.hpp"
+#include "platform/stdio_file.hpp"
+#include "synthesis/demo_scan.hpp"
+#include "synthesis/realistic_scan.hpp"
+#include "tools/config_tool.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::vector<std::string> kCell = {"40571", "40572", "40573", "40574"};
+const std::vector<std::string> kTwelve = {"40571", "40572", "40581", "40582", "40573", "40574",
+                                          "40583", "40584", "41571", "41572", "41581", "41582"};
+constexpr double kScanDpi = 300.0;
+constexpr int kTileDpi = 300;
+constexpr int kCheckDpi = 100;  // tiles of the varied set: smaller, the same questions
+constexpr int kDifferentLevels = 24;
+constexpr double kWrongShare = 0.01;
+
+std::string g_build;
+std::string g_work;
+
+// Runs program in the work directory, output discarded; the exit status.
+int Run(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> strings = {g_build + "/" + program};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : strings) {
+        argv.push_back(s.data());
+    }
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (::chdir(g_work.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+double ChildrenCpuSeconds() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Wall and CPU seconds of what f runs.
+struct Cost {
+    double wall = 0.0;
+    double cpu = 0.0;
+};
+template <typename F>
+Cost Measure(F f) {
+    const double cpu = ChildrenCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    f();
+    return Cost{std::chrono::duration<double>(Clock::now() - start).count(), ChildrenCpuSeconds() - cpu};
+}
+
+std::string W(const std::string& name) { return g_work + "/" + name; }
+
+void Fresh(const std::string& directory) {
+    fs::remove_all(directory);
+    fs::create_directories(directory);
+}
+
+std::vector<std::uint8_t> Decode(const std::string& path, int& width, int& height) {
+    georef::platform::StdioFile file = georef::platform::OpenStdioFile(path, "rb");
+    if (!file) {
+        throw std::runtime_error("cannot open " + path);
+    }
+    georef::bench::ReadJpegSize(file.get(), width, height);
+    std::rewind(file.get());
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
+    georef::bench::DecodeRgb(file.get(), pixels.data(), width, height);
+    return pixels;
+}
+
+// Whether the tiles of directory equal those of reference (every tile of
+// reference present, none with more than kWrongShare of its pixels off).
+bool SameTiles(const std::string& reference, const std::string& directory) {
+    for (const auto& entry : fs::directory_iterator(reference)) {
+        if (entry.path().extension() != ".jpg") {
+            continue;
+        }
+        const std::string other = directory + "/" + entry.path().filename().string();
+        if (!fs::exists(other)) {
+            return false;
+        }
+        int wa = 0, ha = 0, wb = 0, hb = 0;
+        const std::vector<std::uint8_t> a = Decode(entry.path().string(), wa, ha);
+        const std::vector<std::uint8_t> b = Decode(other, wb, hb);
+        if (a.size() != b.size()) {
+            return false;
+        }
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < a.size(); i += 3) {
+            for (std::size_t c = 0; c < 3; ++c) {
+                if (std::abs(a[i + c] - b[i + c]) > kDifferentLevels) {
+                    ++differing;
+                    break;
+                }
+            }
+        }
+        if (static_cast<double>(differing) / static_cast<double>(a.size() / 3) > kWrongShare) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::map<std::string, std::string> Statuses(const std::string& out) {
+    std::ifstream in(out + "/summary.csv");
+    std::map<std::string, std::string> statuses;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        const std::string::size_type comma = line.find(',');
+        statuses[line.substr(0, comma)] = line.substr(comma + 1, line.find(',', comma + 1) - comma - 1);
+    }
+    return statuses;
+}
+
+georef::geometry::CornerPoints Corners(const std::string& path) {
+    std::ifstream in(path);
+    return *georef::geometry::ReadCornerPoints(in);
+}
+
+void WriteCorners(const std::string& path, const georef::geometry::CornerPoints& corners) {
+    std::ofstream out(path, std::ios::trunc);
+    out.precision(10);
+    for (const georef::geometry::CornerPoint& c : corners) {
+        out << c.id << ' ' << c.x << ' ' << c.y << '\n';
+    }
+}
+
+// A realistic scan of the sheet with its exact corner file beside it, drawn once.
+georef::synthesis::RealisticScan Draw(const std::string& sheet, const std::string& directory, std::uint64_t seed,
+                                      double rotation = 0.8) {
+    fs::create_directories(directory);
+    georef::synthesis::RealisticScanOptions options = georef::synthesis::VariedRealisticOptions(seed);
+    options.dpi = kScanDpi;
+    options.rotationDegrees = rotation;
+    const std::string scan = directory + "/" + sheet + ".jpg";
+    const georef::synthesis::RealisticScan drawn = georef::synthesis::WriteRealisticScan(std::stoi(sheet), scan, options);
+    WriteCorners(directory + "/" + sheet + ".txt", drawn.corners);
+    return drawn;
+}
+
+void MakeConfig(const std::vector<std::string>& sheets) {
+    std::vector<std::string> args = {"georef-config", "-o", W("config.bin")};
+    args.insert(args.end(), sheets.begin(), sheets.end());
+    std::vector<const char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    if (georef::tools::RunConfigTool(static_cast<int>(argv.size()), argv.data(), out, err) != 0) {
+        throw std::runtime_error("georef-config failed: " + err.str());
+    }
+}
+
+// Copies the scans (and, with corners, the corner files) of sheets into directory.
+void CopyScans(const std::vector<std::string>& sheets, const std::string& directory, bool corners) {
+    Fresh(directory);
+    for (const std::string& sheet : sheets) {
+        fs::copy_file(W("drawn/" + sheet + ".jpg"), directory + "/" + sheet + ".jpg");
+        if (corners) {
+            fs::copy_file(W("drawn/" + sheet + ".txt"), directory + "/" + sheet + ".txt");
+        }
+    }
+}
+
+std::vector<std::string> BatchArgs(const std::string& scans, const std::string& out, int dpi, int jobs) {
+    return {scans, out, std::to_string(dpi), "--jobs", std::to_string(jobs)};
+}
+
+// The reference of one sheet: georef with its exact corners, alone in a directory.
+std::string Reference(const std::string& sheet, const std::string& directory, int dpi) {
+    const std::string out = W("reference-" + sheet + "-" + fs::path(directory).filename().string());
+    Fresh(out);
+    Run("georef", {sheet, directory + "/" + sheet + ".txt", directory + "/" + sheet + ".jpg", out,
+                   std::to_string(dpi)});
+    return out;
+}
+
+struct Tally {
+    int done = 0;
+    int wrongDone = 0;
+    int refused = 0;
+    int controlsFailed = 0;
+};
+
+// Checks the sheet of a scenario: done only with right pixels.
+void Judge(Tally& tally, const std::string& scenario, const std::string& out, const std::string& sheet,
+           const std::string& reference, bool mustBeDone) {
+    const std::string status = Statuses(out)[sheet];
+    const bool done = status == "done" || status == "skipped";
+    const bool right = done && SameTiles(reference, out);
+    tally.done += done ? 1 : 0;
+    tally.wrongDone += done && !right ? 1 : 0;
+    tally.refused += done ? 0 : 1;
+    tally.controlsFailed += mustBeDone && !right ? 1 : 0;
+    std::cout << "  " << scenario << ": " << sheet << ' ' << status << (done ? (right ? ", right" : ", WRONG") : "")
+              << (mustBeDone && !right ? "  (a control that should be done)" : "") << std::endl;
+}
+
+void VariedSet() {
+    std::cout << "varied set (tiles at " << kCheckDpi << " dpi):" << std::endl;
+    Tally tally;
+    const std::string dpi = std::to_string(kCheckDpi);
+    // Controls: the four sheets with their corner files, and found by the finder.
+    for (const bool corners : {true, false}) {
+        const std::string scans = W(corners ? "v-control-files" : "v-control-found");
+        CopyScans(kCell, scans, corners);
+        const std::string out = W(corners ? "v-out-files" : "v-out-found");
+        Fresh(out);
+        Run("georef-batch", BatchArgs(scans, out, kCheckDpi, 2));
+        for (const std::string& sheet : kCell) {
+            const std::string reference = Reference(sheet, W("drawn"), kCheckDpi);
+            const std::string alone = W("v-alone-" + sheet);
+            Fresh(alone);
+            // The batch's tiles hold the neighbours too: compare a batch of the one sheet.
+            CopyScans({sheet}, alone + "-scans", corners);
+            Run("georef-batch", BatchArgs(alone + "-scans", alone, kCheckDpi, 1));
+            Judge(tally, corners ? "control, corner files" : "control, corners found", alone, sheet, reference, true);
+        }
+    }
+    const auto one = [&](const std::string& scenario, const std::string& sheet, auto prepare,
+                         std::vector<std::string> extra = {}) {
+        const std::string scans = W("v-" + sheet + "-scans");
+        const std::string out = W("v-" + sheet + "-out");
+        Fresh(out);
+        CopyScans({sheet}, scans, true);
+        const std::string reference = prepare(scans, out);
+        std::vector<std::string> args = BatchArgs(scans, out, kCheckDpi, 1);
+        args.insert(args.end(), extra.begin(), extra.end());
+        Run("georef-batch", args);
+        Judge(tally, scenario, out, sheet, reference, false);
+    };
+    one("y counted from the top", "40571", [&](const std::string& scans, const std::string&) {
+        int w = 0, h = 0;
+        Decode(scans + "/40571.jpg", w, h);
+        georef::geometry::CornerPoints c = Corners(scans + "/40571.txt");
+        for (auto& p : c) {
+            p.y = h - 2.0 - p.y;
+        }
+        WriteCorners(scans + "/40571.txt", c);
+        return Reference("40571", W("drawn"), kCheckDpi);
+    });
+    one("one corner from the top", "40572", [&](const std::string& scans, const std::string&) {
+        int w = 0, h = 0;
+        Decode(scans + "/40572.jpg", w, h);
+        georef::geometry::CornerPoints c = Corners(scans + "/40572.txt");
+        c[1].y = h - 2.0 - c[1].y;
+        WriteCorners(scans + "/40572.txt", c);
+        return Reference("40572", W("drawn"), kCheckDpi);
+    });
+    one("damaged scan", "40574", [&](const std::string& scans, const std::string&) {
+        const std::string path = scans + "/40574.jpg";
+        fs::resize_file(path, fs::file_size(path) * 2 / 3);
+        return Reference("40574", W("drawn"), kCheckDpi);
+    });
+    // A rescan dated before the first: the corners found on the first must not be used.
+    {
+        const std::string scans = W("v-rescan-scans");
+        const std::string out = W("v-rescan-out");
+        Fresh(out);
+        CopyScans({"40573"}, scans, false);
+        Run("georef-batch", BatchArgs(scans, out, kCheckDpi, 1));
+        const fs::file_time_type first = fs::last_write_time(scans + "/40573.jpg");
+        fs::copy_file(W("rescan/40573.jpg"), scans + "/40573.jpg", fs::copy_options::overwrite_existing);
+        fs::last_write_time(scans + "/40573.jpg", first - std::chrono::hours(48));
+        Run("georef-batch", BatchArgs(scans, out, kCheckDpi, 1));
+        Judge(tally, "rescan with an older date", out, "40573", Reference("40573", W("rescan"), kCheckDpi), false);
+        // The folder renamed, then a list file with quoted names, then a subfolder.
+        fs::rename(scans, W("v-rescan-scans 2023"));
+        Run("georef-batch", BatchArgs(W("v-rescan-scans 2023"), out, kCheckDpi, 1));
+        Judge(tally, "renamed folder", out, "40573", Reference("40573", W("rescan"), kCheckDpi), false);
+        std::ofstream(W("list.txt")) << "40573 \"v-rescan-scans 2023/40573.jpg\"\n";
+        Run("georef-batch", {"--list", W("list.txt"), out, dpi, "--jobs", "1", "--force"});
+        Judge(tally, "list file, quoted name", out, "40573", Reference("40573", W("rescan"), kCheckDpi), false);
+    }
+    {
+        const std::string scans = W("v-sub-scans");
+        const std::string out = W("v-sub-out");
+        Fresh(out);
+        CopyScans({}, scans, false);
+        fs::create_directories(scans + "/1880/north");
+        fs::copy_file(W("drawn/40574.jpg"), scans + "/1880/north/40574.jpg");
+        Run("georef-batch", BatchArgs(scans, out, kCheckDpi, 1));
+        Judge(tally, "subfolder", out, "40574", Reference("40574", W("drawn"), kCheckDpi), false);
+    }
+    std::cout << "varied set: " << tally.done << " done or skipped, " << tally.refused << " refused; done with wrong pixels: "
+              << tally.wrongDone << "; controls not done right: " << tally.controlsFailed << std::endl;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::cerr << "usage: georef-trust-bench BUILDDIR WORKDIR [--twelve]\n";
+        return 2;
+    }
+    g_build = fs::absolute(argv[1]).string();
+    g_work = fs::absolute(argv[2]).string();
+    const bool twelve = argc > 3 && std::string(argv[3]) == "--twelve";
+    fs::create_directories(g_work);
+    const std::vector<std::string>& sheets = twelve ? kTwelve : kCell;
+    if (!fs::exists(W("drawn/complete"))) {
+        Fresh(W("drawn"));
+        std::uint64_t seed = 3;
+        for (const std::string& sheet : kTwelve) {
+            Draw(sheet, W("drawn"), seed++);
+        }
+        Draw("40573", W("rescan"), 41, 2.5);
+        MakeConfig(kTwelve);
+        std::ofstream(W("drawn/complete")) << "\n";
+    }
+
+    // 1. CPU per sheet, --jobs 1.
+    const std::string tiles = std::to_string(kTileDpi);
+    Fresh(W("alone"));
+    const Cost alone = Measure([&] {
+        for (const std::string& sheet : kCell) {
+            Run("georef", {sheet, "drawn/" + sheet + ".txt", "drawn/" + sheet + ".jpg", W("alone"), tiles});
+        }
+    });
+    const Cost corners = Measure([&] {
+        for (const std::string& sheet : kCell) {
+            Run("georef-corners", {sheet, "drawn/" + sheet + ".jpg", W("corners-" + sheet + ".txt")});
+        }
+    });
+    CopyScans(kCell, W("with-files"), true);
+    Fresh(W("batch-files"));
+    const Cost withFiles = Measure([&] { Run("georef-batch", BatchArgs(W("with-files"), W("batch-files"), kTileDpi, 1)); });
+    CopyScans(kCell, W("archive"), false);
+    Fresh(W("batch-found"));
+    const Cost found = Measure([&] { Run("georef-batch", BatchArgs(W("archive"), W("batch-found"), kTileDpi, 1)); });
+    const double n = static_cast<double>(kCell.size());
+    std::printf("CPU s per sheet (--jobs 1): georef alone %.2f, georef-corners alone %.2f, batch with corner files "
+                "%.2f, batch finding corners %.2f\n",
+                alone.cpu / n, corners.cpu / n, withFiles.cpu / n, found.cpu / n);
+    std::printf("batch finding corners / georef alone: %.2f x (target 1.25)\n", found.cpu / alone.cpu);
+
+    // 2. The scan folder renamed: every sheet skipped.
+    fs::remove_all(W("archive-2023"));
+    fs::rename(W("archive"), W("archive-2023"));
+    const Cost renamed = Measure([&] { Run("georef-batch", BatchArgs(W("archive-2023"), W("batch-found"), kTileDpi, 1)); });
+    int skipped = 0;
+    for (const auto& [sheet, status] : Statuses(W("batch-found"))) {
+        skipped += status == "skipped" ? 1 : 0;
+    }
+    std::printf("renamed folder: %d of %zu skipped, %.3f s per sheet (target under 0.05)\n", skipped, kCell.size(),
+                renamed.wall / n);
+
+    // 3. The varied set.
+    VariedSet();
+
+    // 4. Twelve sheets, --jobs 2, against the two programs one after another.
+    if (twelve) {
+        Fresh(W("twelve-sequential"));
+        const Cost sequential = Measure([&] {
+            for (const std::string& sheet : sheets) {
+                Run("georef-corners", {sheet, "drawn/" + sheet + ".jpg", W("twelve-" + sheet + ".txt")});
+                Run("georef", {sheet, W("twelve-" + sheet + ".txt"), "drawn/" + sheet + ".jpg", W("twelve-sequential"), tiles});
+            }
+        });
+        CopyScans(sheets, W("twelve-scans"), false);
+        Fresh(W("twelve-batch"));
+        const Cost batch = Measure([&] { Run("georef-batch", BatchArgs(W("twelve-scans"), W("twelve-batch"), kTileDpi, 2)); });
+        std::printf("twelve sheets: batch --jobs 2 %.1f s, georef-corners + georef one after another %.1f s: %.2f x "
+                    "(target 0.8)\n",
+                    batch.wall, sequential.wall, batch.wall / sequential.wall);
+    }
+    return 0;
+}
