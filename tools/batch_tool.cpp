@@ -1,14 +1,21 @@
 #include "tools/batch_tool.hpp"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "batch/batch_run.hpp"
+#include "batch/content_key.hpp"
 #include "batch/sheet_list.hpp"
 #include "geometry/map_scale.hpp"
 #include "platform/arguments.hpp"
+#include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
@@ -63,7 +70,41 @@ review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport
     return input;
 }
 
-// Writes the review page; false (with the reason on err) when it cannot.
+// What the review page is drawn from, as one digest: every sheet's record,
+// its corner picture's and config.bin's file facts, the mosaic and the
+// tiles' names, sizes and times. Equal digests draw equal pages.
+std::string PageKey(const BatchOptions& options, const BatchReport& report, const std::string& mosaicPath) {
+    std::ostringstream text;
+    text.precision(17);
+    for (const SheetResult& r : report.area) {
+        text << r.sheet << '|' << batch::StatusName(r.status) << '|' << r.message << '|' << r.earlier << '|'
+             << r.tilesWritten << '|' << r.seconds << '|' << r.cornerPicture << '|'
+             << batch::ScanFileStat(r.cornerPicture) << '|';
+        if (r.corners) {
+            text << r.corners->rmsMetres << '|' << r.corners->worstMetres << '|' << r.corners->dpi << '|'
+                 << r.corners->rotationDegrees;
+        }
+        text << '\n';
+    }
+    text << "config " << batch::ScanFileStat(options.configFile) << '\n';
+    text << "mosaic " << mosaicPath << ' ' << (mosaicPath.empty() ? "" : batch::ContentDigest(mosaicPath)) << '\n';
+    std::vector<std::string> tiles;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(options.outputDirectory, error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->path().extension() == ".jpg") {
+            tiles.push_back(it->path().filename().string() + ' ' + batch::ScanFileStat(it->path().string()));
+        }
+    }
+    std::sort(tiles.begin(), tiles.end());
+    for (const std::string& tile : tiles) {
+        text << tile << '\n';
+    }
+    return batch::BytesDigest(text.str());
+}
+
+// Writes the review page, unless the page in place was drawn from the same
+// state; false (with the reason on err) when it cannot.
 bool WriteReview(const BatchOptions& options, const BatchReport& report, std::ostream& out, std::ostream& err) {
     if (options.shardCount > 1) {
         // Shards finish at different times; each would show only its share.
@@ -72,9 +113,33 @@ bool WriteReview(const BatchOptions& options, const BatchReport& report, std::os
         return true;
     }
     try {
-        const review::ReviewPage page = review::WriteReviewPage(ReviewInputOf(options, report));
+        const review::ReviewInput input = ReviewInputOf(options, report);
+        const std::string reviewDirectory = platform::JoinPath(options.outputDirectory, "review");
+        const std::string keyFile = platform::JoinPath(reviewDirectory, ".page-key");
+        const std::string index = platform::JoinPath(reviewDirectory, "index.html");
+        const std::string key = PageKey(options, report, input.mosaicPath);
+        // The key file: the key, then the warnings the page was drawn with.
+        std::ifstream previous(keyFile);
+        std::string previousKey;
+        if (std::getline(previous, previousKey) && previousKey == key && platform::Exists(index)) {
+            for (std::string warning; std::getline(previous, warning);) {
+                err << kProgram << ": review page: " << warning << "\n";
+            }
+            out << "review: " << index << " (unchanged)\n";
+            return true;
+        }
+        const review::ReviewPage page = review::WriteReviewPage(input);
+        std::string keyText = key + "\n";
         for (const std::string& warning : page.warnings) {
             err << kProgram << ": review page: " << warning << "\n";
+            keyText += warning + "\n";
+        }
+        try {
+            platform::AtomicFile file(keyFile);
+            std::fwrite(keyText.data(), 1, keyText.size(), file.Stream());
+            file.Commit();
+        } catch (const std::exception&) {
+            // Without it the next batch draws the page again.
         }
         out << "review: " << page.indexPath << "\n";
         return true;

@@ -192,6 +192,11 @@ TEST_F(Trust, ARenamedScanFolderAndAWiderConfigSkipEveryFinishedSheet) {
         EXPECT_EQ(StatusOf(Csv(), sheet), "skipped") << again.out;
     }
     EXPECT_EQ(TileBytes(Out()), tiles);
+    // Nothing changed since: the page in place stays, not drawn again.
+    const std::string page = test::ReadFileBytes(Out() + "/review/index.html");
+    const test::ToolResult third = Run(m_dir.File("scans-2023"), {}, m_dir.File("wider.bin"));
+    EXPECT_NE(third.out.find("review: " + Out() + "/review/index.html (unchanged)"), std::string::npos) << third.out;
+    EXPECT_EQ(test::ReadFileBytes(Out() + "/review/index.html"), page);
 
     // A changed scan under the same name, size and date is run again (the
     // changed byte may spoil its decoding: it is not skipped in any case).
