@@ -49,6 +49,8 @@ void CheckOptions(const RealisticScanOptions& o) {
     Require(o.blurPixels >= 0.0 && o.blurPixels <= 10.0, "the blur must lie between 0 and 10 px");
     Require(o.jpegQuality >= 10 && o.jpegQuality <= 100, "the JPEG quality must lie between 10 and 100");
     Require(o.bowPixels >= 0.0 && o.bowPixels <= 20.0, "the bowing must lie between 0 and 20 px");
+    Require(std::fabs(o.shiftEastMetres) <= 5000.0 && std::fabs(o.shiftNorthMetres) <= 5000.0,
+            "the drawing's shift must lie within 5000 m");
     Require(o.scale >= 0.5 && o.scale <= 2.0, "the scale must lie between 0.5 and 2");
 }
 

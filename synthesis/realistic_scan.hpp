@@ -40,6 +40,14 @@ struct RealisticScanOptions {
     double marginMillimetres = 20.0;  // paper beyond the outer frame
     PageContent page = PageContent::map;
     Side decoy = Side::west;       // side with a road a few pixels inside the neat line
+    // The map content: 0 draws content of the sheet's own from the seed;
+    // any other value draws the sheet's part of the continuous landscape of
+    // that seed (see landscape.hpp), which neighbouring sheets continue.
+    std::uint64_t landscape = 0;
+    // The landscape drawn displaced on the sheet by this much on the ground,
+    // metres east and north (a sheet drawn off, as old sheets sometimes are).
+    double shiftEastMetres = 0.0;
+    double shiftNorthMetres = 0.0;
 
     // Paper and scanner.
     double bedMillimetres = 8.0;   // dark scanner bed around the paper; 0: a light lid instead

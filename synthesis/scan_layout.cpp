@@ -42,6 +42,10 @@ ScanLayout::ScanLayout(int sheetNumber, const LayoutParameters& p) {
         m_neat[k] = {(nominal(2 * k, 0) - minX) / p.metresPerPixel + p.borderPixels,
                      (maxY - nominal(2 * k + 1, 0)) / p.metresPerPixel + p.borderPixels};
     }
+    m_nominalWest = minX;
+    m_nominalNorth = maxY;
+    m_metresPerPixel = p.metresPerPixel;
+    m_border = p.borderPixels;
     m_neatTop = p.borderPixels;
     m_neatHeight = (maxY - minY) / p.metresPerPixel;
     const double neatWidth = (maxX - minX) / p.metresPerPixel;

@@ -57,6 +57,11 @@ public:
     // negative), each side parallel to itself.
     Quad Offset(double distance) const noexcept;
 
+    // Nominal frame of the sheet (metres, x east, y north) -> canvas.
+    PixelPoint CanvasFromNominal(double x, double y) const noexcept {
+        return {(x - m_nominalWest) / m_metresPerPixel + m_border, (m_nominalNorth - y) / m_metresPerPixel + m_border};
+    }
+
     // Canvas -> image by the rotation and shift alone (exact where the paper
     // does not bow, which includes the corners).
     PixelPoint ImageFromCanvas(PixelPoint canvas) const noexcept;
@@ -79,6 +84,10 @@ private:
     double m_neatTop = 0.0;     // the north side's v, canvas pixels
     double m_neatHeight = 1.0;  // from the north side to the south side
     std::array<double, 4> m_bow{};
+    double m_nominalWest = 0.0;   // the nominal corners' least x, metres
+    double m_nominalNorth = 0.0;  // their greatest y
+    double m_metresPerPixel = 1.0;
+    double m_border = 0.0;        // canvas pixels
 };
 
 }  // namespace georef::synthesis

@@ -10,6 +10,8 @@
 
 #include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
+#include "tools/landscape.hpp"
+#include "tools/landscape_drawing.hpp"
 
 namespace georef::synthesis {
 
@@ -46,18 +48,6 @@ PixelPoint Outward(PixelPoint a, PixelPoint b) noexcept {
 
 double Overlap(double low1, double high1, double low2, double high2) noexcept {
     return std::max(0.0, std::min(high1, high2) - std::max(low1, low2));
-}
-
-std::string MadeUpName(SeededRandom& random) {
-    static const char* const syllables[] = {"ho", "ra", "vi", "ce", "ny", "lu", "ka", "bor", "do", "mil", "sta", "ves",
-                                            "nov", "kra", "ze", "lip", "tur", "sko", "pe", "dra", "mo", "li", "jan", "ov"};
-    const int count = random.Integer(2, 4);
-    std::string name;
-    for (int k = 0; k < count; ++k) {
-        name += syllables[random.Integer(0, static_cast<int>(std::size(syllables)) - 1)];
-    }
-    name[0] = static_cast<char>(name[0] - 'a' + 'A');
-    return name;
 }
 
 // A closed, smoothly wobbling outline around centre, sub-pixel points.
@@ -152,12 +142,18 @@ void SheetDrawing::DrawMapSheet(SeededRandom& random) {
     SeededRandom decoy = random.Fork();
     SeededRandom names = random.Fork();
     SeededRandom margin = random.Fork();
-    DrawContours(contours);
-    DrawHatching(hatching);
-    DrawWater(water);
-    DrawRoads(roads);
+    if (m_options.landscape != 0) {
+        DrawLandscape(m_canvas, m_layout, m_sheet, m_options, m_k, m_inks);
+    } else {
+        DrawContours(contours);
+        DrawHatching(hatching);
+        DrawWater(water);
+        DrawRoads(roads);
+    }
     DrawDecoy(decoy);
-    DrawVillagesAndNames(names);
+    if (m_options.landscape == 0) {
+        DrawVillagesAndNames(names);
+    }
     ClearOutsideNeatLine();
     DrawGraduatedBorder();
     DrawLabelsAndMarginText(margin);

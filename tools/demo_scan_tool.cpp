@@ -44,6 +44,8 @@ const char* const kUsage =
     "  --folds N  --lighting FRACTION  --blur SIGMA  --quality Q  --bow PX\n"
     "  --torn-corner none|ld|lh|ph|pd  --crop none|west|north|east|south  --scale FACTOR\n"
     "  --page map|blank|text\n"
+    "  --landscape N (content from the continuous landscape N, which neighbouring sheets continue)\n"
+    "  --shift EAST,NORTH (the landscape drawn that many metres off on the ground)\n"
     "  -h, --help  print this text\n"
     "  --version   print the version\n";
 
@@ -90,6 +92,19 @@ bool SetRealisticOption(RealisticScanOptions& o, const std::string& name, const 
             throw Failure("--seed takes a whole number from 0", ExitStatus::usage);
         }
         o.seed = static_cast<std::uint64_t>(seed);
+    } else if (name == "--landscape") {
+        const double seed = Number(name, value);
+        if (seed < 1 || seed != std::floor(seed) || seed > 9007199254740992.0) {
+            throw Failure("--landscape takes a whole number from 1", ExitStatus::usage);
+        }
+        o.landscape = static_cast<std::uint64_t>(seed);
+    } else if (name == "--shift") {
+        const std::string::size_type comma = value.find(',');
+        if (comma == std::string::npos) {
+            throw Failure("--shift takes EAST,NORTH in metres", ExitStatus::usage);
+        }
+        o.shiftEastMetres = Number(name, value.substr(0, comma));
+        o.shiftNorthMetres = Number(name, value.substr(comma + 1));
     } else if (name == "--neat-width") {
         o.neatLineWidth = Number(name, value);
     } else if (name == "--frame-gap") {
