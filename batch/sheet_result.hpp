@@ -53,6 +53,9 @@ struct SheetResult {
     std::string logPath;   // the sheet's own georef output; empty when it was not run
     std::string cornerPicture;  // the corners drawn on the scan; empty when none could be drawn
     bool earlier = false;  // not in this batch: the latest result an earlier batch recorded
+    // What its seams with neighbouring sheets say: "ok", "suspect" (every
+    // measured seam beyond the threshold), "unmeasured"; empty when none.
+    std::string seams;
 };
 
 // The summary table: one line per sheet in the order given, then the

@@ -1,0 +1,188 @@
+#include "seams/seam_offset.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include <opencv2/core.hpp>
+
+namespace georef::seams {
+
+namespace {
+
+// Lines whose slopes spread less than this give no offset across.
+constexpr double kLeastSlopeSpread = 0.2;
+// RMS of both sides' centres about one line broken at the edge, columns.
+constexpr double kWorstJoint = 0.8;
+
+struct Candidate {
+    int first = 0;
+    int second = 0;
+    double shift = 0.0;  // column on the second side less column on the first
+    double slope = 0.0;  // the two slopes' mean
+};
+
+struct Hypothesis {
+    double along = 0.0;
+    double across = 0.0;
+};
+
+// One candidate per line of the first side that fits the hypothesis best,
+// each line of the second side used once.
+std::vector<const Candidate*> Inliers(const std::vector<Candidate>& candidates, const Hypothesis& h,
+                                      double tolerance, std::size_t firstCount, std::size_t secondCount) {
+    std::vector<const Candidate*> best(firstCount, nullptr);
+    std::vector<double> bestResidual(firstCount, INFINITY);
+    for (const Candidate& c : candidates) {
+        const double residual = std::fabs(c.shift - (h.along - c.slope * h.across));
+        if (residual <= tolerance && residual < bestResidual[c.first]) {
+            best[c.first] = &c;
+            bestResidual[c.first] = residual;
+        }
+    }
+    std::vector<bool> used(secondCount, false);
+    std::vector<const Candidate*> inliers;
+    for (const Candidate* c : best) {
+        if (c != nullptr && !used[c->second]) {
+            used[c->second] = true;
+            inliers.push_back(c);
+        }
+    }
+    return inliers;
+}
+
+double SlopeSpread(const std::vector<const Candidate*>& inliers) {
+    double mean = 0.0;
+    for (const Candidate* c : inliers) {
+        mean += c->slope;
+    }
+    mean /= inliers.size();
+    double squares = 0.0;
+    for (const Candidate* c : inliers) {
+        squares += (c->slope - mean) * (c->slope - mean);
+    }
+    return std::sqrt(squares / inliers.size());
+}
+
+// One line through both sides' centres with a break at the edge: column =
+// c + q s + k s^2 + j s^3 + shift on the second side (roads and contours
+// bend within the band). False when it does not fit
+// (two different lines) or the rows do not determine it.
+bool JointBreak(const CrossingLine& first, const CrossingLine& second, double& shift, double& slope) {
+    cv::Matx<double, 5, 5> normal = cv::Matx<double, 5, 5>::zeros();
+    cv::Vec<double, 5> right(0.0, 0.0, 0.0, 0.0, 0.0);
+    const auto add = [&](const std::vector<std::pair<double, double>>& centres, double side) {
+        for (const auto& [s, x] : centres) {
+            const cv::Vec<double, 5> basis(1.0, s, s * s, s * s * s, side);
+            normal += basis * basis.t();
+            right += basis * x;
+        }
+    };
+    add(first.centres, 0.0);
+    add(second.centres, 1.0);
+    cv::Vec<double, 5> c;
+    if (!cv::solve(normal, right, c, cv::DECOMP_CHOLESKY)) {
+        return false;
+    }
+    double squares = 0.0;
+    std::size_t count = 0;
+    for (const auto* centres : {&first.centres, &second.centres}) {
+        const double side = centres == &first.centres ? 0.0 : 1.0;
+        for (const auto& [s, x] : *centres) {
+            const double r = x - (c[0] + c[1] * s + c[2] * s * s + c[3] * s * s * s + c[4] * side);
+            squares += r * r;
+            ++count;
+        }
+    }
+    shift = c[4];
+    slope = c[1];
+    return count > 0 && std::sqrt(squares / count) <= kWorstJoint;
+}
+
+}  // namespace
+
+SeamOffset MatchCrossings(const std::vector<CrossingLine>& first, const std::vector<CrossingLine>& second,
+                          const MatchOptions& options) {
+    SeamOffset result;
+    std::vector<Candidate> candidates;
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        for (std::size_t j = 0; j < second.size(); ++j) {
+            double shift = second[j].column - first[i].column;
+            double slope = 0.0;
+            if (std::fabs(shift) <= options.searchPixels &&
+                std::fabs(second[j].slope - first[i].slope) <= options.slopeTolerance &&
+                JointBreak(first[i], second[j], shift, slope)) {
+                candidates.push_back({static_cast<int>(i), static_cast<int>(j), shift, slope});
+            }
+        }
+    }
+    if (candidates.empty()) {
+        return result;
+    }
+    // Every offset two candidates at different angles fix, and every shift
+    // one candidate gives with nothing across: the one most lines agree with.
+    std::vector<Hypothesis> hypotheses;
+    for (std::size_t a = 0; a < candidates.size(); ++a) {
+        hypotheses.push_back({candidates[a].shift, 0.0});
+        for (std::size_t b = a + 1; b < candidates.size(); ++b) {
+            const Candidate& p = candidates[a];
+            const Candidate& q = candidates[b];
+            if (p.first == q.first || p.second == q.second || std::fabs(p.slope - q.slope) < 0.3) {
+                continue;
+            }
+            const double across = (p.shift - q.shift) / (q.slope - p.slope);
+            if (std::fabs(across) <= options.searchPixels) {
+                hypotheses.push_back({p.shift + p.slope * across, across});
+            }
+        }
+    }
+    std::vector<const Candidate*> inliers;
+    for (const Hypothesis& h : hypotheses) {
+        std::vector<const Candidate*> agree =
+            Inliers(candidates, h, options.tolerancePixels, first.size(), second.size());
+        if (agree.size() > inliers.size()) {
+            inliers = std::move(agree);
+        }
+    }
+    if (inliers.empty()) {
+        return result;
+    }
+    // Least squares over the lines that agree, then once more over those
+    // that still agree with the refined offset.
+    for (int pass = 0; pass < 2; ++pass) {
+        Hypothesis h;
+        const bool bothWays = inliers.size() >= 3 && SlopeSpread(inliers) >= kLeastSlopeSpread;
+        double n = 0.0, sq = 0.0, sqq = 0.0, sd = 0.0, sqd = 0.0;
+        for (const Candidate* c : inliers) {
+            n += 1.0, sq += c->slope, sqq += c->slope * c->slope, sd += c->shift, sqd += c->slope * c->shift;
+        }
+        if (bothWays) {
+            // shift = along - slope * across
+            const double det = n * sqq - sq * sq;
+            h.across = -(n * sqd - sq * sd) / det;
+            h.along = (sd + h.across * sq) / n;
+            result.across = h.across;
+        } else {
+            h.along = sd / n;
+            result.across.reset();
+        }
+        result.along = h.along;
+        result.features = static_cast<int>(inliers.size());
+        if (pass == 0) {
+            std::vector<const Candidate*> refit =
+                Inliers(candidates, h, options.tolerancePixels, first.size(), second.size());
+            if (refit.size() >= inliers.size()) {
+                inliers = std::move(refit);
+            }
+        }
+    }
+    if (std::getenv("SEAMS_DEBUG")) {
+        for (const Candidate* c : inliers) std::fprintf(stderr, "  in %d %d shift %.2f slope %.3f\n", c->first, c->second, c->shift, c->slope);
+    }
+    const double fewer = static_cast<double>(std::min(first.size(), second.size()));
+    result.consistent = result.features >= options.leastFeatures && result.features >= options.leastShare * fewer;
+    return result;
+}
+
+}  // namespace georef::seams

@@ -1,0 +1,105 @@
+#include "tools/seams_tool.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/journal.hpp"
+#include "platform/failure.hpp"
+#include "platform/file_system.hpp"
+#include "platform/program_info.hpp"
+#include "seams/seam_survey.hpp"
+
+namespace georef::tools {
+
+namespace {
+
+constexpr const char* kProgram = "georef-seams";
+
+const char* const kUsage =
+    "usage: georef-seams OUTDIR [--config FILE] [--threshold METRES]\n"
+    "Measures, from the tiles of OUTDIR/mosaic.vrt, how far the content of every pair of\n"
+    "neighbouring sheets finished in OUTDIR (its journal) breaks at their shared edge\n"
+    "(outlines from config.bin), and writes OUTDIR/seams.csv.\n"
+    "  --config FILE        the transformation file (default: ./config.bin)\n"
+    "  --threshold METRES   a larger offset makes a seam suspect (default: 25)\n"
+    "  -h, --help           print this text\n"
+    "  --version            print the version\n";
+
+struct Arguments {
+    std::string outputDirectory;
+    std::string configFile = "config.bin";
+    seams::SeamOptions options;
+};
+
+Arguments ParseArguments(int argc, const char* const* argv) {
+    Arguments args;
+    std::vector<std::string> positional;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        if (arg == "--config" || arg == "--threshold") {
+            if (k + 1 >= argc) {
+                throw Failure(arg + " needs a value", ExitStatus::usage);
+            }
+            const std::string value = argv[++k];
+            if (arg == "--config") {
+                args.configFile = value;
+            } else {
+                char* end = nullptr;
+                const double metres = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end != '\0' || !std::isfinite(metres) || metres <= 0.0) {
+                    throw Failure("--threshold needs a number of metres above 0, not '" + value + "'",
+                                  ExitStatus::usage);
+                }
+                args.options.thresholdMetres = metres;
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw Failure("unknown option " + arg, ExitStatus::usage);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 1) {
+        throw Failure("expected OUTDIR", ExitStatus::usage);
+    }
+    args.outputDirectory = positional[0];
+    return args;
+}
+
+}  // namespace
+
+int RunSeamsTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
+    try {
+        if (const std::optional<int> status = platform::AnswerHelpOrVersion(argc, argv, kProgram, kUsage, out)) {
+            return *status;
+        }
+        const Arguments args = ParseArguments(argc, argv);
+        const batch::Journal journal = batch::Journal::Load(args.outputDirectory);
+        if (journal.Size() == 0) {
+            throw Failure(args.outputDirectory + " holds no finished sheet (no batch journal)");
+        }
+        seams::SurveyInput input;
+        input.configPath = args.configFile;
+        input.mosaicPath = platform::JoinPath(args.outputDirectory, "mosaic.vrt");
+        for (const auto& entry : journal.Entries()) {
+            input.inMosaic.insert(entry.first);
+        }
+        const std::string csv = platform::JoinPath(args.outputDirectory, "seams.csv");
+        const std::vector<seams::SeamMeasurement> measured = seams::MeasureSeams(input, args.options);
+        seams::WriteSeamsCsv(measured, csv);
+        seams::WriteSeamsTable(measured, out);
+        for (const int sheet : input.inMosaic) {
+            if (seams::SheetVerdict(measured, sheet) == "suspect") {
+                out << "suspect sheet: " << sheet << " (every measured seam of it is suspect)\n";
+            }
+        }
+        out << "seams: " << csv << std::endl;
+        return 0;
+    } catch (...) {
+        return platform::ReportCurrentException(kProgram, kUsage, err);
+    }
+}
+
+}  // namespace georef::tools
