@@ -37,8 +37,8 @@
 
 #include "seams/seam_survey.hpp"
 #include "tools/config_tool.hpp"
-#include "tools/demo_scan.hpp"
-#include "tools/realistic_scan.hpp"
+#include "synthesis/demo_scan.hpp"
+#include "synthesis/realistic_scan.hpp"
 
 namespace {
 
@@ -64,18 +64,18 @@ int Run(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
-georef::tools::RealisticScanOptions Options(int sheet, double dpi) {
-    georef::tools::RealisticScanOptions o = georef::tools::VariedRealisticOptions(static_cast<std::uint64_t>(sheet));
+georef::synthesis::RealisticScanOptions Options(int sheet, double dpi) {
+    georef::synthesis::RealisticScanOptions o = georef::synthesis::VariedRealisticOptions(static_cast<std::uint64_t>(sheet));
     o.dpi = dpi;
     o.landscape = kLandscape;
-    o.decoy = georef::tools::Side::none;
+    o.decoy = georef::synthesis::Side::none;
     return o;
 }
 
 // The scan turned half round, written as JPEG, and the corner file a finder
 // that believes it upright would give: the image's lower left corner as LD.
 void WriteTurned(const std::string& tif, const std::string& jpg, const std::string& cornerFile,
-                 const georef::tools::RealisticScan& scan) {
+                 const georef::synthesis::RealisticScan& scan) {
     GDALDatasetH in = GDALOpen(tif.c_str(), GA_ReadOnly);
     const int w = GDALGetRasterXSize(in), h = GDALGetRasterYSize(in);
     std::vector<unsigned char> rgb(static_cast<std::size_t>(w) * h * 3);
@@ -102,7 +102,7 @@ void WriteTurned(const std::string& tif, const std::string& jpg, const std::stri
         const georef::geometry::CornerPoint& from = scan.corners[(k + 2) % 4];
         turned[k] = {k + 1, w - 2.0 - from.x, h - 2.0 - from.y};
     }
-    georef::tools::WriteCornerFile(cornerFile, turned);
+    georef::synthesis::WriteCornerFile(cornerFile, turned);
 }
 
 void DrawArea(const std::string& dir, double dpi, bool faults) {
@@ -110,7 +110,7 @@ void DrawArea(const std::string& dir, double dpi, bool faults) {
     const double metresPerPixel = 635.0 / dpi;
     for (const int sheet : kArea) {
         const std::string base = dir + "/" + std::to_string(sheet);
-        georef::tools::RealisticScanOptions o = Options(sheet, dpi);
+        georef::synthesis::RealisticScanOptions o = Options(sheet, dpi);
         if (faults && sheet == kDisplaced) {
             o.shiftEastMetres = 5.0 * metresPerPixel;
         }
@@ -120,17 +120,17 @@ void DrawArea(const std::string& dir, double dpi, bool faults) {
         }
         const int drawn = faults && sheet == kMisnamed ? kMisnamedFrom : sheet;
         if (faults && sheet == kTurned) {
-            const georef::tools::RealisticScan scan = georef::tools::WriteRealisticScan(drawn, base + ".tif", o);
+            const georef::synthesis::RealisticScan scan = georef::synthesis::WriteRealisticScan(drawn, base + ".tif", o);
             WriteTurned(base + ".tif", base + ".jpg", base + ".txt", scan);
             continue;
         }
-        georef::tools::RealisticScan scan = georef::tools::WriteRealisticScan(drawn, base + ".jpg", o);
+        georef::synthesis::RealisticScan scan = georef::synthesis::WriteRealisticScan(drawn, base + ".jpg", o);
         if (faults && sheet == kRowOff) {
             for (georef::geometry::CornerPoint& c : scan.corners) {
                 c.y += 1.0;
             }
         }
-        georef::tools::WriteCornerFile(base + ".txt", scan.corners);
+        georef::synthesis::WriteCornerFile(base + ".txt", scan.corners);
     }
 }
 

@@ -10,8 +10,8 @@
 
 #include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
-#include "tools/landscape.hpp"
-#include "tools/landscape_drawing.hpp"
+#include "synthesis/landscape.hpp"
+#include "synthesis/landscape_drawing.hpp"
 
 namespace georef::synthesis {
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "geometry/sheet_geometry.hpp"
-#include "tools/seeded_random.hpp"
+#include "synthesis/seeded_random.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 // Longitude and latitude, degrees (graticule frame).
 struct GroundPoint {
@@ -93,4 +93,4 @@ private:
 // A made-up place name of two to four syllables, capitalised.
 std::string MadeUpName(SeededRandom& random);
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -1,4 +1,4 @@
-#include "tools/landscape_drawing.hpp"
+#include "synthesis/landscape_drawing.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <opencv2/imgproc.hpp>
 
 #include "geometry/sheet_geometry.hpp"
-#include "tools/landscape.hpp"
+#include "synthesis/landscape.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 namespace {
 
@@ -216,4 +216,4 @@ void DrawLandscape(cv::Mat& canvas, const ScanLayout& layout, int sheetNumber, c
     painter.Draw(landscape.Within(geometry::MakeSheetGraticule(sheetNumber)));
 }
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -1,11 +1,11 @@
-#include "tools/landscape.hpp"
+#include "synthesis/landscape.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-#include "tools/seeded_random.hpp"
+#include "synthesis/seeded_random.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 namespace {
 
@@ -263,4 +263,4 @@ LandscapeContent Landscape::Within(const geometry::SheetGraticule& area) const {
     return content;
 }
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis

@@ -6,11 +6,11 @@
 
 #include <opencv2/core.hpp>
 
-#include "tools/realistic_scan.hpp"
-#include "tools/scan_layout.hpp"
-#include "tools/sheet_drawing.hpp"
+#include "synthesis/realistic_scan.hpp"
+#include "synthesis/scan_layout.hpp"
+#include "synthesis/sheet_drawing.hpp"
 
-namespace georef::tools {
+namespace georef::synthesis {
 
 // Draws forest, lakes, contours, rivers, railways, roads, houses and names
 // over the whole canvas (CV_8UC3, R G B), which the caller then clears
@@ -18,4 +18,4 @@ namespace georef::tools {
 void DrawLandscape(cv::Mat& canvas, const ScanLayout& layout, int sheetNumber, const RealisticScanOptions& options,
                    double pixelsPer300, const SheetInks& inks);
 
-}  // namespace georef::tools
+}  // namespace georef::synthesis
