@@ -26,6 +26,7 @@ struct BatchOptions {
     int shard = 1;                      // run the shard-th of shardCount shares
     int shardCount = 1;
     bool liveProgress = false;          // a progress line redrawn in place (a terminal)
+    double seamThresholdMetres = 25.0;  // for the seams measured when the batch ends (by its program)
 };
 
 struct BatchReport {

@@ -37,6 +37,10 @@ td.picture img { width: 240px; height: auto; display: block; }
 .seams img { max-width: 100%; height: auto; display: block; border: 1px solid #999; }
 .seams figcaption { font-size: 13px; color: #444; }
 .note { color: #8a4b00; }
+.map line.seam { stroke-width: 5px; vector-effect: non-scaling-stroke; stroke-linecap: round; }
+.map line.seam-unmeasured { stroke-dasharray: 6 4; }
+.map a:hover line.seam { stroke-width: 8px; }
+td.seams-suspect, figure.seam-suspect figcaption { color: #d01c2a; font-weight: bold; }
 )CSS";
 
 const char* const kPageScript = R"JS(

@@ -15,6 +15,7 @@
 #include "platform/atomic_file.hpp"
 #include "review/mosaic.hpp"
 #include "review/page_assets.hpp"
+#include "review/seam_marks.hpp"
 #include "review/sheet_outlines.hpp"
 #include "transform/transformation_file.hpp"
 
@@ -435,10 +436,13 @@ private:
                 first = false;
             }
             const double fontSize = 0.12 * std::min(box.Width(), box.Height());
-            html << "\"><title>" << r.sheet << ": " << StatusName(r.result.status) << "</title></polygon>"
+            html << "\"><title>" << r.sheet << ": " << StatusName(r.result.status)
+                 << (r.result.seams == "suspect" ? ", every measured seam suspect" : "") << "</title></polygon>"
                  << "<text x=\"" << x(0.5 * (box.west + box.east)) << "\" y=\"" << y(0.5 * (box.south + box.north))
                  << "\" font-size=\"" << std::lround(fontSize) << "\">" << r.sheet << "</text></a>\n";
         }
+        detail::WriteSeamLines(html, FindSharedEdges(m_outlines), m_input.seams, m_input.seamThresholdMetres, frame.west,
+                       frame.north);
         html << "</svg>\n</div>\n";
     }
 
@@ -465,7 +469,7 @@ private:
              << "<th data-type=\"num\">Sheet</th><th data-type=\"num\">Status</th><th>Message</th>"
              << "<th data-type=\"num\">RMS (m)</th><th data-type=\"num\">Worst (m)</th>"
              << "<th data-type=\"num\">Scan dpi</th><th data-type=\"num\">Rotation (&deg;)</th>"
-             << "<th data-type=\"num\">Time (s)</th><th data-type=\"num\">Tiles</th><th>Corners</th>"
+             << "<th data-type=\"num\">Time (s)</th><th data-type=\"num\">Tiles</th><th>Seams</th><th>Corners</th>"
              << "</tr></thead>\n<tbody>\n";
         for (const Row& row : m_rows) {
             const SheetResult& r = row.result;
@@ -478,7 +482,9 @@ private:
                  << NumberCell(FitFigure(r, &CornerFigures::worstMetres), 2)
                  << NumberCell(FitFigure(r, &CornerFigures::dpi), 0)
                  << NumberCell(FitFigure(r, &CornerFigures::rotationDegrees), 3)
-                 << NumberCell(RunFigure(r, r.seconds), 1) << NumberCell(RunFigure(r, r.tilesWritten), 0) << PictureCell(row.sheet, r) << "</tr>\n";
+                 << NumberCell(RunFigure(r, r.seconds), 1) << NumberCell(RunFigure(r, r.tilesWritten), 0)
+                 << "<td class=\"seams-" << (r.seams.empty() ? "none" : r.seams) << "\">" << Escape(r.seams) << "</td>"
+                 << PictureCell(row.sheet, r) << "</tr>\n";
         }
         html << "</tbody>\n</table>\n";
     }
@@ -505,6 +511,10 @@ private:
             html << "<p>Without a mosaic the seams cannot be shown.</p>\n";
             return;
         }
+        // Suspect seams first, then those measured, then the others.
+        std::stable_sort(edges.begin(), edges.end(), [&](const SharedEdge& a, const SharedEdge& b) {
+            return detail::SeamRank(detail::FiguresOf(m_input.seams, a)) < detail::SeamRank(detail::FiguresOf(m_input.seams, b));
+        });
         fs::create_directory(m_staging / "seams");
         StripOptions strip;
         strip.maxLengthPixels = m_options.seamMaxLengthPixels;
@@ -517,7 +527,10 @@ private:
             } catch (const MosaicError& error) {
                 m_page.warnings.push_back(error.what());
             }
-            html << "<figure id=\"seam-" << e.first << "-" << e.second << "\"><figcaption><a href=\"#sheet-"
+            const SeamFigures* figures = detail::FiguresOf(m_input.seams, e);
+            html << "<figure id=\"seam-" << e.first << "-" << e.second << "\" class=\"seam-"
+                 << (figures == nullptr ? "unmeasured" : figures->status) << "\"><figcaption>"
+                 << Escape(detail::SeamDescription(figures)) << "; <a href=\"#sheet-"
                  << e.first << "\">" << e.first << "</a> above, <a href=\"#sheet-" << e.second << "\">" << e.second
                  << "</a> below; " << (e.meridian ? "north at right" : "west at left")
                  << "; red ticks mark the shared edge</figcaption>";

@@ -27,12 +27,25 @@ namespace georef::review {
 using batch::SheetResult;
 using batch::SheetStatus;
 
+// How far the content breaks at an edge two sheets share (first west or
+// north of it), as measured from the mosaic.
+struct SeamFigures {
+    int first = 0;
+    int second = 0;
+    std::optional<double> alongMetres;   // second's content from where the first's continues
+    std::optional<double> acrossMetres;  // towards the second; empty when not determined
+    int features = 0;                    // lines it rests on
+    std::string status;                  // "ok", "suspect", "unmeasured"
+};
+
 struct ReviewInput {
     std::vector<SheetResult> sheets;  // the batch's list; one entry per sheet (notInList is the page's own)
     std::string configPath;           // config.bin: the sheets' outlines
     std::string mosaicPath;           // mosaic.vrt (any north-up GDAL raster); empty: none yet
     std::string outputDirectory;      // OUTDIR; receives review/
     std::string title = "Review of the batch";
+    std::vector<SeamFigures> seams;   // measured seams; the others are shown unmeasured
+    double seamThresholdMetres = 25.0;
 };
 
 struct PageOptions {

@@ -137,17 +137,18 @@ std::vector<CrossingLine> FindCrossingLines(const SeamStrip& strip, StripSide si
     }
     const int depth = static_cast<int>(band.rows.size());
 
-    // Every straight piece through the band summed at once for each slope
-    // (positions to the nearest column): the best slope at each column.
-    const double step = 1.0 / depth;
+    // Every straight piece through the band summed at once for each slope,
+    // over every other row and to the nearest column (the line is followed
+    // row by row afterwards): the best slope at each column.
+    const double step = 1.5 / depth;
     const int slopes = static_cast<int>(std::floor(options.largestSlope / step));
-    std::vector<double> best(static_cast<std::size_t>(columns), -INFINITY);
-    std::vector<double> bestSlope(static_cast<std::size_t>(columns), 0.0);
-    std::vector<double> sum(static_cast<std::size_t>(columns));
+    std::vector<float> best(static_cast<std::size_t>(columns), -INFINITY);
+    std::vector<float> bestSlope(static_cast<std::size_t>(columns), 0.0f);
+    std::vector<float> sum(static_cast<std::size_t>(columns));
     for (int k = -slopes; k <= slopes; ++k) {
         const double slope = k * step;
-        std::fill(sum.begin(), sum.end(), 0.0);
-        for (int i = 0; i < depth; ++i) {
+        std::fill(sum.begin(), sum.end(), 0.0f);
+        for (int i = 0; i < depth; i += 2) {
             const int shift = static_cast<int>(std::lround(slope * band.across[i]));
             const float* row = band.rows[i];
             const int from = std::max(0, -shift);
@@ -159,11 +160,12 @@ std::vector<CrossingLine> FindCrossingLines(const SeamStrip& strip, StripSide si
         for (int c = 0; c < columns; ++c) {
             if (sum[c] > best[c]) {
                 best[c] = sum[c];
-                bestSlope[c] = slope;
+                bestSlope[c] = static_cast<float>(slope);
             }
         }
     }
-    const double least = options.leastInk * depth;
+    const int summed = (depth + 1) / 2;
+    const double least = options.leastInk * summed;
     for (int c = 0; c < columns; ++c) {
         if (!usable[c] || best[c] < least) {
             continue;
@@ -176,7 +178,7 @@ std::vector<CrossingLine> FindCrossingLines(const SeamStrip& strip, StripSide si
         if (!peak) {
             continue;
         }
-        CrossingLine line{static_cast<double>(c), bestSlope[c], 0.0, best[c] / depth, {}};
+        CrossingLine line{static_cast<double>(c), bestSlope[c], 0.0, best[c] / summed, {}};
         if (!Follow(band, columns, line) || std::fabs(line.slope) > options.largestSlope) {
             continue;
         }

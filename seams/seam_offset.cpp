@@ -15,6 +15,11 @@ namespace {
 constexpr double kLeastSlopeSpread = 0.2;
 // RMS of both sides' centres about one line broken at the edge, columns.
 constexpr double kWorstJoint = 0.8;
+// Lines fitting the offset within this many columns are always kept.
+constexpr double kLeastTrim = 0.5;
+// The offset across is given only when its standard error is within this
+// many columns.
+constexpr double kWorstAcrossError = 0.35;
 
 struct Candidate {
     int first = 0;
@@ -100,6 +105,40 @@ bool JointBreak(const CrossingLine& first, const CrossingLine& second, double& s
     return count > 0 && std::sqrt(squares / count) <= kWorstJoint;
 }
 
+struct Fit {
+    Hypothesis offset;
+    bool bothWays = false;      // the slopes spread enough to give the offset across
+    double acrossError = 0.0;   // its standard error, columns
+};
+
+// shift = along - slope * across by least squares; along alone (across 0)
+// when the slopes hardly differ.
+Fit FitOffset(const std::vector<const Candidate*>& inliers) {
+    Fit fit;
+    double n = 0.0, sq = 0.0, sqq = 0.0, sd = 0.0, sqd = 0.0;
+    for (const Candidate* c : inliers) {
+        n += 1.0, sq += c->slope, sqq += c->slope * c->slope, sd += c->shift, sqd += c->slope * c->shift;
+    }
+    fit.bothWays = inliers.size() >= 3 && SlopeSpread(inliers) >= kLeastSlopeSpread;
+    if (!fit.bothWays) {
+        fit.offset.along = sd / n;
+        return fit;
+    }
+    const double det = n * sqq - sq * sq;
+    fit.offset.across = -(n * sqd - sq * sd) / det;
+    fit.offset.along = (sd + fit.offset.across * sq) / n;
+    double squares = 0.0;
+    for (const Candidate* c : inliers) {
+        const double r = c->shift - (fit.offset.along - c->slope * fit.offset.across);
+        squares += r * r;
+    }
+    // At least the spread a line's position has at best (a tenth of a
+    // column), so that a few lines that happen to agree exactly do not claim more.
+    const double sigma = std::max(0.1, std::sqrt(squares / std::max(1.0, n - 2.0)));
+    fit.acrossError = sigma * std::sqrt(n / det);
+    return fit;
+}
+
 }  // namespace
 
 SeamOffset MatchCrossings(const std::vector<CrossingLine>& first, const std::vector<CrossingLine>& second,
@@ -148,37 +187,40 @@ SeamOffset MatchCrossings(const std::vector<CrossingLine>& first, const std::vec
     if (inliers.empty()) {
         return result;
     }
-    // Least squares over the lines that agree, then once more over those
-    // that still agree with the refined offset.
-    for (int pass = 0; pass < 2; ++pass) {
-        Hypothesis h;
-        const bool bothWays = inliers.size() >= 3 && SlopeSpread(inliers) >= kLeastSlopeSpread;
-        double n = 0.0, sq = 0.0, sqq = 0.0, sd = 0.0, sqd = 0.0;
-        for (const Candidate* c : inliers) {
-            n += 1.0, sq += c->slope, sqq += c->slope * c->slope, sd += c->shift, sqd += c->slope * c->shift;
-        }
-        if (bothWays) {
-            // shift = along - slope * across
-            const double det = n * sqq - sq * sq;
-            h.across = -(n * sqd - sq * sd) / det;
-            h.along = (sd + h.across * sq) / n;
-            result.across = h.across;
-        } else {
-            h.along = sd / n;
-            result.across.reset();
-        }
-        result.along = h.along;
-        result.features = static_cast<int>(inliers.size());
+    // Least squares over the lines that agree; again over those that agree
+    // with that; and last without the lines that fit it worst (beyond three
+    // robust deviations), whose one bad end would tilt the offset across.
+    for (int pass = 0; pass < 3; ++pass) {
+        const Fit fit = FitOffset(inliers);
         if (pass == 0) {
             std::vector<const Candidate*> refit =
-                Inliers(candidates, h, options.tolerancePixels, first.size(), second.size());
+                Inliers(candidates, fit.offset, options.tolerancePixels, first.size(), second.size());
             if (refit.size() >= inliers.size()) {
                 inliers = std::move(refit);
             }
+        } else if (pass == 1) {
+            std::vector<double> residuals;
+            for (const Candidate* c : inliers) {
+                residuals.push_back(std::fabs(c->shift - (fit.offset.along - c->slope * fit.offset.across)));
+            }
+            std::vector<double> sorted = residuals;
+            std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+            const double limit = std::max(kLeastTrim, 3.0 * 1.4826 * sorted[sorted.size() / 2]);
+            std::vector<const Candidate*> kept;
+            for (std::size_t k = 0; k < inliers.size(); ++k) {
+                if (residuals[k] <= limit) {
+                    kept.push_back(inliers[k]);
+                }
+            }
+            inliers = std::move(kept);
+        } else {
+            result.along = fit.offset.along;
+            result.across.reset();
+            if (fit.bothWays && fit.acrossError <= kWorstAcrossError) {
+                result.across = fit.offset.across;
+            }
+            result.features = static_cast<int>(inliers.size());
         }
-    }
-    if (std::getenv("SEAMS_DEBUG")) {
-        for (const Candidate* c : inliers) std::fprintf(stderr, "  in %d %d shift %.2f slope %.3f\n", c->first, c->second, c->shift, c->slope);
     }
     const double fewer = static_cast<double>(std::min(first.size(), second.size()));
     result.consistent = result.features >= options.leastFeatures && result.features >= options.leastShare * fewer;

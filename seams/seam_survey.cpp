@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -47,12 +46,6 @@ SeamMeasurement Measure(const MosaicReader& mosaic, const review::SharedEdge& ed
     const CrossingOptions crossing;
     const std::vector<CrossingLine> first = FindCrossingLines(strip, StripSide::first, crossing);
     const std::vector<CrossingLine> second = FindCrossingLines(strip, StripSide::second, crossing);
-    if (std::getenv("SEAMS_DEBUG")) {
-        std::fprintf(stderr, "strip %dx%d first %zu second %zu\n", strip.ink.cols, strip.ink.rows, first.size(), second.size());
-        for (auto& l : first) std::fprintf(stderr, " A %.2f %.3f %.1f\n", l.column, l.slope, l.strength);
-        for (auto& l : second) std::fprintf(stderr, " B %.2f %.3f %.1f\n", l.column, l.slope, l.strength);
-        cv::Mat out; strip.ink.convertTo(out, CV_8U); FILE* f = std::fopen("/tmp/strip.pgm", "wb"); std::fprintf(f, "P5 %d %d 255\n", out.cols, out.rows); std::fwrite(out.data, 1, out.total(), f); std::fclose(f);
-    }
     MatchOptions matching;
     matching.searchPixels = options.searchMetres / pixel;
     if (static_cast<int>(std::min(first.size(), second.size())) < matching.leastFeatures) {

@@ -1,10 +1,13 @@
 #include "tools/batch_tool.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -12,6 +15,7 @@
 
 #include "batch/batch_run.hpp"
 #include "batch/content_key.hpp"
+#include "batch/journal.hpp"
 #include "batch/sheet_list.hpp"
 #include "geometry/map_scale.hpp"
 #include "platform/arguments.hpp"
@@ -20,6 +24,7 @@
 #include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
 #include "review/review_page.hpp"
+#include "seams/seam_survey.hpp"
 
 namespace georef::tools {
 
@@ -53,12 +58,14 @@ const char* const kUsage =
     "                  from its back); without it such a sheet fails\n"
     "  --shard K/N     run only the K-th of N disjoint shares of the sheets (K from 1 to N;\n"
     "                  0 names the N-th, for job arrays numbered from 0)\n"
+    "  --seam-threshold METRES  a larger offset at a sheet's edge makes the seam suspect (default: 25)\n"
     "  -h, --help      print this text\n"
     "  --version       print the version\n";
 
 // The review page's view of the batch: every sheet's result, the outlines
 // from config.bin and the mosaic.
-review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport& report) {
+review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport& report,
+                                  const std::vector<seams::SeamMeasurement>& seamTable) {
     review::ReviewInput input;
     input.configPath = options.configFile;
     input.outputDirectory = options.outputDirectory;
@@ -67,19 +74,91 @@ review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport
                            : "";
     input.title = "Review of the batch in " + options.outputDirectory;
     input.sheets = report.area;
+    input.seamThresholdMetres = options.seamThresholdMetres;
+    for (const seams::SeamMeasurement& m : seamTable) {
+        review::SeamFigures figures;
+        figures.first = m.sheet;
+        figures.second = m.neighbour;
+        figures.alongMetres = m.alongMetres;
+        figures.acrossMetres = m.acrossMetres;
+        figures.features = m.features;
+        figures.status = seams::SeamStatusName(m.status);
+        input.seams.push_back(figures);
+    }
     return input;
+}
+
+// Measures the seams of the sheets this batch painted against every
+// neighbour in the mosaic, keeps the other seams of an earlier seams.csv,
+// marks each sheet with what its seams say and writes summary.csv again with
+// that. Nothing for a shard (the mosaic is not whole yet). Returns the table
+// of all seams; false in `written` (with the reason on err) when seams.csv
+// cannot be written.
+std::vector<seams::SeamMeasurement> MeasureSeams(const BatchOptions& options, BatchReport& report, bool& written,
+                                                 std::ostream& out, std::ostream& err) {
+    written = true;
+    if (options.shardCount > 1) {
+        out << "seams: not measured for a shard; run the batch once more without --shard to measure them\n";
+        return {};
+    }
+    if (!report.mosaicProblem.empty()) {
+        return {};
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const std::string csv = platform::JoinPath(options.outputDirectory, "seams.csv");
+    seams::SurveyInput input;
+    input.configPath = options.configFile;
+    input.mosaicPath = platform::JoinPath(options.outputDirectory, "mosaic.vrt");
+    for (const auto& entry : batch::Journal::Load(options.outputDirectory).Entries()) {
+        input.inMosaic.insert(entry.first);
+    }
+    for (const SheetResult& result : report.results) {
+        if (result.status == SheetStatus::done) {
+            input.painted.insert(std::atoi(result.sheet.c_str()));
+        }
+    }
+    std::vector<seams::SeamMeasurement> table;
+    try {
+        seams::SeamOptions seamOptions;
+        seamOptions.thresholdMetres = options.seamThresholdMetres;
+        table = input.painted.empty() ? seams::ReadSeamsCsv(csv) : seams::UpdateSeamsCsv(input, seamOptions, csv);
+        for (std::vector<SheetResult>* sheets : {&report.results, &report.area}) {
+            for (SheetResult& result : *sheets) {
+                result.seams = seams::SheetVerdict(table, std::atoi(result.sheet.c_str()));
+            }
+        }
+        batch::WriteSummaryCsv(report.area, report.summaryCsv);
+    } catch (const std::exception& error) {
+        err << kProgram << ": cannot measure the seams: " << error.what() << "\n";
+        written = false;
+        return table;
+    }
+    if (!input.painted.empty()) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        out << '\n';
+        seams::WriteSeamsTable(table, out);
+        for (const SheetResult& result : report.area) {
+            if (result.seams == "suspect") {
+                out << "suspect sheet: " << result.sheet << " (every measured seam of it is suspect)\n";
+            }
+        }
+        out << "seams: " << csv << " (measured in " << std::fixed << std::setprecision(1) << seconds << " s)\n"
+            << std::defaultfloat;
+    }
+    return table;
 }
 
 // What the review page is drawn from, as one digest: every sheet's record,
 // its corner picture's and config.bin's file facts, the mosaic and the
 // tiles' names, sizes and times. Equal digests draw equal pages.
-std::string PageKey(const BatchOptions& options, const BatchReport& report, const std::string& mosaicPath) {
+std::string PageKey(const BatchOptions& options, const BatchReport& report, const std::string& mosaicPath,
+                    const std::vector<seams::SeamMeasurement>& seamTable) {
     std::ostringstream text;
     text.precision(17);
     for (const SheetResult& r : report.area) {
         text << r.sheet << '|' << batch::StatusName(r.status) << '|' << r.message << '|' << r.earlier << '|'
              << r.tilesWritten << '|' << r.seconds << '|' << r.cornerPicture << '|'
-             << batch::ScanFileStat(r.cornerPicture) << '|';
+             << batch::ScanFileStat(r.cornerPicture) << '|' << r.seams << '|';
         if (r.corners) {
             text << r.corners->rmsMetres << '|' << r.corners->worstMetres << '|' << r.corners->dpi << '|'
                  << r.corners->rotationDegrees;
@@ -87,6 +166,11 @@ std::string PageKey(const BatchOptions& options, const BatchReport& report, cons
         text << '\n';
     }
     text << "config " << batch::ScanFileStat(options.configFile) << '\n';
+    text << "seams " << options.seamThresholdMetres << '\n';
+    for (const seams::SeamMeasurement& s : seamTable) {
+        text << s.sheet << '|' << s.neighbour << '|' << s.alongMetres.value_or(NAN) << '|'
+             << s.acrossMetres.value_or(NAN) << '|' << s.features << '|' << seams::SeamStatusName(s.status) << '\n';
+    }
     text << "mosaic " << mosaicPath << ' ' << (mosaicPath.empty() ? "" : batch::ContentDigest(mosaicPath)) << '\n';
     std::vector<std::string> tiles;
     std::error_code error;
@@ -105,7 +189,8 @@ std::string PageKey(const BatchOptions& options, const BatchReport& report, cons
 
 // Writes the review page, unless the page in place was drawn from the same
 // state; false (with the reason on err) when it cannot.
-bool WriteReview(const BatchOptions& options, const BatchReport& report, std::ostream& out, std::ostream& err) {
+bool WriteReview(const BatchOptions& options, const BatchReport& report,
+                 const std::vector<seams::SeamMeasurement>& seamTable, std::ostream& out, std::ostream& err) {
     if (options.shardCount > 1) {
         // Shards finish at different times; each would show only its share.
         out << "review: not written for a shard; run the batch once more without --shard (finished sheets "
@@ -113,11 +198,11 @@ bool WriteReview(const BatchOptions& options, const BatchReport& report, std::os
         return true;
     }
     try {
-        const review::ReviewInput input = ReviewInputOf(options, report);
+        const review::ReviewInput input = ReviewInputOf(options, report, seamTable);
         const std::string reviewDirectory = platform::JoinPath(options.outputDirectory, "review");
         const std::string keyFile = platform::JoinPath(reviewDirectory, ".page-key");
         const std::string index = platform::JoinPath(reviewDirectory, "index.html");
-        const std::string key = PageKey(options, report, input.mosaicPath);
+        const std::string key = PageKey(options, report, input.mosaicPath, seamTable);
         // The key file: the key, then the warnings the page was drawn with.
         std::ifstream previous(keyFile);
         std::string previousKey;
@@ -192,6 +277,14 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
             options.acceptMirrored = true;
         } else if (arg == "--shard") {
             ParseShard(value(), options);
+        } else if (arg == "--seam-threshold") {
+            const std::string text = value();
+            char* end = nullptr;
+            options.seamThresholdMetres = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !std::isfinite(options.seamThresholdMetres) ||
+                options.seamThresholdMetres <= 0.0) {
+                throw Usage("--seam-threshold needs a number of metres above 0, not '" + text + "'");
+            }
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {
@@ -226,7 +319,7 @@ int RunBatchTool(int argc, const char* const* argv, std::ostream& out, std::ostr
             return *status;
         }
         const BatchOptions options = ParseCommandLine(argc, argv, liveProgress);
-        const BatchReport report = batch::RunBatch(options, out);
+        BatchReport report = batch::RunBatch(options, out);
         out << '\n';
         batch::WriteSummaryTable(report.results, out);
         batch::WriteAreaTotals(report.area, options.outputDirectory, out);
@@ -238,9 +331,12 @@ int RunBatchTool(int argc, const char* const* argv, std::ostream& out, std::ostr
             err << kProgram << ": cannot write the mosaic: " << report.mosaicProblem << "\n";
         }
         out << "summary: " << report.summaryCsv << std::endl;
-        const bool reviewWritten = WriteReview(options, report, out, err);
+        bool seamsWritten = true;
+        const std::vector<seams::SeamMeasurement> seamTable = MeasureSeams(options, report, seamsWritten, out, err);
+        const bool reviewWritten = WriteReview(options, report, seamTable, out, err);
         out.flush();
-        return static_cast<int>(report.AllSucceeded() && reviewWritten ? ExitStatus::okay : ExitStatus::failure);
+        return static_cast<int>(report.AllSucceeded() && seamsWritten && reviewWritten ? ExitStatus::okay
+                                                                                        : ExitStatus::failure);
     } catch (...) {
         return platform::ReportCurrentException(kProgram, kUsage, err);
     }

@@ -1,0 +1,146 @@
+// Seams measured through the real programs: two neighbouring sheets drawn
+// from one landscape (as georef-demo-scan draws them), georeferenced by
+// georef-batch, which measures their seam into seams.csv, marks the sheets in
+// summary.csv and shows the seam on its review page; georef-seams measures
+// the same directory alone.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "seams/seam_survey.hpp"
+#include "support/in_process.hpp"
+#include "support/temp_dir.hpp"
+#include "tools/batch_tool.hpp"
+#include "tools/config_tool.hpp"
+#include "tools/demo_scan_tool.hpp"
+#include "tools/seams_tool.hpp"
+
+namespace georef::seams {
+namespace {
+
+constexpr double kScanDpi = 100.0;
+constexpr double kScanPixelMetres = 635.0 / kScanDpi;
+
+int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    return tools::RunBatchTool(argc, argv, out, err, false);
+}
+
+// Draws 40571 and 40572 into dir/scans (the second shifted north by
+// shiftNorth metres; neither bowed, which would move content off the
+// corners), writes config.bin and runs georef-batch into dir/tiles.
+test::ToolResult DrawAndRun(const std::string& dir, double shiftNorth) {
+    std::filesystem::create_directories(dir + "/scans");
+    for (const std::string sheet : {"40571", "40572"}) {
+        std::vector<std::string> args = {"georef-demo-scan", sheet, dir + "/scans/" + sheet + ".jpg",
+                                         dir + "/scans/" + sheet + ".txt", "--style", "realistic", "--vary",
+                                         "--seed", sheet, "--dpi", "100", "--landscape", "7", "--decoy", "none", "--bow", "0"};
+        if (sheet == "40572" && shiftNorth != 0.0) {
+            args.push_back("--shift");
+            args.push_back("0," + std::to_string(shiftNorth));
+        }
+        const test::ToolResult drawn = test::RunInProcess(tools::RunDemoScanTool, args);
+        EXPECT_EQ(drawn.status, 0) << drawn.err;
+    }
+    const test::ToolResult config = test::RunInProcess(
+        tools::RunConfigTool, {"georef-config", "40571", "40572", "-o", dir + "/config.bin"});
+    EXPECT_EQ(config.status, 0) << config.err;
+    return test::RunInProcess(BatchMain, {"georef-batch", dir + "/scans", dir + "/tiles", "100", "--config",
+                                          dir + "/config.bin", "--jobs", "2"});
+}
+
+// Sheet -> the seams column of summary.csv (the last).
+std::map<std::string, std::string> SeamVerdicts(const std::string& csv) {
+    std::map<std::string, std::string> verdicts;
+    std::ifstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line.substr(line.rfind(',') + 1), "seams");
+    while (std::getline(in, line)) {
+        verdicts[line.substr(0, line.find(','))] = line.substr(line.rfind(',') + 1);
+    }
+    return verdicts;
+}
+
+TEST(SeamsThroughTheBatch, NeighboursFromOneLandscapeMeetWithinAPixel) {
+    test::TempDir dir;
+    const test::ToolResult batch = DrawAndRun(dir.Path(), 0.0);
+    ASSERT_EQ(batch.status, 0) << batch.out << batch.err;
+    EXPECT_NE(batch.out.find("seams: " + dir.Path() + "/tiles/seams.csv"), std::string::npos) << batch.out;
+    const std::vector<SeamMeasurement> seams = ReadSeamsCsv(dir.File("tiles/seams.csv"));
+    ASSERT_EQ(seams.size(), 1u);
+    const SeamMeasurement& seam = seams[0];
+    EXPECT_EQ(seam.sheet, 40571);
+    EXPECT_EQ(seam.neighbour, 40572);
+    EXPECT_TRUE(seam.meridian);
+    EXPECT_NEAR(seam.lengthMetres, 13900.0, 100.0);
+    EXPECT_EQ(seam.status, SeamStatus::ok);
+    EXPECT_GE(seam.features, 4);
+    ASSERT_TRUE(seam.OffsetMetres());
+    EXPECT_LT(*seam.OffsetMetres(), kScanPixelMetres);
+    const std::map<std::string, std::string> verdicts = SeamVerdicts(dir.File("tiles/summary.csv"));
+    EXPECT_EQ(verdicts.at("40571"), "ok");
+    EXPECT_EQ(verdicts.at("40572"), "ok");
+    const std::string page = test::ReadFileBytes(dir.File("tiles/review/index.html"));
+    EXPECT_NE(page.find("class=\"seam seam-ok\""), std::string::npos);
+
+    // A second batch paints nothing and keeps the table.
+    const test::ToolResult again = test::RunInProcess(BatchMain, {"georef-batch", dir.Path() + "/scans",
+                                                                  dir.Path() + "/tiles", "100", "--config",
+                                                                  dir.Path() + "/config.bin"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadSeamsCsv(dir.File("tiles/seams.csv")).size(), 1u);
+    EXPECT_EQ(SeamVerdicts(dir.File("tiles/summary.csv")).at("40572"), "ok");
+}
+
+TEST(SeamsThroughTheBatch, ASheetDrawnOffIsMeasuredAndSuspect) {
+    test::TempDir dir;
+    const double shift = 40.0;  // metres north: along the meridian they share
+    const test::ToolResult batch = DrawAndRun(dir.Path(), shift);
+    ASSERT_EQ(batch.status, 0) << batch.out << batch.err;  // the sheets ran: the exit status says so
+    EXPECT_NE(batch.out.find("suspect sheet: 40572"), std::string::npos) << batch.out;
+    const std::vector<SeamMeasurement> seams = ReadSeamsCsv(dir.File("tiles/seams.csv"));
+    ASSERT_EQ(seams.size(), 1u);
+    EXPECT_EQ(seams[0].status, SeamStatus::suspect);
+    ASSERT_TRUE(seams[0].alongMetres);
+    EXPECT_NEAR(*seams[0].alongMetres, shift, kScanPixelMetres);
+    if (seams[0].acrossMetres) {
+        EXPECT_NEAR(*seams[0].acrossMetres, 0.0, kScanPixelMetres);
+    }
+    const std::map<std::string, std::string> verdicts = SeamVerdicts(dir.File("tiles/summary.csv"));
+    EXPECT_EQ(verdicts.at("40571"), "suspect");  // one seam: it cannot say which of the two is off
+    EXPECT_EQ(verdicts.at("40572"), "suspect");
+    const std::string page = test::ReadFileBytes(dir.File("tiles/review/index.html"));
+    EXPECT_NE(page.find("class=\"seam seam-suspect\""), std::string::npos);
+    EXPECT_NE(page.find("every measured seam suspect"), std::string::npos);
+
+    // georef-seams alone: the same figures; a larger threshold makes it ok.
+    const std::string tiles = dir.Path() + "/tiles";
+    const std::string config = dir.Path() + "/config.bin";
+    test::ToolResult alone = test::RunInProcess(tools::RunSeamsTool, {"georef-seams", tiles, "--config", config});
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_NE(alone.out.find("suspect sheet: 40571"), std::string::npos) << alone.out;
+    const std::vector<SeamMeasurement> again = ReadSeamsCsv(dir.File("tiles/seams.csv"));
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].alongMetres, seams[0].alongMetres);
+    alone = test::RunInProcess(tools::RunSeamsTool, {"georef-seams", tiles, "--config", config, "--threshold", "100"});
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(ReadSeamsCsv(dir.File("tiles/seams.csv"))[0].status, SeamStatus::ok);
+}
+
+TEST(SeamsTool, RefusesWhatItCannotMeasure) {
+    test::TempDir dir;
+    EXPECT_EQ(test::RunInProcess(tools::RunSeamsTool, {"georef-seams"}).status, 2);
+    EXPECT_EQ(test::RunInProcess(tools::RunSeamsTool, {"georef-seams", dir.Path(), "--threshold", "-1"}).status, 2);
+    const test::ToolResult empty = test::RunInProcess(tools::RunSeamsTool, {"georef-seams", dir.Path()});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("no finished sheet"), std::string::npos) << empty.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("seams.csv")));
+}
+
+}  // namespace
+}  // namespace georef::seams
