@@ -109,7 +109,8 @@ std::vector<seams::SeamMeasurement> MeasureSeams(const BatchOptions& options, Ba
     seams::SurveyInput input;
     input.configPath = options.configFile;
     input.mosaicPath = platform::JoinPath(options.outputDirectory, "mosaic.vrt");
-    for (const auto& entry : batch::Journal::Load(options.outputDirectory).Entries()) {
+    const batch::Journal journal = batch::Journal::Load(options.outputDirectory);
+    for (const auto& entry : journal.Entries()) {
         input.inMosaic.insert(entry.first);
     }
     for (const SheetResult& result : report.results) {
