@@ -69,7 +69,7 @@ void WriteAreaTotals(const std::vector<SheetResult>& area, const std::string& ou
 
 void WriteSummaryCsv(const std::vector<SheetResult>& results, const std::string& path) {
     std::ostringstream text;
-    text << "sheet,status,rms_m,worst_m,scan_dpi,rotation_deg,tiles,seconds,message,scan,corner_file,log,batch,seams\n";
+    text << "sheet,status,rms_m,worst_m,scan_dpi,rotation_deg,tiles,seconds,message,scan,corner_file,log,seams,batch\n";
     for (const SheetResult& r : results) {
         text << r.sheet << ',' << StatusName(r.status) << ',';
         if (r.corners) {
@@ -80,7 +80,7 @@ void WriteSummaryCsv(const std::vector<SheetResult>& results, const std::string&
         }
         text << r.tilesWritten << ',' << Fixed(r.seconds, 2) << ',' << CsvField(r.message) << ','
              << CsvField(r.scan) << ',' << CsvField(r.cornerFile) << ',' << CsvField(r.logPath) << ','
-             << (r.earlier ? "earlier" : "this") << ',' << r.seams << '\n';
+             << r.seams << ',' << (r.earlier ? "earlier" : "this") << '\n';
     }
     platform::AtomicFile file(path);
     const std::string bytes = text.str();
