@@ -280,12 +280,11 @@ BatchOptions ParseCommandLine(int argc, const char* const* argv, bool liveProgre
             ParseShard(value(), options);
         } else if (arg == "--seam-threshold") {
             const std::string text = value();
-            char* end = nullptr;
-            options.seamThresholdMetres = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !std::isfinite(options.seamThresholdMetres) ||
-                options.seamThresholdMetres <= 0.0) {
-                throw Usage("--seam-threshold needs a number of metres above 0, not '" + text + "'");
+            const std::optional<double> metres = platform::ParseFiniteNumber(text);
+            if (!metres || *metres <= 0.0) {
+                throw UsageError("--seam-threshold needs a number of metres above 0, not '" + text + "'");
             }
+            options.seamThresholdMetres = *metres;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {

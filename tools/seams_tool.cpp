@@ -1,12 +1,11 @@
 #include "tools/seams_tool.hpp"
 
-#include <cmath>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "batch/journal.hpp"
+#include "platform/arguments.hpp"
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
@@ -39,30 +38,23 @@ Arguments ParseArguments(int argc, const char* const* argv) {
     std::vector<std::string> positional;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
-        if (arg == "--config" || arg == "--threshold") {
-            if (k + 1 >= argc) {
-                throw Failure(arg + " needs a value", ExitStatus::usage);
+        if (arg == "--config") {
+            args.configFile = platform::OptionValue(argc, argv, k);
+        } else if (arg == "--threshold") {
+            const std::string value = platform::OptionValue(argc, argv, k);
+            const std::optional<double> metres = platform::ParseFiniteNumber(value);
+            if (!metres || *metres <= 0.0) {
+                throw platform::UsageError("--threshold needs a number of metres above 0, not '" + value + "'");
             }
-            const std::string value = argv[++k];
-            if (arg == "--config") {
-                args.configFile = value;
-            } else {
-                char* end = nullptr;
-                const double metres = std::strtod(value.c_str(), &end);
-                if (value.empty() || *end != '\0' || !std::isfinite(metres) || metres <= 0.0) {
-                    throw Failure("--threshold needs a number of metres above 0, not '" + value + "'",
-                                  ExitStatus::usage);
-                }
-                args.options.thresholdMetres = metres;
-            }
+            args.options.thresholdMetres = *metres;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw Failure("unknown option " + arg, ExitStatus::usage);
+            throw platform::UsageError("unknown option " + arg);
         } else {
             positional.push_back(arg);
         }
     }
     if (positional.size() != 1) {
-        throw Failure("expected OUTDIR", ExitStatus::usage);
+        throw platform::UsageError("expected OUTDIR");
     }
     args.outputDirectory = positional[0];
     return args;
