@@ -41,7 +41,7 @@
 
 #include "seams/seam_survey.hpp"
 #include "tools/config_tool.hpp"
-#include "synthesis/demo_scan.hpp"
+#include "geometry/corner_file.hpp"
 #include "synthesis/realistic_scan.hpp"
 
 namespace {
@@ -110,7 +110,7 @@ void WriteTurned(const std::string& tif, const std::string& jpg, const std::stri
         const georef::geometry::CornerPoint& from = scan.corners[(k + 2) % 4];
         turned[k] = {k + 1, w - 2.0 - from.x, h - 2.0 - from.y};
     }
-    georef::synthesis::WriteCornerFile(cornerFile, turned);
+    georef::geometry::WriteCornerFile(cornerFile, turned, georef::geometry::CornerPrecision::exact);
 }
 
 void DrawArea(const std::string& dir, double dpi, bool faults) {
@@ -138,7 +138,7 @@ void DrawArea(const std::string& dir, double dpi, bool faults) {
                 c.y += 1.0;
             }
         }
-        georef::synthesis::WriteCornerFile(base + ".txt", scan.corners);
+        georef::geometry::WriteCornerFile(base + ".txt", scan.corners, georef::geometry::CornerPrecision::exact);
     }
 }
 

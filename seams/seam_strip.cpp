@@ -4,34 +4,15 @@
 #include <cmath>
 #include <vector>
 
-#include <cpl_error.h>
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
+
+#include "gdal_support/dataset_handle.hpp"
+#include "gdal_support/quiet_errors.hpp"
 
 namespace georef::seams {
 
 namespace {
-
-// GDAL's own messages stay off the console; failures carry its last one.
-class QuietGdal {
-public:
-    QuietGdal() noexcept {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
-    }
-    ~QuietGdal() { CPLPopErrorHandler(); }
-    QuietGdal(const QuietGdal&) = delete;
-    QuietGdal& operator=(const QuietGdal&) = delete;
-};
-
-std::string GdalReason() {
-    const char* message = CPLGetLastErrorMsg();
-    return (message != nullptr && message[0] != '\0') ? std::string(": ") + message : std::string();
-}
-
-struct DatasetCloser {
-    void operator()(void* handle) const noexcept { GDALClose(static_cast<GDALDatasetH>(handle)); }
-};
 
 struct EastNorth {
     double e = 0.0;  // metres, EPSG:5514
@@ -43,7 +24,7 @@ EastNorth FromOutput(const transform::OutputPoint& p) noexcept { return {-p.Y, -
 }  // namespace
 
 struct MosaicReader::Dataset {
-    std::unique_ptr<void, DatasetCloser> handle;
+    gdal_support::DatasetHandle handle;
     int width = 0;
     int height = 0;
     int bands = 0;
@@ -54,11 +35,11 @@ struct MosaicReader::Dataset {
 
 MosaicReader::MosaicReader(const std::string& path) : m_dataset(std::make_unique<Dataset>()) {
     GDALAllRegister();
-    QuietGdal quiet;
+    gdal_support::QuietErrors quiet;
     Dataset& d = *m_dataset;
     d.handle.reset(GDALOpen(path.c_str(), GA_ReadOnly));
     if (!d.handle) {
-        throw MosaicReadError("cannot open the mosaic " + path + GdalReason());
+        throw MosaicReadError("cannot open the mosaic " + path + ": " + gdal_support::LastMessage("GDAL cannot read it"));
     }
     d.width = GDALGetRasterXSize(d.H());
     d.height = GDALGetRasterYSize(d.H());
@@ -130,10 +111,10 @@ SeamStrip MosaicReader::Strip(const review::SharedEdge& edge, int halfRows, doub
         bandMap[1] = bandMap[2] = 1;
     }
     {
-        QuietGdal quiet;
+        gdal_support::QuietErrors quiet;
         if (GDALDatasetRasterIO(d.H(), GF_Read, x0, y0, w, h, rgb.data, w, h, GDT_Byte, 3, bandMap, 3,
                                 static_cast<int>(rgb.step), 1) != CE_None) {
-            throw MosaicReadError("cannot read the mosaic" + GdalReason());
+            throw MosaicReadError("cannot read the mosaic: " + gdal_support::LastMessage("GDAL gave no reason"));
         }
     }
     // Ink: 255 less the darkest channel. Where the mosaic has no tile it
