@@ -52,7 +52,12 @@ cv::Point Fixed(double x, double y) {
 // side file); false when GDAL could not.
 bool CopyAsPng(GDALDriverH png, GDALDatasetH image, const std::string& name) {
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-    DatasetHandle written(GDALCreateCopy(png, name.c_str(), image, FALSE, nullptr, nullptr, nullptr));
+    // The fastest deflate level: a picture a person looks at once, written for
+    // every sheet of a batch, is not worth zlib's default effort (about a
+    // tenth of a 300-dpi sheet's CPU time in a batch, for a file 11 % smaller).
+    char zlevel[] = "ZLEVEL=1";
+    char* options[] = {zlevel, nullptr};
+    DatasetHandle written(GDALCreateCopy(png, name.c_str(), image, FALSE, options, nullptr, nullptr));
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
     return written != nullptr;  // closing flushes the file
 }
