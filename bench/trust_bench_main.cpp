@@ -328,6 +328,7 @@ void VariedSet() {
         Run("georef-batch", BatchArgs(scans, out, kCheckDpi, 1));
         Judge(tally, "rescan with an older date", out, "40573", Reference("40573", W("rescan"), kCheckDpi), false);
         // The folder renamed, then a list file with quoted names, then a subfolder.
+        fs::remove_all(W("v-rescan-scans 2023"));
         fs::rename(scans, W("v-rescan-scans 2023"));
         Run("georef-batch", BatchArgs(W("v-rescan-scans 2023"), out, kCheckDpi, 1));
         Judge(tally, "renamed folder", out, "40573", Reference("40573", W("rescan"), kCheckDpi), false);
