@@ -173,9 +173,10 @@ struct FrameScore {
 };
 
 // Empty when the lines make no quadrilateral at all. lines: reduced plane
-// pixels.
+// pixels. oneShortCorner: the sides may stop short of one corner (torn off,
+// hidden or worn away there) when they cover their whole length.
 std::optional<FrameScore> ScoreFrame(const SideLines& lines, const EdgeResponses& response, const SheetShape& shape,
-                                     int factor) {
+                                     int factor, bool oneShortCorner) {
     const FrameCorners corner = IntersectSides(lines);  // LD, LH, PH, PD
     const auto distance = [&corner](int p, int q) {
         return std::hypot(corner[p].column - corner[q].column, corner[p].row - corner[q].row);
@@ -200,10 +201,18 @@ std::optional<FrameScore> ScoreFrame(const SideLines& lines, const EdgeResponses
     FrameScore score;
     // Sides from corner to corner: left LD->LH, top LH->PH, right PD->PH, bottom LD->PD.
     const std::array<std::pair<int, int>, 4> ends = {std::pair<int, int>{0, 1}, {1, 2}, {3, 2}, {0, 3}};
+    int shortCorner = -1;  // the corner whose sides may stop short of it
     for (int s = 0; s < 4; ++s) {
         const SideCover c = Cover(response[s], static_cast<Side>(s), corner[ends[s].first], corner[ends[s].second]);
         score.cover += c.whole;
-        if (c.whole < kSideCover || c.first < kEndCover || c.last < kEndCover) {
+        bool endsHold = c.first >= kEndCover && c.last >= kEndCover;
+        if (!endsHold && oneShortCorner && std::min(c.first, c.last) < kEndCover &&
+            std::max(c.first, c.last) >= kEndCover) {
+            const int at = c.first < kEndCover ? ends[s].first : ends[s].second;
+            endsHold = shortCorner < 0 || shortCorner == at;
+            shortCorner = at;
+        }
+        if (c.whole < kSideCover || !endsHold) {
             score.failure = std::string(SideName(static_cast<Side>(s))) + ": the straightest dark line covers " +
                             Percent(c.whole) + " of its length and " + Percent(std::min(c.first, c.last)) +
                             " next to a corner (" + Percent(kSideCover) + " and " + Percent(kEndCover) + " needed)";
@@ -231,6 +240,9 @@ std::optional<FrameScore> ScoreFrame(const SideLines& lines, const EdgeResponses
 // left-top-right-bottom order among equals) whose sides all run into their
 // corners and whose shape is the sheet's. When none holds, the refusal of
 // the combination whose sides covered most.
+//
+// When none holds, the same again with the sides allowed to stop short of
+// one corner.
 StageResult<SideLines> ChooseLines(const FrameCandidates& candidates, const EdgeResponses& response,
                                    const SheetShape& shape, int factor) {
     const auto& c = candidates.bySide;
@@ -238,32 +250,37 @@ StageResult<SideLines> ChooseLines(const FrameCandidates& candidates, const Edge
     int chosenRank = 0;
     std::string bestFailure;
     double bestCover = -1.0;
-    std::array<std::size_t, 4> index{};
-    for (index[0] = 0; index[0] < c[0].size(); ++index[0]) {
-        for (index[1] = 0; index[1] < c[1].size(); ++index[1]) {
-            for (index[2] = 0; index[2] < c[2].size(); ++index[2]) {
-                for (index[3] = 0; index[3] < c[3].size(); ++index[3]) {
-                    const int rank = static_cast<int>(index[0] + index[1] + index[2] + index[3]);
-                    if (chosen && rank >= chosenRank) {
-                        continue;
-                    }
-                    SideLines lines;
-                    for (int s = 0; s < 4; ++s) {
-                        lines[s] = ToSideLine(c[s][index[s]], candidates.alongCentre[s]);
-                    }
-                    const std::optional<FrameScore> score = ScoreFrame(lines, response, shape, factor);
-                    if (!score) {
-                        continue;
-                    }
-                    if (score->failure) {
-                        if (score->cover > bestCover && !chosen) {
-                            bestCover = score->cover;
-                            bestFailure = *score->failure;
+    for (const bool oneShortCorner : {false, true}) {
+        if (chosen) {
+            break;
+        }
+        std::array<std::size_t, 4> index{};
+        for (index[0] = 0; index[0] < c[0].size(); ++index[0]) {
+            for (index[1] = 0; index[1] < c[1].size(); ++index[1]) {
+                for (index[2] = 0; index[2] < c[2].size(); ++index[2]) {
+                    for (index[3] = 0; index[3] < c[3].size(); ++index[3]) {
+                        const int rank = static_cast<int>(index[0] + index[1] + index[2] + index[3]);
+                        if (chosen && rank >= chosenRank) {
+                            continue;
                         }
-                        continue;
+                        SideLines lines;
+                        for (int s = 0; s < 4; ++s) {
+                            lines[s] = ToSideLine(c[s][index[s]], candidates.alongCentre[s]);
+                        }
+                        const std::optional<FrameScore> score = ScoreFrame(lines, response, shape, factor, oneShortCorner);
+                        if (!score) {
+                            continue;
+                        }
+                        if (score->failure) {
+                            if (score->cover > bestCover && !chosen && !oneShortCorner) {
+                                bestCover = score->cover;
+                                bestFailure = *score->failure;
+                            }
+                            continue;
+                        }
+                        chosen = lines;
+                        chosenRank = rank;
                     }
-                    chosen = lines;
-                    chosenRank = rank;
                 }
             }
         }

@@ -203,6 +203,13 @@ void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sh
     if (fit) {
         notes = ResidualNotes(*fit);
     }
+    if (found.measured) {
+        for (std::size_t k = 0; k < 4; ++k) {
+            if (found.extrapolated[k] > 0.0) {
+                notes[k] += Format(", extrapolated %.0f px", found.extrapolated[k]);
+            }
+        }
+    }
     if (found.Found()) {
         verdict = Format("found: fit RMS %.2f px (%.2f m), %.0f dpi", fit->rmsPixels, fit->rmsMetres, found.dpi);
     } else {

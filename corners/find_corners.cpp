@@ -111,6 +111,7 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
         return result;
     }
     result.lineWidth = refined->lineWidth;
+    result.extrapolated = refined->carried;
     const geometry::CornerPoints measured = CornersFromPlane(refined->corners, scan.Height());
     result.measured = measured;
 

@@ -19,6 +19,7 @@
 // the bottom edge; the pixel in column c and row r (from the top) has its
 // centre at x = c - 0.5, y = height - r - 1.5, as georef samples it.
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -31,7 +32,7 @@ namespace georef::corners {
 
 // Raised whenever a change may make the finder find other corners in the same
 // scan, so that corners kept from an earlier version are searched again.
-inline constexpr int kFinderRevision = 1;
+inline constexpr int kFinderRevision = 2;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge
@@ -54,6 +55,10 @@ struct FindResult {
     // The corners measured at full resolution, also when the check refused
     // them; empty when the search or the refinement gave up.
     std::optional<geometry::CornerPoints> measured;
+    // Per measured corner (LD, LH, PH, PD), how far its sides' lines were
+    // carried on to it because they stop short of it (a corner torn off,
+    // hidden or worn away), pixels; 0 where both lines run into it.
+    std::array<double, 4> extrapolated{};
     // Present only when every check held: the corners to write, and their fit.
     std::optional<geometry::CornerPoints> corners;
     std::optional<geometry::CornerFitReport> fit;

@@ -24,6 +24,10 @@ constexpr double kSpanShare = 0.2;
 constexpr double kLineShare = 0.1;
 // Least share of the profiles next to a corner that must show the neat line.
 constexpr double kCornerShare = 0.5;
+// A line that does not run into its corner (torn off, hidden, worn away) is
+// carried on to it only when it shows on the half of the stretch next to
+// the corner.
+constexpr double kLongestCarry = 0.5;
 
 std::string Where(Side side, int corner) {
     return std::string(SideName(side)) + " near " + kCornerNames[static_cast<std::size_t>(corner)];
@@ -81,18 +85,40 @@ struct SideLinesSeen {
 // search for it saw, to word a refusal.
 struct SidePairing {
     std::optional<std::array<StretchLine, 2>> chosen;
+    std::array<bool, 2> carried{};  // the chosen line stops short of the corner at that end
     double closestGap = -1.0;  // of the pairs that do not meet, the closest (-1 when none)
     double bestCorner = 0.0;   // of the pairs that meet, the best share of profiles next to a corner
     bool onlyEdges = false;    // a pair was passed over as a one-sided edge
+    // Of the pairs that meet but stop too far short of an empty corner, the
+    // nearest: its distance from the corner and the end.
+    double shortOf = -1.0;
+    std::size_t shortEnd = 0;
 };
 
 // Of the lines seen at both ends of the side, the neat line is the
 // innermost that runs straight from one end to the other and shows right up
 // to both corners; a road beside it stops short of a corner.
-SidePairing PairEnds(const SideLinesSeen& seen, double tolerance) {
+//
+// When no line runs into both corners, the corner may be torn off, hidden
+// or its line worn away there: a line that stops short of a corner is
+// carried on to it when nothing at all runs into that corner and it shows
+// over the half of the stretch next to the corner; of such lines, again the
+// innermost.
+SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& plans, double tolerance) {
     const int outward = Outward(seen.side);
     SidePairing pairing;
     double innermost = 0.0;
+    std::vector<std::array<StretchLine, 2>> carried;
+    std::array<bool, 2> emptyCorner{};
+    for (std::size_t end = 0; end < 2; ++end) {
+        emptyCorner[end] = std::none_of(seen.lines[end].begin(), seen.lines[end].end(),
+                                        [](const StretchLine& l) { return l.atCorner >= kCornerShare; });
+    }
+    const auto carriable = [&](const StretchLine& l, std::size_t end) {
+        const StretchPlan& plan = plans[seen.stretch[end]];
+        return l.atCorner >= kCornerShare ||
+               (emptyCorner[end] && l.fromCorner <= kLongestCarry * std::fabs(plan.stop - plan.start));
+    };
     for (const StretchLine& a : seen.lines[0]) {
         for (const StretchLine& b : seen.lines[1]) {
             const double gap = std::fabs(a.line.Across(seen.middle) - b.line.Across(seen.middle));
@@ -102,12 +128,23 @@ SidePairing PairEnds(const SideLinesSeen& seen, double tolerance) {
                 continue;
             }
             pairing.bestCorner = std::max(pairing.bestCorner, atCorner);
-            if (atCorner < kCornerShare) {
-                continue;
-            }
             // A drawn line shows both its edges somewhere along the side;
             // the paper's edge against a dark scanner bed never does.
-            if (a.bothEdges + b.bothEdges < kLineShare * (a.used + b.used)) {
+            const bool drawn = a.bothEdges + b.bothEdges >= kLineShare * (a.used + b.used);
+            if (atCorner < kCornerShare) {
+                if (drawn && carriable(a, 0) && carriable(b, 1)) {
+                    carried.push_back({a, b});
+                } else if (drawn && emptyCorner[a.atCorner < kCornerShare ? 0 : 1]) {
+                    const std::size_t end = a.atCorner < kCornerShare ? 0 : 1;
+                    const double from = end == 0 ? a.fromCorner : b.fromCorner;
+                    if (pairing.shortOf < 0.0 || from < pairing.shortOf) {
+                        pairing.shortOf = from;
+                        pairing.shortEnd = end;
+                    }
+                }
+                continue;
+            }
+            if (!drawn) {
                 pairing.onlyEdges = true;
                 continue;
             }
@@ -116,6 +153,23 @@ SidePairing PairEnds(const SideLinesSeen& seen, double tolerance) {
                 pairing.chosen = std::array<StretchLine, 2>{a, b};
                 innermost = position;
             }
+        }
+    }
+    // Of the lines carried on, the innermost, as above: a border line
+    // outside the neat line is torn off with it.
+    if (pairing.chosen) {
+        return pairing;
+    }
+    for (const std::array<StretchLine, 2>& pair : carried) {
+        const double position = outward * 0.5 * (pair[0].line.Across(seen.middle) + pair[1].line.Across(seen.middle));
+        if (!pairing.chosen || position < innermost) {
+            pairing.chosen = pair;
+            innermost = position;
+        }
+    }
+    if (pairing.chosen) {
+        for (std::size_t end = 0; end < 2; ++end) {
+            pairing.carried[end] = (*pairing.chosen)[end].atCorner < kCornerShare;
         }
     }
     return pairing;
@@ -130,6 +184,13 @@ std::string WhyNoPair(const SideLinesSeen& seen, const SidePairing& pairing, con
         std::snprintf(text, sizeof text, " near %s: no straight dark line over %.0f %% of %d profiles",
                       kCornerNames[static_cast<std::size_t>(plans[k].corner)], 100.0 * kKeptShare,
                       stretches[k].profiles);
+    } else if (pairing.shortOf >= 0.0) {
+        const StretchPlan& plan = plans[seen.stretch[pairing.shortEnd]];
+        std::snprintf(text, sizeof text,
+                      ": its line stops %.0f pixels short of corner %s, where nothing is seen (torn off or hidden?); "
+                      "at most %.0f are carried on",
+                      pairing.shortOf, kCornerNames[static_cast<std::size_t>(plan.corner)],
+                      kLongestCarry * std::fabs(plan.stop - plan.start));
     } else if (pairing.onlyEdges) {
         std::snprintf(text, sizeof text,
                       ": the only line along it is an edge from paper to dark (the paper's edge?), not a drawn line");
@@ -167,12 +228,19 @@ std::optional<std::string> InnerLineAtOneEnd(const SideLinesSeen& seen, const st
     return std::nullopt;
 }
 
-// Each side's neat line, at both its ends: the centre of the drawn line.
+// Each side's neat line, at both its ends: the centre of the drawn line,
+// and how far it is carried on to each corner (pixels, 0 where it runs into
+// the corner).
+struct ChosenLines {
+    SideEndLines lines;
+    std::array<double, 4> carried{};
+};
+
 // width: the drawn width, when known, for lines whose outer edge is hidden.
-StageResult<SideEndLines> ChooseLines(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
-                                      std::optional<double> width, double dpi) {
+StageResult<ChosenLines> ChooseLines(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
+                                     std::optional<double> width, double dpi) {
     const double tolerance = std::max(3.0, MmToPixels(kBowToleranceMm, dpi));
-    SideEndLines chosen;
+    ChosenLines chosen;
     for (Side side : kSides) {
         SideLinesSeen seen;
         seen.side = side;
@@ -182,16 +250,20 @@ StageResult<SideEndLines> ChooseLines(const std::vector<StretchPlan>& plans, con
             seen.lines[end] = StretchLines(plans[k], stretches[k], width, dpi);
         }
         seen.middle = 0.5 * (plans[seen.stretch[0]].start + plans[seen.stretch[1]].start);
-        const SidePairing pairing = PairEnds(seen, tolerance);
+        const SidePairing pairing = PairEnds(seen, plans, tolerance);
         if (!pairing.chosen) {
-            return StageResult<SideEndLines>::Refused(SideName(side) +
-                                                      WhyNoPair(seen, pairing, plans, stretches, tolerance));
+            return StageResult<ChosenLines>::Refused(SideName(side) +
+                                                     WhyNoPair(seen, pairing, plans, stretches, tolerance));
         }
         if (const std::optional<std::string> why = InnerLineAtOneEnd(seen, *pairing.chosen, plans)) {
-            return StageResult<SideEndLines>::Refused(SideName(side) + *why);
+            return StageResult<ChosenLines>::Refused(SideName(side) + *why);
         }
         for (std::size_t end = 0; end < 2; ++end) {
-            chosen[static_cast<std::size_t>(side)][end] = (*pairing.chosen)[end].line;
+            chosen.lines[static_cast<std::size_t>(side)][end] = (*pairing.chosen)[end].line;
+            if (pairing.carried[end]) {
+                double& far = chosen.carried[static_cast<std::size_t>(plans[seen.stretch[end]].corner)];
+                far = std::max(far, (*pairing.chosen)[end].fromCorner);
+            }
         }
     }
     return chosen;
@@ -233,21 +305,22 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
     }
     // The lines are chosen with the width of every line seen, then again
     // with the width of the neat line alone.
-    const StageResult<SideEndLines> first = ChooseLines(plans, stretches, DrawnWidth(plans, stretches, nullptr), dpi);
+    const StageResult<ChosenLines> first = ChooseLines(plans, stretches, DrawnWidth(plans, stretches, nullptr), dpi);
     if (!first.Found()) {
         return RefineResult::Refused(first.Refusal());
     }
-    const std::optional<double> width = DrawnWidth(plans, stretches, &*first);
+    const std::optional<double> width = DrawnWidth(plans, stretches, &first->lines);
     if (edge != Edge::centre && !width) {
         return RefineResult::Refused("the neat line's width cannot be measured (too few profiles show both its "
                                      "edges); only its centre can be found");
     }
-    const StageResult<SideEndLines> centres = ChooseLines(plans, stretches, width, dpi);
+    const StageResult<ChosenLines> centres = ChooseLines(plans, stretches, width, dpi);
     if (!centres.Found()) {
         return RefineResult::Refused(centres.Refusal());
     }
     RefinedFrame frame;
-    frame.lines = MovedToEdge(*centres, edge, width.value_or(0.0));
+    frame.lines = MovedToEdge(centres->lines, edge, width.value_or(0.0));
+    frame.carried = centres->carried;
     frame.corners = IntersectSides(frame.lines);
     frame.lineWidth = width.value_or(0.0);
     return frame;

@@ -11,6 +11,8 @@
 // neat line among them, and the corners where the chosen lines meet. The
 // choice may refuse, with the figures.
 
+#include <array>
+
 #include "corners/coarse_search.hpp"
 #include "corners/frame.hpp"
 #include "corners/scan_image.hpp"
@@ -25,6 +27,10 @@ struct RefinedFrame {
     SideEndLines lines;     // per side, the fitted line near each end (end [0] at the smaller along)
     FrameCorners corners;   // LD, LH, PH, PD, plane frame
     double lineWidth = 0.0; // median width of the drawn line, pixels (0 when not seen)
+    // Per corner, how far its sides' lines were carried on to it because
+    // they stop short of it (torn off, hidden, worn away), pixels; 0 where
+    // both run into it.
+    std::array<double, 4> carried{};
 };
 
 using RefineResult = StageResult<RefinedFrame>;

@@ -146,10 +146,14 @@ std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& st
         found.used = fit->used;
         found.rms = fit->rms;
         int near = 0;
+        found.fromCorner = std::fabs(plan.stop - plan.start);
         for (const CentrePoint& p : agreed) {
-            found.bothEdges += p.bothEdges && std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
-            near += std::fabs(p.along - plan.start) <= zone &&
-                    std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
+            const bool supports = std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
+            found.bothEdges += p.bothEdges && supports;
+            near += std::fabs(p.along - plan.start) <= zone && supports;
+            if (supports) {
+                found.fromCorner = std::min(found.fromCorner, std::fabs(p.along - plan.start));
+            }
         }
         found.atCorner = std::min(1.0, static_cast<double>(near) / zoneProfiles);
         lines.push_back(found);

@@ -83,6 +83,10 @@ struct StretchLine {
     int bothEdges = 0;  // of the profiles used, those that show both edges of the line
     double rms = 0.0;
     double atCorner = 0.0;
+    // Along distance from the profile next to the corner to the nearest
+    // profile that shows the line: how far the line is carried on to the
+    // corner when it does not run into it.
+    double fromCorner = 0.0;
 };
 
 // The straight lines of a stretch, most supported first. width: the drawn

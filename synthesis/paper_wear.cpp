@@ -20,6 +20,23 @@ std::uint8_t Clamp(double value) noexcept {
     return static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0) + 0.5);
 }
 
+// Paints the piece between the paper's corner and a ragged tear from a to b.
+void FillTear(cv::Mat& canvas, const cv::Point2d& paperCorner, const cv::Point2d& a, const cv::Point2d& b,
+              const cv::Scalar& under, SeededRandom& random) {
+    const cv::Point2d chord = b - a;
+    const double length = std::hypot(chord.x, chord.y);
+    const cv::Point2d normal(-chord.y / length, chord.x / length);
+    std::vector<cv::Point> outline{cv::Point(static_cast<int>(paperCorner.x * 16.0), static_cast<int>(paperCorner.y * 16.0))};
+    const double bulge = random.Uniform(-0.04, 0.04) * length;
+    for (int s = 0; s <= 60; ++s) {
+        const double t = s / 60.0;
+        const double off = bulge * std::sin(kPi * t) + random.Normal() * 0.006 * length;
+        const cv::Point2d p = a + chord * t + normal * off;
+        outline.emplace_back(static_cast<int>(std::lround(p.x * 16.0)), static_cast<int>(std::lround(p.y * 16.0)));
+    }
+    cv::fillPoly(canvas, std::vector<std::vector<cv::Point>>{outline}, under, cv::LINE_AA, 4);
+}
+
 }  // namespace
 
 void DrawStains(cv::Mat& canvas, int count, double pixelsPer300, SeededRandom& random) {
@@ -114,18 +131,31 @@ void TearCorner(cv::Mat& canvas, SheetCorner corner, double borderPixels, const 
     // raggedness stays well inside that.
     const cv::Point2d a = paperCorner + alongU * (random.Uniform(0.6, 1.5) * borderPixels);
     const cv::Point2d b = paperCorner + alongV * (random.Uniform(0.6, 1.5) * borderPixels);
-    const cv::Point2d chord = b - a;
-    const double length = std::hypot(chord.x, chord.y);
-    const cv::Point2d normal(-chord.y / length, chord.x / length);
-    std::vector<cv::Point> outline{cv::Point(static_cast<int>(paperCorner.x * 16.0), static_cast<int>(paperCorner.y * 16.0))};
-    const double bulge = random.Uniform(-0.04, 0.04) * length;
-    for (int s = 0; s <= 60; ++s) {
-        const double t = s / 60.0;
-        const double off = bulge * std::sin(kPi * t) + random.Normal() * 0.006 * length;
-        const cv::Point2d p = a + chord * t + normal * off;
-        outline.emplace_back(static_cast<int>(std::lround(p.x * 16.0)), static_cast<int>(std::lround(p.y * 16.0)));
+    FillTear(canvas, paperCorner, a, b, under, random);
+}
+
+void TearCornerAcrossLine(cv::Mat& canvas, SheetCorner corner, const Quad& neat, double reach,
+                          const cv::Scalar& under, SeededRandom& random) {
+    if (corner == SheetCorner::none) {
+        return;
     }
-    cv::fillPoly(canvas, std::vector<std::vector<cv::Point>>{outline}, under, cv::LINE_AA, 4);
+    const int k = static_cast<int>(corner) - static_cast<int>(SheetCorner::ld);
+    const bool west = k == 0 || k == 1;
+    const bool top = k == 1 || k == 2;
+    const cv::Point2d paperCorner(west ? -0.5 : canvas.cols - 0.5, top ? -0.5 : canvas.rows - 0.5);
+    const cv::Point2d at(neat[k].u, neat[k].v);
+    // The neighbours along the west or east side and along the north or
+    // south side.
+    const PixelPoint& down = neat[k ^ 1];
+    const PixelPoint& sideways = neat[3 - k];
+    const cv::Point2d p = at + (cv::Point2d(down.u, down.v) - at) * (reach * random.Uniform(0.85, 1.15));
+    const cv::Point2d q = at + (cv::Point2d(sideways.u, sideways.v) - at) * (reach * random.Uniform(0.85, 1.15));
+    // The chord through both cuts, carried on to the paper's edges.
+    const cv::Point2d d = q - p;
+    const double toU = std::fabs(d.x) > 1e-9 ? (paperCorner.x - p.x) / d.x : 0.0;
+    const double toV = std::fabs(d.y) > 1e-9 ? (paperCorner.y - p.y) / d.y : 1.0;
+    FillTear(canvas, paperCorner, p + d * std::min(toU, toV) - d * 0.05, p + d * std::max(toU, toV) + d * 0.05, under,
+             random);
 }
 
 void LightAndGrain(cv::Mat& image, double lighting, double grain, SeededRandom& random) {

@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 
 #include "synthesis/realistic_scan.hpp"
+#include "synthesis/scan_layout.hpp"
 #include "synthesis/seeded_random.hpp"
 
 namespace georef::synthesis {
@@ -21,10 +22,15 @@ void DrawStains(cv::Mat& canvas, int count, double pixelsPer300, SeededRandom& r
 void DrawFolds(cv::Mat& canvas, int count, double pixelsPer300, SeededRandom& random);
 
 // Paints a ragged piece of the paper's corner in the colour of what lies
-// under the paper; borderPixels is the paper from the neat line to the edge. The tear stays at least a third of the way from the paper
-// corner to the neat line's corner, which is never touched.
+// under the paper; borderPixels is the paper from the neat line to the edge.
+// Without a reach the tear stays at least a third of the way from the paper
+// corner to the neat line's corner, which is never touched; with one
+// (neat: the neat line's corners, LD first; reach: share of each side) the
+// tear cuts both sides of the corner that far from it.
 void TearCorner(cv::Mat& canvas, SheetCorner corner, double borderPixels, const cv::Scalar& under,
                 SeededRandom& random);
+void TearCornerAcrossLine(cv::Mat& canvas, SheetCorner corner, const Quad& neat, double reach,
+                          const cv::Scalar& under, SeededRandom& random);
 
 // Brightness falling off towards one side and the image's corners by up to
 // `lighting` (a fraction), slow mottling of the paper, and per-pixel grain

@@ -51,6 +51,9 @@ void CheckOptions(const RealisticScanOptions& o) {
     Require(o.bowPixels >= 0.0 && o.bowPixels <= 20.0, "the bowing must lie between 0 and 20 px");
     Require(std::fabs(o.shiftEastMetres) <= 5000.0 && std::fabs(o.shiftNorthMetres) <= 5000.0,
             "the drawing's shift must lie within 5000 m");
+    Require(o.tearReach >= 0.0 && o.tearReach <= 0.3, "the tear's reach must lie between 0 and 0.3 of a side");
+    Require(o.wornShare >= 0.0 && o.wornShare <= 0.4, "the worn share of the neat line must lie between 0 and 0.4");
+    Require(o.hatchedCorners >= 0 && o.hatchedCorners <= 4, "the hatched corners must number 0 to 4");
     Require(o.scale >= 0.5 && o.scale <= 2.0, "the scale must lie between 0.5 and 2");
 }
 
@@ -230,7 +233,11 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
     }
     DrawStains(canvas, options.stains, pixelsPer300, wearRandom);
     DrawFolds(canvas, options.folds, pixelsPer300, wearRandom);
-    TearCorner(canvas, options.tornCorner, parameters.borderPixels, under, wearRandom);
+    if (options.tearReach > 0.0) {
+        TearCornerAcrossLine(canvas, options.tornCorner, layout.NeatLine(), options.tearReach, under, wearRandom);
+    } else {
+        TearCorner(canvas, options.tornCorner, parameters.borderPixels, under, wearRandom);
+    }
 
     cv::Mat image(layout.ImageHeight(), layout.ImageWidth(), CV_8UC3);
     PlaceOnScanner(canvas, layout, under, image);

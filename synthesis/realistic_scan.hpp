@@ -59,6 +59,14 @@ struct RealisticScanOptions {
     int jpegQuality = 85;          // 10 to 100 (JPEG scans)
     double bowPixels = 1.5;        // largest bow of a side, scan pixels
     SheetCorner tornCorner = SheetCorner::none;
+    // Share of each of the torn corner's two sides torn away with the neat
+    // line's corner (0: the tear stays in the margin), at most 0.3.
+    double tearReach = 0.0;
+
+    // The hard sheets (drawn from their own random stream, so setting them
+    // leaves the rest of the scan as it was).
+    double wornShare = 0.0;        // share of every side where the neat line is worn away, in 2 to 4 gaps, <= 0.4
+    int hatchedCorners = 0;        // corners (LD first) with dense dark hatching pressed against the line, 0 to 4
 
     // Scans a finder must refuse.
     Side crop = Side::none;        // image side whose neat line side is cut off

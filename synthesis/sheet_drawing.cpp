@@ -154,10 +154,81 @@ void SheetDrawing::DrawMapSheet(SeededRandom& random) {
     if (m_options.landscape == 0) {
         DrawVillagesAndNames(names);
     }
+    // The hard sheets' own stream, so that they leave the rest as it was.
+    SeededRandom hard(m_options.seed ^ 0x4A7D5EE7C0FFEE11ULL);
+    SeededRandom dense = hard.Fork();
+    SeededRandom wear = hard.Fork();
+    DrawDenseHatching(dense);
     ClearOutsideNeatLine();
     DrawGraduatedBorder();
     DrawLabelsAndMarginText(margin);
     DrawNeatLine();
+    WearNeatLine(wear);
+}
+
+void SheetDrawing::DrawDenseHatching(SeededRandom& random) {
+    const Quad& q = m_layout.NeatLine();
+    const cv::Rect whole(0, 0, m_canvas.cols, m_canvas.rows);
+    const double spacing = std::max(2.0, Px(3.5));
+    for (int k = 0; k < m_options.hatchedCorners; ++k) {
+        // Dark forest filling the corner, its hatching cut by the neat line.
+        const double radius = Px(random.Uniform(15.0, 25.0) * kPixelsPerMillimetreAt300);
+        const PixelPoint centre = Along(q[k], q[(k + 2) % 4], random.Uniform(0.0, 0.01));
+        const cv::Rect box =
+            cv::Rect(static_cast<int>(centre.u - 1.6 * radius), static_cast<int>(centre.v - 1.6 * radius),
+                     static_cast<int>(3.2 * radius) + 1, static_cast<int>(3.2 * radius) + 1) &
+            whole;
+        if (box.empty()) {
+            continue;
+        }
+        cv::Mat region = m_canvas(box);
+        cv::Mat hatched = region.clone();
+        const double angle = random.Uniform(0.6, 1.6) * (random.Chance(0.5) ? 1.0 : -1.0);
+        for (double c = -2.0 * box.height; c < box.width + 2.0 * box.height; c += spacing) {
+            const PixelPoint a{c, 0.0};
+            const PixelPoint b{c + angle * box.height, static_cast<double>(box.height)};
+            cv::line(hatched, Sub(a), Sub(b), m_inks.black, Thickness(1.6), cv::LINE_AA, kShift);
+        }
+        cv::Mat mask = cv::Mat::zeros(box.size(), CV_8U);
+        const std::vector<cv::Point> outline = Blob(centre, radius, random, box.tl());
+        const cv::Point* points = outline.data();
+        const int count = static_cast<int>(outline.size());
+        cv::fillPoly(mask, &points, &count, 1, cv::Scalar(255), cv::LINE_8, kShift);
+        hatched.copyTo(region, mask);
+    }
+}
+
+void SheetDrawing::WearNeatLine(SeededRandom& random) {
+    if (m_options.wornShare <= 0.0) {
+        return;
+    }
+    const Quad& q = m_layout.NeatLine();
+    for (int side = 0; side < 4; ++side) {
+        // Gaps of random lengths adding up to the share, at random places.
+        const int gaps = random.Integer(2, 4);
+        std::vector<double> lengths(static_cast<std::size_t>(gaps));
+        double total = 0.0;
+        for (double& l : lengths) {
+            l = random.Uniform(0.5, 1.5);
+            total += l;
+        }
+        const double room = 1.0 - m_options.wornShare;
+        std::vector<double> cuts(static_cast<std::size_t>(gaps));
+        for (double& c : cuts) {
+            c = random.Uniform(0.0, room);
+        }
+        std::sort(cuts.begin(), cuts.end());
+        double placed = 0.0;
+        for (int g = 0; g < gaps; ++g) {
+            const double from = cuts[static_cast<std::size_t>(g)] + placed;
+            placed += lengths[static_cast<std::size_t>(g)] / total * m_options.wornShare;
+            const double to = cuts[static_cast<std::size_t>(g)] + placed;
+            const PixelPoint a = Along(q[side], q[(side + 1) % 4], from);
+            const PixelPoint b = Along(q[side], q[(side + 1) % 4], to);
+            cv::line(m_canvas, Sub(a), Sub(b), m_inks.paper, std::max(1, static_cast<int>(std::ceil(m_neatWidth + 1.0))),
+                     cv::LINE_AA, kShift);
+        }
+    }
 }
 
 void SheetDrawing::DrawContours(SeededRandom& random) {

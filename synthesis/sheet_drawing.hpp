@@ -45,6 +45,8 @@ private:
     void DrawWater(SeededRandom& random);
     void DrawRoads(SeededRandom& random);
     void DrawDecoy(SeededRandom& random);
+    void DrawDenseHatching(SeededRandom& random);
+    void WearNeatLine(SeededRandom& random);
     void DrawVillagesAndNames(SeededRandom& random);
     void ClearOutsideNeatLine();
     void DrawGraduatedBorder();

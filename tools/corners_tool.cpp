@@ -118,7 +118,14 @@ void PrintFound(const corners::FindResult& found, const Arguments& args, std::os
             << c.x << " " << std::setw(10) << c.y << " " << std::setw(13) << fit.residuals[static_cast<std::size_t>(k)].pixels
             << "\n";
     }
-    out << "fit: RMS residual " << fit.rmsPixels << " px (" << fit.rmsMetres << " m), rotation " << std::setprecision(3)
+    for (int k = 0; k < 4; ++k) {
+        const double far = found.extrapolated[static_cast<std::size_t>(k)];
+        if (far > 0.0) {
+            out << std::setprecision(0) << "corner " << corners::kCornerNames[static_cast<std::size_t>(k)]
+                << " extrapolated: its sides' lines stop short of it and are carried on " << far << " px to meet\n";
+        }
+    }
+    out << std::setprecision(2) << "fit: RMS residual " << fit.rmsPixels << " px (" << fit.rmsMetres << " m), rotation " << std::setprecision(3)
         << fit.rotationDegrees << " degrees\n";
 }
 

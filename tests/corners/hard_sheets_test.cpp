@@ -1,0 +1,96 @@
+// The corner finder on the hard sheets: a corner torn off over a light lid
+// or a dark scanner bed is carried on from its sides' lines, to a fraction
+// of a pixel, and said to be; a tear that leaves too little of the sides is
+// refused with its figures; a worn neat line and dense hatching at the
+// corners keep the exact corners, and their options are checked.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "corners/find_corners.hpp"
+#include "support/temp_dir.hpp"
+#include "synthesis/realistic_scan.hpp"
+
+namespace georef::corners {
+namespace {
+
+double WorstError(const geometry::CornerPoints& found, const geometry::CornerPoints& truth) {
+    double worst = 0.0;
+    for (int k = 0; k < 4; ++k) {
+        worst = std::max(worst, std::hypot(found[k].x - truth[k].x, found[k].y - truth[k].y));
+    }
+    return worst;
+}
+
+// A tilted 150 dpi JPEG of sheet 40573 with its PH corner torn off.
+synthesis::RealisticScanOptions TornScan(double bedMillimetres, double reach) {
+    synthesis::RealisticScanOptions options;
+    options.dpi = 150.0;
+    options.rotationDegrees = 1.3;
+    options.seed = 7;
+    options.bedMillimetres = bedMillimetres;
+    options.tornCorner = synthesis::SheetCorner::ph;
+    options.tearReach = reach;
+    return options;
+}
+
+class HardSheetsTest : public ::testing::Test {
+protected:
+    test::TempDir m_dir;
+};
+
+TEST_F(HardSheetsTest, ACornerTornOffOverLidOrBedIsCarriedOnFromItsSides) {
+    for (const double bed : {0.0, 8.0}) {
+        SCOPED_TRACE(bed > 0.0 ? "over a dark bed" : "over a light lid");
+        const std::string path = m_dir.File("torn.jpg");
+        const synthesis::RealisticScan scan = synthesis::WriteRealisticScan(40573, path, TornScan(bed, 0.07));
+        const FindResult found = FindCorners(40573, path);
+        ASSERT_TRUE(found.Found()) << found.refusal;
+        EXPECT_LT(WorstError(*found.corners, scan.corners), 0.5);
+        // Only PH was carried on, by about the tear's reach (7 % of sides
+        // of some 3300 and 4300 pixels, with a ragged edge).
+        EXPECT_EQ(found.extrapolated[0], 0.0);
+        EXPECT_EQ(found.extrapolated[1], 0.0);
+        EXPECT_GT(found.extrapolated[2], 150.0);
+        EXPECT_LT(found.extrapolated[2], 450.0);
+        EXPECT_EQ(found.extrapolated[3], 0.0);
+        WriteCornerReport(m_dir.File("torn.png"), path, 40573, found);
+    }
+}
+
+TEST_F(HardSheetsTest, ATearThatLeavesTooLittleOfTheSidesIsRefusedWithItsFigures) {
+    const std::string path = m_dir.File("torn.jpg");
+    synthesis::WriteRealisticScan(40573, path, TornScan(0.0, 0.25));
+    const FindResult found = FindCorners(40573, path);
+    ASSERT_FALSE(found.Found());
+    EXPECT_FALSE(found.corners);
+    EXPECT_NE(found.refusal.find("PH"), std::string::npos) << found.refusal;
+}
+
+TEST_F(HardSheetsTest, WornLinesAndHatchingKeepTheExactCornersAndTheirOptionsAreChecked) {
+    synthesis::RealisticScanOptions plain;
+    plain.dpi = 60.0;
+    const synthesis::RealisticScan a = synthesis::WriteRealisticScan(40571, m_dir.File("a.tif"), plain);
+    synthesis::RealisticScanOptions hard = plain;
+    hard.wornShare = 0.2;
+    hard.hatchedCorners = 2;
+    const synthesis::RealisticScan b = synthesis::WriteRealisticScan(40571, m_dir.File("b.tif"), hard);
+    EXPECT_EQ(WorstError(a.corners, b.corners), 0.0);
+    EXPECT_EQ(a.width, b.width);
+    EXPECT_EQ(a.height, b.height);
+
+    synthesis::RealisticScanOptions wrong = plain;
+    wrong.wornShare = 0.5;
+    EXPECT_ANY_THROW(synthesis::WriteRealisticScan(40571, m_dir.File("c.tif"), wrong));
+    wrong = plain;
+    wrong.hatchedCorners = 5;
+    EXPECT_ANY_THROW(synthesis::WriteRealisticScan(40571, m_dir.File("c.tif"), wrong));
+    wrong = plain;
+    wrong.tearReach = 0.4;
+    EXPECT_ANY_THROW(synthesis::WriteRealisticScan(40571, m_dir.File("c.tif"), wrong));
+}
+
+}  // namespace
+}  // namespace georef::corners
