@@ -439,7 +439,10 @@ void CheckOneResolution(const std::string& outputDirectory, int dpi) {
 }
 
 BatchReport RunBatch(const BatchOptions& options, std::ostream& out) {
-    const std::vector<SheetInput> sheets = SheetsOf(options);
+    return RunBatch(options, SheetsOf(options), out);
+}
+
+BatchReport RunBatch(const BatchOptions& options, const std::vector<SheetInput>& sheets, std::ostream& out) {
     const std::optional<int> tileSize = driver::CheckedTileSize(options.dpi);
     if (!tileSize) {
         throw BatchError("unusable dpi " + std::to_string(options.dpi) + " (1 to " +

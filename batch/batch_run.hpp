@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/sheet_list.hpp"
 #include "batch/sheet_result.hpp"
 
 namespace georef::batch {
@@ -47,6 +48,11 @@ struct BatchReport {
 // another dpi. After that, a failing sheet is reported in its result and
 // never stops the others.
 BatchReport RunBatch(const BatchOptions& options, std::ostream& out);
+
+// The same for the sheets given instead of those of options' scan directory
+// or list file (a sheet fixed by hand, say): each is run exactly as a batch
+// runs it, with journal, summary and mosaic.
+BatchReport RunBatch(const BatchOptions& options, const std::vector<SheetInput>& sheets, std::ostream& out);
 
 // Wide-area check before anything runs: the output directory holds no
 // journal and no world file of another dpi than this batch's. Throws

@@ -83,8 +83,14 @@ private:
 
 // The corner file given or found beside the scan or in --corners; empty
 // cornerFile with the places tried as the refusal when there is none.
-CornerSource GivenCornerFile(const SheetInput& input, const std::string& cornersDirectory) {
+CornerSource GivenCornerFile(const SheetInput& input, const std::string& cornersDirectory,
+                             const std::string& outputDirectory) {
     CornerSource source;
+    const std::string hand = HandCornersFile(outputDirectory, input.sheetText);
+    if (IsFile(hand)) {
+        source.cornerFile = hand;
+        return source;
+    }
     if (!input.cornerFile.empty()) {
         if (IsFile(input.cornerFile)) {
             source.cornerFile = input.cornerFile;
@@ -185,6 +191,10 @@ std::string FoundCornersDirectory(const std::string& outputDirectory) {
     return platform::JoinPath(outputDirectory, "corners");
 }
 
+std::string HandCornersFile(const std::string& outputDirectory, const std::string& sheetText) {
+    return platform::JoinPath(platform::JoinPath(FoundCornersDirectory(outputDirectory), "hand"), sheetText + ".txt");
+}
+
 CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request, DecodedScan& scan) noexcept {
     const std::string directory = FoundCornersDirectory(request.outputDirectory);
     const std::string picture = platform::JoinPath(directory, input.sheetText + ".png");
@@ -209,7 +219,7 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
             return unreadable;
         }
 
-        CornerSource source = GivenCornerFile(input, request.cornersDirectory);
+        CornerSource source = GivenCornerFile(input, request.cornersDirectory, request.outputDirectory);
         if (source.cornerFile.empty()) {
             if (!input.cornerFile.empty()) {
                 return source;  // the list names a corner file that is not there

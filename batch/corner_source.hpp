@@ -1,6 +1,8 @@
 #pragma once
 // Where a sheet's corners come from, and whether they may be used. This is
-// the one place that decides it: a corner file named by the list file, else
+// the one place that decides it: a corner file made for this output
+// directory by hand (OUTDIR/corners/hand/SHEET.txt, which georef-review
+// writes), else a corner file named by the list file, else
 // SHEET.txt in the corners directory (--corners DIR), else SHEET.txt next to
 // the scan, else the corner finder, which writes what it found as
 // OUTDIR/corners/SHEET.txt. Whatever the source, the corners pass
@@ -43,6 +45,11 @@ struct CornerSource {
 
 // The folder of found corner files and corner pictures in an output directory.
 std::string FoundCornersDirectory(const std::string& outputDirectory);
+
+// The corner file placed by hand for a sheet of an output directory
+// (OUTDIR/corners/hand/SHEET.txt, sheetText five digits): the latest word
+// on the sheet's corners, taken before any other source.
+std::string HandCornersFile(const std::string& outputDirectory, const std::string& sheetText);
 
 // The sheet's corners, checked, and its picture. Throws nothing: a scan that
 // cannot be read, corners missing or refused are the refusal; a picture that

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
 #include <iterator>
+#include <sstream>
 
 #include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
@@ -11,6 +13,8 @@ namespace georef::geometry {
 
 namespace {
 
+
+constexpr const char* kCornerNames[4] = {"LD", "LH", "PH", "PD"};
 
 }  // namespace
 
@@ -70,6 +74,65 @@ CornerFitReport AnalyseCornerFit(const CornerPoints& corners, int sheetNumber) {
     r.rmsPixels = std::sqrt(sumPixels / 4.0);
     r.rmsMetres = std::sqrt(sumMetres / 4.0);
     return r;
+}
+
+void WriteCornerFitReport(const CornerFitReport& r, const CornerPoints& corners, int sheet,
+                          const std::string& cornerSource, std::ostream& out) {
+    const std::ios::fmtflags flags = out.flags();
+    const std::streamsize precision = out.precision();
+    out << std::fixed;
+    out << "sheet " << sheet << ", corners from " << cornerSource << "\n";
+    out << "fit: nominal = A * image + T\n" << std::setprecision(6);
+    out << "  A = [ " << std::setw(12) << r.A(0, 0) << " " << std::setw(12) << r.A(0, 1) << " ]\n";
+    out << "      [ " << std::setw(12) << r.A(1, 0) << " " << std::setw(12) << r.A(1, 1) << " ]\n";
+    out << std::setprecision(3) << "  T = ( " << r.T(0, 0) << ", " << r.T(1, 0) << " ) m\n";
+    out << std::setprecision(4) << "scale: " << r.metresPerPixelX << " m per pixel along x, "
+        << r.metresPerPixelY << " m per pixel along y (about " << std::setprecision(0) << r.dpi
+        << " dpi at 1:25 000)\n";
+    out << std::setprecision(3) << "rotation: " << r.rotationDegrees << " degrees"
+        << (r.Mirrored() ? ", MIRRORED (det A < 0)" : "") << "\n";
+    out << "corner  id          x          y   residual px   residual m\n";
+    for (int k = 0; k < 4; ++k) {
+        out << std::setprecision(2) << kCornerNames[k] << "  " << std::setw(6) << corners[k].id << " "
+            << std::setw(10) << corners[k].x << " " << std::setw(10) << corners[k].y << " " << std::setw(13)
+            << r.residuals[k].pixels << " " << std::setw(12) << r.residuals[k].metres << "\n";
+    }
+    out << "RMS residual: " << r.rmsPixels << " px, " << r.rmsMetres << " m\n";
+    out.flags(flags);
+    out.precision(precision);
+}
+
+CornerFitJudgement JudgeCornerFit(const CornerFitReport& report, double thresholdMetres) {
+    CornerFitJudgement judgement;
+    if (report.Mirrored()) {
+        judgement.warnings.push_back(
+            "the fit mirrors the scan (det A < 0): the corners are not in the "
+            "order LD LH PH PD (lower left, upper left, upper right, lower right), or y was counted "
+            "down from the top edge instead of up from the bottom");
+        judgement.sound = false;
+    }
+    for (int k = 0; k < 4; ++k) {
+        if (report.residuals[k].metres > thresholdMetres) {
+            std::ostringstream text;
+            text << "corner " << kCornerNames[k] << " is " << std::fixed << std::setprecision(1)
+                 << report.residuals[k].metres << " m (" << report.residuals[k].pixels
+                 << " px) off the fit; the threshold is " << thresholdMetres << " m";
+            judgement.warnings.push_back(text.str());
+            judgement.sound = false;
+        }
+    }
+    if (report.WorstMetres() > thresholdMetres) {
+        judgement.advice =
+            "the four corners do not fit one affine map: check that they are in the "
+            "order LD LH PH PD, that y counts up from the bottom edge, and that each lies on its "
+            "corner of the neat line";
+    }
+    if (judgement.sound) {
+        std::ostringstream text;
+        text << "ok: every residual is within " << std::fixed << std::setprecision(1) << thresholdMetres << " m";
+        judgement.okLine = text.str();
+    }
+    return judgement;
 }
 
 }  // namespace georef::geometry

@@ -5,6 +5,9 @@
 // bottom edge) and nominal (metres in the sheet's cell, x east, y north).
 
 #include <array>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "geometry/corner_fit.hpp"
 
@@ -45,5 +48,24 @@ struct CornerFitReport {
 // Runs FitCorners for a valid sheet and derives the report. Throws
 // math::matrix_error for a degenerate corner set.
 CornerFitReport AnalyseCornerFit(const CornerPoints& corners, int sheetNumber);
+
+// What georef-check says when AnalyseCornerFit throws.
+inline constexpr const char* kNoFitText = "the corners admit no fit: three of them lie on one line or coincide";
+
+// The report as georef-check prints it: the sheet, where the corners came
+// from, A and T, scale, rotation, each corner with its residual, the RMS.
+void WriteCornerFitReport(const CornerFitReport& report, const CornerPoints& corners, int sheet,
+                          const std::string& cornerSource, std::ostream& out);
+
+// georef-check's verdict on a finite fit: warnings (mirrored, each corner
+// beyond the threshold, metres), the advice when the corners do not fit one
+// affine map, and the closing line when every check held.
+struct CornerFitJudgement {
+    bool sound = true;
+    std::vector<std::string> warnings;  // each without the program's name
+    std::string advice;                 // empty unless the worst residual exceeds the threshold
+    std::string okLine;                 // "ok: ..." when sound, else empty
+};
+CornerFitJudgement JudgeCornerFit(const CornerFitReport& report, double thresholdMetres);
 
 }  // namespace georef::geometry

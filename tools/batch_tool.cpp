@@ -334,6 +334,11 @@ int RunBatchTool(int argc, const char* const* argv, std::ostream& out, std::ostr
         bool seamsWritten = true;
         const std::vector<seams::SeamMeasurement> seamTable = MeasureSeams(options, report, seamsWritten, out, err);
         const bool reviewWritten = WriteReview(options, report, seamTable, out, err);
+        const int failed = batch::CountArea(report.area).failed;
+        if (failed > 0 && options.shardCount == 1) {
+            out << "to fix the " << failed << " failed sheets: georef-review " << options.outputDirectory
+                << (options.configFile == "config.bin" ? std::string() : " --config " + options.configFile) << "\n";
+        }
         out.flush();
         return static_cast<int>(report.AllSucceeded() && seamsWritten && reviewWritten ? ExitStatus::okay
                                                                                         : ExitStatus::failure);

@@ -18,7 +18,6 @@ namespace georef::tools {
 namespace {
 
 constexpr const char* kProgram = "georef-check";
-constexpr const char* kCornerNames[4] = {"LD", "LH", "PH", "PD"};
 
 const char* const kUsage =
     "usage: georef-check SHEET CORNERFILE [--threshold METRES]\n"
@@ -82,28 +81,6 @@ geometry::CornerPoints ReadCorners(const std::string& name) {
     return *corners;
 }
 
-void PrintReport(const CornerFitReport& r, const geometry::CornerPoints& corners, int sheet,
-                 const std::string& cornerFile, std::ostream& out) {
-    out << std::fixed;
-    out << "sheet " << sheet << ", corners from " << cornerFile << "\n";
-    out << "fit: nominal = A * image + T\n" << std::setprecision(6);
-    out << "  A = [ " << std::setw(12) << r.A(0, 0) << " " << std::setw(12) << r.A(0, 1) << " ]\n";
-    out << "      [ " << std::setw(12) << r.A(1, 0) << " " << std::setw(12) << r.A(1, 1) << " ]\n";
-    out << std::setprecision(3) << "  T = ( " << r.T(0, 0) << ", " << r.T(1, 0) << " ) m\n";
-    out << std::setprecision(4) << "scale: " << r.metresPerPixelX << " m per pixel along x, "
-        << r.metresPerPixelY << " m per pixel along y (about " << std::setprecision(0) << r.dpi
-        << " dpi at 1:25 000)\n";
-    out << std::setprecision(3) << "rotation: " << r.rotationDegrees << " degrees"
-        << (r.Mirrored() ? ", MIRRORED (det A < 0)" : "") << "\n";
-    out << "corner  id          x          y   residual px   residual m\n";
-    for (int k = 0; k < 4; ++k) {
-        out << std::setprecision(2) << kCornerNames[k] << "  " << std::setw(6) << corners[k].id << " "
-            << std::setw(10) << corners[k].x << " " << std::setw(10) << corners[k].y << " " << std::setw(13)
-            << r.residuals[k].pixels << " " << std::setw(12) << r.residuals[k].metres << "\n";
-    }
-    out << "RMS residual: " << r.rmsPixels << " px, " << r.rmsMetres << " m\n";
-}
-
 }  // namespace
 
 int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostream& err) noexcept {
@@ -117,10 +94,9 @@ int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostr
         try {
             report = AnalyseCornerFit(corners, args.sheet);
         } catch (const math::matrix_error& e) {
-            throw Failure("the corners admit no fit: three of them lie on one line or coincide (" +
-                          std::string(e.what()) + ")");
+            throw Failure(std::string(geometry::kNoFitText) + " (" + e.what() + ")");
         }
-        PrintReport(report, corners, args.sheet, args.cornerFile, out);
+        geometry::WriteCornerFitReport(report, corners, args.sheet, args.cornerFile, out);
 
         if (!report.Finite()) {
             err << kProgram << ": the fit is not finite (a parameter or residual is infinite or not a number): "
@@ -128,29 +104,15 @@ int RunCheckTool(int argc, const char* const* argv, std::ostream& out, std::ostr
                 << args.cornerFile << " is far too large or not a number\n";
             return 1;
         }
-        bool sound = true;
-        if (report.Mirrored()) {
-            err << kProgram << ": warning: the fit mirrors the scan (det A < 0): the corners are not in the "
-                   "order LD LH PH PD (lower left, upper left, upper right, lower right), or y was counted "
-                   "down from the top edge instead of up from the bottom\n";
-            sound = false;
+        const geometry::CornerFitJudgement judgement = geometry::JudgeCornerFit(report, args.threshold);
+        for (const std::string& warning : judgement.warnings) {
+            err << kProgram << ": warning: " << warning << "\n";
         }
-        for (int k = 0; k < 4; ++k) {
-            if (report.residuals[k].metres > args.threshold) {
-                err << kProgram << ": warning: corner " << kCornerNames[k] << " is " << std::fixed
-                    << std::setprecision(1) << report.residuals[k].metres << " m ("
-                    << report.residuals[k].pixels << " px) off the fit; the threshold is " << args.threshold
-                    << " m\n";
-                sound = false;
-            }
+        if (!judgement.advice.empty()) {
+            err << kProgram << ": " << judgement.advice << "\n";
         }
-        if (report.WorstMetres() > args.threshold) {
-            err << kProgram << ": the four corners do not fit one affine map: check that they are in the "
-                   "order LD LH PH PD, that y counts up from the bottom edge, and that each lies on its "
-                   "corner of the neat line\n";
-        }
-        if (sound) {
-            out << "ok: every residual is within " << std::setprecision(1) << args.threshold << " m\n";
+        if (judgement.sound) {
+            out << judgement.okLine << "\n";
             return 0;
         }
         return 1;

@@ -113,6 +113,16 @@ bool ChildProcess::Running() const {
     return ::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
+std::string ChildProcess::OutputSoFar() const {
+    std::string bytes;
+    char buffer[4096];
+    off_t offset = 0;
+    for (ssize_t n; (n = ::pread(m_outFd, buffer, sizeof buffer, offset)) > 0; offset += n) {
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+}
+
 ProcessResult ChildProcess::Wait() {
     ProcessResult result;
     if (m_pid <= 0) {

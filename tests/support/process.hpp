@@ -33,6 +33,8 @@ public:
     void Signal(int signalNumber) const;
     // True while the child has not ended (it may be a zombie not yet waited for).
     bool Running() const;
+    // What the child has written to its standard output so far.
+    std::string OutputSoFar() const;
     // Waits for the child to end and collects its streams.
     ProcessResult Wait();
 

@@ -1,0 +1,121 @@
+#pragma once
+// The workbench over an output directory of georef-batch: what georef-review
+// serves, without the HTTP. It knows the sheets the batch's journal knows
+// and their scans (chosen by sheet number; --scans DIR finds them anew when
+// the batch ran elsewhere), reads only files under the output directory and
+// those scans, and writes only what a batch writes there: the corner file
+// placed by hand (batch/corner_source.hpp), then the sheet run as the batch
+// runs it (tiles under their locks, journal, summary, mosaic) and the review
+// page written again.
+//
+// Frames: the page works in the scan's plane frame (column from the left,
+// row from the top, the centre of pixel (c, r) at (c, r)); corner files and
+// the fit use the image frame (x from the left, y up from the bottom), and
+// only corners::CornerFromPlane / PlaneFromCorner convert between them.
+//
+//   workbench::Workbench bench({"out", "", "config.bin"});
+//   const std::string report = bench.Check(40571, corners);   // JSON for the page
+//   const std::string outcome = bench.SaveAndRun(40571, corners);
+
+#include <array>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/sheet_result.hpp"
+#include "corners/frame.hpp"
+#include "workbench/map_tiles.hpp"
+#include "workbench/scan_view.hpp"
+
+namespace georef::workbench {
+
+struct WorkbenchOptions {
+    std::string outputDirectory;
+    std::string scansDirectory;  // empty: the scans where the journal names them
+    std::string configFile = "config.bin";
+};
+
+// The output directory cannot be served: no journal, no config.bin.
+class WorkbenchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One sheet as the journal last recorded it.
+struct SheetState {
+    int sheet = 0;
+    std::string sheetText;   // five digits
+    std::string scan;        // path of its scan
+    std::string cornerFile;  // the corner file the batch last used; may be empty
+    batch::SheetStatus status = batch::SheetStatus::failed;
+    std::string message;
+};
+
+using PlaneCorners = std::array<corners::PlanePoint, 4>;  // LD, LH, PH, PD
+
+class Workbench {
+public:
+    // Throws WorkbenchError when the output directory holds no journal of a
+    // batch or the transformation file cannot be read.
+    explicit Workbench(WorkbenchOptions options);
+
+    const WorkbenchOptions& Options() const noexcept { return m_options; }
+
+    // The sheet as last recorded; throws RequestError (404) for a sheet the
+    // batch does not know.
+    SheetState Sheet(int sheet) const;
+    std::vector<SheetState> Sheets() const;
+
+    // JSON: the mosaic's layout and every sheet with status, message and
+    // outline in mosaic pixels (when there is a mosaic).
+    std::string AreaJson();
+
+    // JSON: the scan's size, the starting corners (plane frame) and where
+    // they came from, the sheet's status. Opens the scan.
+    std::string SheetJson(int sheet);
+
+    // Width and height of the sheet's scan, pixels. Opens the scan.
+    std::pair<int, int> ScanSize(int sheet);
+
+    // The scan reduced to within maxSide pixels (JPEG) and the factor.
+    std::string ScanReduced(int sheet, int maxSide, int& factor);
+    // size x size pixels of the scan from (column, row), PNG.
+    std::string ScanCrop(int sheet, int column, int row, int size);
+
+    // JSON: the corners as the corner file would hold them, georef-check's
+    // report and verdict in its words, and the batch's check.
+    std::string Check(int sheet, const PlaneCorners& corners);
+
+    // Writes the hand corner file atomically, runs the sheet as the batch
+    // does, writes the review page again; JSON with the outcome. One fix at
+    // a time: the page and the mosaic are the whole area's.
+    std::string SaveAndRun(int sheet, const PlaneCorners& corners);
+
+    MapTiles& Tiles() noexcept { return m_tiles; }
+
+    // Names of the files of OUTDIR/review (index.html, overview.jpg,
+    // seams/...) as the page refers to them; only these are served.
+    bool IsReviewFile(const std::string& name) const;
+
+private:
+    void LoadJournal();
+    void ListReviewFiles();
+    std::shared_ptr<const ScanView> OpenScan(const SheetState& state);
+    std::optional<double> StatedDpi(const SheetState& state);
+    PlaneCorners StartingCorners(const SheetState& state, const ScanView& scan, std::string& source);
+
+    WorkbenchOptions m_options;
+    int m_dpi = 0;
+    MapTiles m_tiles;
+    mutable std::mutex m_mutex;  // guards m_sheets, m_reviewFiles, m_scans, m_dpiCache
+    std::map<int, SheetState> m_sheets;
+    std::vector<std::string> m_reviewFiles;
+    std::vector<std::shared_ptr<const ScanView>> m_scans;  // most recently used first
+    std::map<std::string, std::optional<double>> m_dpiCache;
+    std::mutex m_fixMutex;  // held through a whole fix
+};
+
+}  // namespace georef::workbench
