@@ -290,11 +290,20 @@ json HeadlessBrowser::AwaitEvent(const std::string& method) {
     }
 }
 
-PageLoad HeadlessBrowser::Open(const std::string& path) {
+PageLoad HeadlessBrowser::Open(const std::string& path) { return OpenUrl(FileUrl(path)); }
+
+void HeadlessBrowser::Click(double x, double y) {
+    for (const char* type : {"mousePressed", "mouseReleased"}) {
+        Await(Send("Input.dispatchMouseEvent",
+                   {{"type", type}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}}));
+    }
+}
+
+PageLoad HeadlessBrowser::OpenUrl(const std::string& url) {
     m_events.clear();
-    const json navigated = Await(Send("Page.navigate", {{"url", FileUrl(path)}}));
+    const json navigated = Await(Send("Page.navigate", {{"url", url}}));
     if (navigated.contains("errorText")) {
-        throw BrowserError("the browser cannot open " + path + ": " + navigated["errorText"].get<std::string>());
+        throw BrowserError("the browser cannot open " + url + ": " + navigated["errorText"].get<std::string>());
     }
     AwaitEvent("Page.loadEventFired");
     // The load event's handlers have run once loadEventEnd is set.

@@ -55,6 +55,14 @@ public:
     // event. Throws BrowserError.
     PageLoad Open(const std::string& path);
 
+    // Opens an address (http://...) and waits for its load event. Throws
+    // BrowserError.
+    PageLoad OpenUrl(const std::string& url);
+
+    // A left click at (x, y), CSS pixels of the viewport, as a person's
+    // mouse makes it: pressed and released there. Throws BrowserError.
+    void Click(double x, double y);
+
     // Evaluates a JavaScript expression in the page, awaiting a promise, and
     // returns its value as JSON. Throws BrowserError, also when the script
     // throws.
