@@ -16,6 +16,7 @@
 #include "batch/sheet_list.hpp"
 #include "corners/find_corners.hpp"
 #include "corners/scan_image.hpp"
+#include "geometry/corner_file.hpp"
 #include "geometry/corner_fit_report.hpp"
 #include "platform/file_system.hpp"
 #include "review/review_page.hpp"
@@ -247,8 +248,24 @@ PlaneCorners Workbench::StartingCorners(const SheetState& state, const ScanView&
 std::string Workbench::SheetJson(int sheet) {
     const SheetState state = Sheet(sheet);
     const std::shared_ptr<const ScanView> scan = OpenScan(state);
-    std::string source;
-    const PlaneCorners start = StartingCorners(state, *scan, source);
+    std::optional<std::pair<PlaneCorners, std::string>> kept;
+    {
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        const auto found = m_starts.find(sheet);
+        if (found != m_starts.end()) {
+            kept = found->second;
+        }
+    }
+    if (!kept) {
+        // The corner finder may run here: seconds for a large scan, once.
+        std::string found;
+        const PlaneCorners corners = StartingCorners(state, *scan, found);
+        kept = std::make_pair(corners, found);
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        m_starts[sheet] = *kept;
+    }
+    const PlaneCorners& start = kept->first;
+    const std::string& source = kept->second;
     json out;
     out["sheet"] = state.sheetText;
     out["status"] = batch::StatusName(state.status);
@@ -328,7 +345,7 @@ std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane) {
     if (error) {
         throw RequestError(409, "cannot make " + fs::path(handFile).parent_path().string() + ": " + error.message());
     }
-    corners::WriteCornerFile(handFile, points);
+    geometry::WriteCornerFile(handFile, points, geometry::CornerPrecision::measured);
 
     batch::BatchOptions options;
     options.outputDirectory = m_options.outputDirectory;
@@ -386,6 +403,10 @@ std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane) {
     }
     out["log"] = log.str();
     m_tiles.Invalidate();
+    {
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        m_starts.erase(sheet);
+    }
     LoadJournal();
     ListReviewFiles();
     return out.dump();

@@ -110,11 +110,13 @@ private:
     WorkbenchOptions m_options;
     int m_dpi = 0;
     MapTiles m_tiles;
-    mutable std::mutex m_mutex;  // guards m_sheets, m_reviewFiles, m_scans, m_dpiCache
+    mutable std::mutex m_mutex;  // guards m_sheets, m_reviewFiles, m_scans, m_dpiCache, m_starts
     std::map<int, SheetState> m_sheets;
     std::vector<std::string> m_reviewFiles;
     std::vector<std::shared_ptr<const ScanView>> m_scans;  // most recently used first
     std::map<std::string, std::optional<double>> m_dpiCache;
+    // The starting corners of each sheet and their source, until the next fix.
+    std::map<int, std::pair<PlaneCorners, std::string>> m_starts;
     std::mutex m_fixMutex;  // held through a whole fix
 };
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "corners/find_corners.hpp"
+#include "geometry/corner_file.hpp"
 #include "support/in_process.hpp"
 #include "synthesis/demo_scan.hpp"
 #include "tools/batch_tool.hpp"
@@ -39,14 +40,16 @@ ReviewedBatch::ReviewedBatch() {
         const std::string scan = dir.File(std::string("scans/") + sheet + ".jpg");
         const synthesis::DemoScan drawn = synthesis::WriteDemoScan(std::stoi(sheet), scan, options);
         fs::copy_file(scan, dir.File(std::string("exact/") + sheet + ".jpg"));
-        synthesis::WriteCornerFile(dir.File(std::string("exact/") + sheet + ".txt"), drawn.corners);
+        geometry::WriteCornerFile(dir.File(std::string("exact/") + sheet + ".txt"), drawn.corners,
+                                  geometry::CornerPrecision::exact);
         geometry::CornerPoints given = drawn.corners;
         if (std::string(sheet) == kRefusedSheet) {
             exact = drawn.corners;
             scanHeight = drawn.height;
             given[0].x += 25.0;  // a misread lower left corner
         }
-        synthesis::WriteCornerFile(dir.File(std::string("scans/") + sheet + ".txt"), given);
+        geometry::WriteCornerFile(dir.File(std::string("scans/") + sheet + ".txt"), given,
+                                  geometry::CornerPrecision::exact);
     }
     const test::ToolResult made =
         test::RunInProcess(tools::RunConfigTool, {"georef-config", "-o", config, "40571", "40572"});
