@@ -19,7 +19,7 @@ namespace {
 
 const char* const kProgram = "georef-review";
 const char* const kUsage =
-    "usage: georef-review OUTDIR [options]\n"
+    "usage: georef-review OUTDIR [--scans DIR] [--config FILE] [--bind ADDR] [--port N]\n"
     "Serves a local workbench over the output directory of georef-batch: the review page,\n"
     "kept current, a zoomable mosaic, and a corner editor in which a sheet's corners are\n"
     "placed with the mouse, checked as georef-check checks them, saved as the sheet's\n"
