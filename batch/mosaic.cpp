@@ -23,14 +23,6 @@
 
 namespace georef::batch {
 
-namespace {
-
-struct TileName {
-    int row = 0;     // tileX / 10 000: southward
-    int column = 0;  // tileY / 10 000: westward
-    std::string file;
-};
-
 std::vector<TileName> ListTiles(const std::string& directory) {
     static const std::regex pattern("(-?[0-9]+)_(-?[0-9]+)\\.jpg");
     std::vector<TileName> tiles;

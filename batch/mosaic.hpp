@@ -11,10 +11,24 @@
 // edge 10 000 / tileSize, so every tile lands on whole pixels of the mosaic.
 
 #include <string>
+#include <vector>
 
 namespace georef::batch {
 
 inline constexpr const char* kMosaicFile = "mosaic.vrt";
+
+// A tile of the output directory, named "ROW_COLUMN.jpg": it covers
+// X = row * 10 000 .. (row + 1) * 10 000 and Y = column * 10 000 ..
+// (column + 1) * 10 000 of the output frame (metres).
+struct TileName {
+    int row = 0;     // tileX / 10 000: southward
+    int column = 0;  // tileY / 10 000: westward
+    std::string file;  // the name alone, without the directory
+};
+
+// The tiles "X_Y.jpg" that are regular files in directory, by row, then
+// column; empty when there are none or the directory cannot be read.
+std::vector<TileName> ListTiles(const std::string& directory);
 
 // Writes (replacing atomically) the mosaic of the tiles "X_Y.jpg" in
 // outputDirectory, tileSize pixels each. Returns the number of tiles in it;

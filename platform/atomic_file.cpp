@@ -61,21 +61,32 @@ AtomicFile::~AtomicFile() {
     }
 }
 
-void AtomicFile::Commit() {
+bool SyncFileSystem(const std::string& directory) noexcept {
+    const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::syncfs(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+void AtomicFile::Commit(Durability durability) {
     if (m_committed || (m_access == Access::stream && m_stream == nullptr)) {
         throw std::runtime_error("temporary file already closed: " + m_temporary);
     }
+    const bool sync = durability == Durability::synced;
     if (m_access == Access::stream) {
         std::FILE* stream = m_stream;
         m_stream = nullptr;
-        const bool flushed = std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
+        const bool flushed = std::fflush(stream) == 0 && (!sync || ::fsync(::fileno(stream)) == 0);
         const int flushErrno = errno;
         const bool closed = std::fclose(stream) == 0;
         if (!flushed || !closed) {
             errno = flushed ? errno : flushErrno;
             throw SystemError("cannot write", m_temporary);
         }
-    } else {
+    } else if (sync) {
         // The writer has closed the file; its content goes to disk before the rename.
         const int fd = ::open(m_temporary.c_str(), O_RDONLY);
         const bool synced = fd >= 0 && ::fsync(fd) == 0;
@@ -93,6 +104,9 @@ void AtomicFile::Commit() {
     }
     m_committed = true;
     m_registered.Release();  // the name is the target's now
+    if (durability == Durability::renamedOnly) {
+        return;
+    }
     // Make the rename itself durable.
     const std::string dir = DirectoryOf(m_target);
     const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);

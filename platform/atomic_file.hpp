@@ -15,6 +15,19 @@
 
 namespace georef::platform {
 
+// How far Commit() waits for the disk. A file that a later step can make
+// again from its sources (a web map tile) may be renamed without waiting;
+// its writer makes the whole set durable at once (SyncFileSystem) before it
+// records that the set is complete.
+enum class Durability {
+    synced,       // the content and the rename are on disk when Commit() returns
+    renamedOnly,  // complete under its name for every reader; on disk later
+};
+
+// Waits until everything written to the file system holding directory is on
+// disk. Returns false when it cannot be asked.
+bool SyncFileSystem(const std::string& directory) noexcept;
+
 class AtomicFile {
 public:
     // How the content reaches the temporary file: through Stream(), or by a
@@ -36,11 +49,11 @@ public:
     const std::string& Target() const noexcept { return m_target; }
     const std::string& TemporaryName() const noexcept { return m_temporary; }
 
-    // Flushes, syncs and closes the temporary file (for Access::byName the
-    // writer must have closed it), then renames it over the target. Throws
-    // std::runtime_error when any step fails; the temporary file is then
-    // removed by the destructor. Commits once.
-    void Commit();
+    // Flushes, syncs (unless renamedOnly) and closes the temporary file (for
+    // Access::byName the writer must have closed it), then renames it over
+    // the target. Throws std::runtime_error when any step fails; the
+    // temporary file is then removed by the destructor. Commits once.
+    void Commit(Durability durability = Durability::synced);
 
 private:
     std::string m_target;
