@@ -284,10 +284,21 @@ void MakeCoarseZooms(const Plan& plan, std::map<TileKey, RgbaImage> level, Count
     }
 }
 
+// What the tiles' bytes depend on besides the source tiles' pixels. The
+// mosaic's north-west corner is among them: the warp's arithmetic runs in the
+// mosaic's pixel grid, so a grid that moved (a tile added west or north of
+// the area) redoes every tile rather than risk a tile that differs in a bit
+// from what a full run would make.
 std::string SettingsText(const Plan& plan, const SourceArea& area) {
+    int firstRow = area.tiles.front().name.row;
+    int lastColumn = area.tiles.front().name.column;
+    for (const SourceTile& tile : area.tiles) {
+        firstRow = std::min(firstRow, tile.name.row);
+        lastColumn = std::max(lastColumn, tile.name.column);
+    }
     std::ostringstream text;
     text << "zooms " << plan.zooms.min << ' ' << plan.zooms.max << " quality " << plan.quality << " tile-pixels "
-         << area.tileSize << " warp bilinear";
+         << area.tileSize << " corner " << firstRow << ' ' << lastColumn << " warp bilinear";
     return text.str();
 }
 

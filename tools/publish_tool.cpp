@@ -28,8 +28,8 @@ namespace {
 constexpr const char* kProgram = "georef-publish";
 
 const char* const kUsage =
-    "usage: georef-publish OUTDIR [--cog FILE] [--xyz DIR] [--iiif DIR --iiif-base URL]\n"
-    "                      [--quality Q] [--jobs N] [--config FILE] [--full]\n"
+    "usage: georef-publish OUTDIR [--cog FILE] [--xyz DIR] [--iiif DIR --iiif-base URL] [--quality Q] [--jobs N] "
+    "[--config FILE] [--full]\n"
     "Publishes the tiles of OUTDIR (georef's or georef-batch's output directory):\n"
     "  --cog FILE       the mosaic as one Cloud Optimized GeoTIFF (EPSG:5514)\n"
     "  --xyz DIR        web map tiles (Z/X/Y, Web Mercator) with DIR/index.html, an\n"

@@ -21,7 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::vector<std::string> kPrograms = {"georef",         "georef-batch",     "georef-check", "georef-config",
-                                            "georef-corners", "georef-demo-scan", "georef-seams", "georef-review"};
+                                            "georef-corners", "georef-demo-scan", "georef-seams", "georef-review",
+                                            "georef-publish"};
 
 // Every regular file below root, as a path relative to it.
 std::set<std::string> FilesBelow(const std::string& root) {
