@@ -191,7 +191,8 @@ int RunPublishTool(int argc, const char* const* argv, std::ostream& out, std::os
                 publish::ViewerInput viewer;
                 viewer.directory = args.xyz;
                 viewer.configPath = args.config;
-                for (const auto& [sheet, entry] : batch::Journal::Load(args.outputDirectory).Entries()) {
+                const batch::Journal journal = batch::Journal::Load(args.outputDirectory);
+                for (const auto& [sheet, entry] : journal.Entries()) {
                     if (entry.status == batch::SheetStatus::done) {
                         viewer.published.push_back(sheet);
                     }
