@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "publish/area_footprint.hpp"
@@ -57,6 +58,22 @@ XyzReport Tiles(const std::string& outdir, const std::string& xyz, bool incremen
     return publish::WriteWebTiles(area, footprint, xyz, options);
 }
 
+// The pyramid of the shared area, made once for the tests that only read it.
+struct SharedPyramid {
+    std::string directory;
+    XyzReport report;
+};
+const SharedPyramid& Pyramid() {
+    static std::unique_ptr<TempDir> dir;
+    static SharedPyramid pyramid;
+    if (!dir) {
+        dir = std::make_unique<TempDir>();
+        pyramid.directory = dir->File("web");
+        pyramid.report = Tiles(SharedArea().tiles, pyramid.directory);
+    }
+    return pyramid;
+}
+
 TEST(WebTiles, FinestZoomIsTheFirstNoCoarserThanTheMosaicAndCoarsestHoldsTheArea) {
     const publish::SourceArea area = publish::OpenSourceArea(SharedArea().tiles);
     const publish::AreaFootprint footprint = publish::FootprintOf(area);
@@ -85,11 +102,11 @@ std::vector<int> Rgb(const std::string& path) {
 TEST(WebTiles, AFullTileIsGdalwarpOfTheMosaicIntoItsExtentWithinJpegNoise) {
     const PublishedArea& area = SharedArea();
     TempDir dir;
-    const XyzReport report = Tiles(area.tiles, dir.File("web"));
+    const XyzReport& report = Pyramid().report;
     // A tile of the finest zoom inside the area: a .jpg without a .png.
     std::string tile;
     for (const fs::directory_entry& entry :
-         fs::recursive_directory_iterator(dir.File("web/" + std::to_string(report.zooms.max)))) {
+         fs::recursive_directory_iterator(Pyramid().directory + "/" + std::to_string(report.zooms.max))) {
         if (entry.path().extension() == ".jpg" && !fs::exists(fs::path(entry.path()).replace_extension(".png"))) {
             tile = entry.path().string();
             break;
@@ -130,13 +147,12 @@ TEST(WebTiles, AFullTileIsGdalwarpOfTheMosaicIntoItsExtentWithinJpegNoise) {
 }
 
 TEST(WebTiles, EdgeTilesHaveATransparentPngAndCoarserTilesAverageTheirChildren) {
-    const PublishedArea& area = SharedArea();
-    TempDir dir;
-    const XyzReport report = Tiles(area.tiles, dir.File("web"));
+    const XyzReport& report = Pyramid().report;
+    const auto file = [](const std::string& name) { return Pyramid().directory + "/" + name; };
     ASSERT_FALSE(report.edgeTiles.empty());
     for (const std::string& edge : report.edgeTiles) {
         int size = 0;
-        const std::vector<std::uint8_t> rgba = publish::DecodeRgba(dir.File("web/" + edge + ".png"), size);
+        const std::vector<std::uint8_t> rgba = publish::DecodeRgba(file("" + edge + ".png"), size);
         ASSERT_EQ(size, 256) << edge;
         bool transparent = false;
         bool opaque = false;
@@ -145,16 +161,16 @@ TEST(WebTiles, EdgeTilesHaveATransparentPngAndCoarserTilesAverageTheirChildren) 
             opaque = opaque || rgba[k] == 255;
         }
         EXPECT_TRUE(transparent && opaque) << edge;
-        EXPECT_TRUE(fs::exists(dir.File("web/" + edge + ".jpg"))) << edge;
+        EXPECT_TRUE(fs::exists(file("" + edge + ".jpg"))) << edge;
     }
     // The coarsest zoom is one tile or a few, and the zoom below it has tiles.
     for (int zoom = report.zooms.min; zoom <= report.zooms.max; ++zoom) {
-        EXPECT_TRUE(fs::is_directory(dir.File("web/" + std::to_string(zoom)))) << zoom;
+        EXPECT_TRUE(fs::is_directory(file("" + std::to_string(zoom)))) << zoom;
     }
     // A parent against its children, averaged here from their decoded files.
     const int zoom = report.zooms.max - 1;
     int compared = 0;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir.File("web/" + std::to_string(zoom)))) {
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(file("" + std::to_string(zoom)))) {
         if (entry.path().extension() != ".jpg" || fs::exists(fs::path(entry.path()).replace_extension(".png"))) {
             continue;
         }
@@ -162,7 +178,7 @@ TEST(WebTiles, EdgeTilesHaveATransparentPngAndCoarserTilesAverageTheirChildren) 
         const long y = std::stol(entry.path().stem().string());
         std::vector<std::vector<int>> children;
         for (int k = 0; k < 4; ++k) {
-            const std::string child = dir.File("web/" + std::to_string(zoom + 1) + "/" +
+            const std::string child = file("" + std::to_string(zoom + 1) + "/" +
                                                std::to_string(2 * x + k % 2) + "/" + std::to_string(2 * y + k / 2));
             children.push_back(Rgb(child + (fs::exists(child + ".png") ? ".png" : ".jpg")));
         }
