@@ -41,8 +41,6 @@ std::vector<TileName> ListTiles(const std::string& directory) {
     return tiles;
 }
 
-}  // namespace
-
 int WriteMosaic(const std::string& outputDirectory, int tileSize) {
     const std::optional<platform::RegionLock> lock = LockBatchFiles(outputDirectory);
     const std::vector<TileName> tiles = ListTiles(outputDirectory);

@@ -63,7 +63,7 @@ void WriteCog(const SourceArea& area, const std::string& path, const CogOptions&
     }
     GDALTranslateOptionsSetProgress(translate.get(), ReportProgress, const_cast<Progress*>(&progress));
 
-    platform::AtomicFile file(path);
+    platform::AtomicFile file(path, platform::AtomicFile::Access::byName);
     {
         QuietGdal quiet;
         int usageError = FALSE;

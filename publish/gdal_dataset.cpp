@@ -1,7 +1,5 @@
 #include "publish/gdal_dataset.hpp"
 
-#include <cpl_error.h>
-
 namespace georef::publish {
 
 Dataset OpenRaster(const std::string& path) noexcept {
@@ -10,12 +8,8 @@ Dataset OpenRaster(const std::string& path) noexcept {
 }
 
 std::string GdalReason() {
-    const char* message = CPLGetLastErrorMsg();
-    return message != nullptr && *message != '\0' ? std::string(": ") + message : std::string();
+    const std::string message = gdal_support::LastMessage("");
+    return message.empty() ? message : ": " + message;
 }
-
-QuietGdal::QuietGdal() noexcept { CPLPushErrorHandler(CPLQuietErrorHandler); }
-
-QuietGdal::~QuietGdal() { CPLPopErrorHandler(); }
 
 }  // namespace georef::publish
