@@ -12,6 +12,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "corners/find_corners.hpp"
+#include "corners/orientation.hpp"
 #include "corners/scan_image.hpp"
 #include "gdal_support/dataset_handle.hpp"
 #include "gdal_support/quiet_errors.hpp"
@@ -34,7 +35,12 @@ const cv::Scalar kTextColour(0, 0, 0);
 using gdal_support::DatasetHandle;
 
 void Text(cv::Mat& canvas, const std::string& text, int x, int y, const cv::Scalar& colour = kTextColour) {
-    cv::putText(canvas, text, cv::Point(x, y), cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
+    // The picture's letters are ASCII: a degree sign becomes a blank.
+    std::string ascii = text;
+    for (std::size_t at = ascii.find("\u00b0"); at != std::string::npos; at = ascii.find("\u00b0", at)) {
+        ascii.replace(at, 2, " ");
+    }
+    cv::putText(canvas, ascii, cv::Point(x, y), cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
 }
 
 std::string Format(const char* format, double a, double b = 0.0, double c = 0.0) {
@@ -93,9 +99,11 @@ void WritePng(const std::string& path, const cv::Mat& rgb) {
     }
 }
 
+// reading: what the margin read and what it says, a line under the
+// verdict; empty for none.
 void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,
                 const geometry::CornerPoints& corners, const std::string& verdict,
-                const std::array<std::string, 4>& cornerNotes) {
+                const std::array<std::string, 4>& cornerNotes, const std::string& reading = {}) {
     const std::string& scanPath = scan.Path();
     std::array<PlanePoint, 4> plane;
     for (int k = 0; k < 4; ++k) {
@@ -106,7 +114,8 @@ void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumb
     // The overview: the whole scan reduced to the picture's width.
     const int factor = std::max(1, static_cast<int>(std::ceil(static_cast<double>(scan.Width()) / (width - 2 * kGap))));
     cv::Mat overview = scan.ReadReduced(factor);
-    const int top = 2 * kTextRow + kGap;
+    const int headerRows = reading.empty() ? 2 : 3;
+    const int top = headerRows * kTextRow + kGap;
     const int insetTop = top + overview.rows + kGap + kTextRow;
     cv::Mat canvas(insetTop + inset + kGap + kTextRow, width, CV_8UC3, cv::Scalar::all(255));
     overview.copyTo(canvas(cv::Rect(kGap, top, overview.cols, overview.rows)));
@@ -120,6 +129,9 @@ void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumb
     }
     Text(canvas, "sheet " + std::to_string(sheetNumber) + "   " + scanPath, kGap, kTextRow - 4);
     Text(canvas, verdict, kGap, 2 * kTextRow - 4);
+    if (!reading.empty()) {
+        Text(canvas, reading, kGap, 3 * kTextRow - 4);
+    }
 
     // The insets, in the order of the corner file.
     std::vector<cv::Rect> windows;
@@ -215,7 +227,17 @@ void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sh
     } else {
         verdict = "REFUSED: " + found.refusal;
     }
-    DrawReport(pngPath, scan, sheetNumber, *corners, verdict, notes);
+    if (found.turnDegrees != 0) {
+        verdict = "scan " + TurnDescription(found.turnDegrees) + "; " + verdict;
+    }
+    std::string reading;
+    if (found.reading.attempted) {
+        reading = "read: " + DescribeReading(found.reading);
+        if (!found.identity.message.empty() && !found.identity.contradicted) {
+            reading += "; " + found.identity.message;
+        }
+    }
+    DrawReport(pngPath, scan, sheetNumber, *corners, verdict, notes, reading);
 }
 
 void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "corners/coarse_search.hpp"
 #include "corners/frame_check.hpp"
+#include "corners/orientation.hpp"
 #include "corners/scan_image.hpp"
+#include "corners/sheet_reading.hpp"
 #include "geometry/sheet_geometry.hpp"
 #include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
@@ -28,6 +32,18 @@ geometry::CornerPoints CornersFromPlane(const FrameCorners& corners, int height)
         points[k] = CornerFromPlane(corners[k], height, static_cast<int>(k) + 1);
     }
     return points;
+}
+
+// How far the search's corners may lie from the measured ones, pixels of
+// the reduced copy.
+constexpr double kSearchSlack = 3.0;
+
+FrameCorners PlaneCorners(const geometry::CornerPoints& corners, int height) noexcept {
+    FrameCorners plane;
+    for (std::size_t k = 0; k < plane.size(); ++k) {
+        plane[k] = PlaneFromCorner(corners[k], height);
+    }
+    return plane;
 }
 
 int ReductionFactor(int width, int height) noexcept {
@@ -82,30 +98,59 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
         dpi = scan.StatedDpi();
         result.dpiSource = DpiSource::stated;
     }
-    SheetShape shape = MakeShape(sheetNumber);
+    SheetShape shape = MakeShape(sheetNumber);  // as the image shows it
     shape.dpi = dpi;
 
-    // 1. The search on the reduced copy.
+    // 1. The search on the reduced copy: for a frame as wide as the sheet
+    // and for one turned on its side, the image's own shape first.
     result.reduction = ReductionFactor(scan.Width(), scan.Height());
-    const CoarseResult coarse = SearchReduced(scan.ReadReduced(result.reduction), result.reduction, shape);
+    bool onItsSide = scan.Height() > scan.Width();
+    CoarseResult coarse = CoarseResult::Refused({});
+    {
+        const cv::Mat reduced = scan.ReadReduced(result.reduction);
+        coarse = SearchReduced(reduced, result.reduction, onItsSide ? ShapeOnItsSide(shape) : shape);
+        if (!coarse.Found()) {
+            CoarseResult other = SearchReduced(reduced, result.reduction, onItsSide ? shape : ShapeOnItsSide(shape));
+            if (other.Found()) {
+                coarse = std::move(other);
+                onItsSide = !onItsSide;
+            }
+        }
+    }
     if (!coarse.Found()) {
         result.refusal = coarse.Refusal();
         return result;
     }
+    if (onItsSide) {
+        shape = ShapeOnItsSide(shape);
+    }
+    const std::array<int, 2> turns = PossibleTurns(onItsSide);
     const FrameCorners searchedCorners = IntersectSides(coarse->inner);
-    result.searched = CornersFromPlane(searchedCorners, scan.Height());
+    const geometry::CornerPoints searched = CornersFromPlane(searchedCorners, scan.Height());
+    result.turnDegrees = turns[0];
+    result.searched = SheetCornersFromImage(searched, result.turnDegrees);
     if (dpi) {
         result.dpi = *dpi;
     } else {
-        // From the width of the frame found against the sheet's: its top side, LH to PH.
+        // From the width of the frame found against the sheet's: the image's top side, LH to PH.
         const PlanePoint& lh = searchedCorners[1];
         const PlanePoint& ph = searchedCorners[2];
         const double pixels = std::hypot(ph.column - lh.column, ph.row - lh.row);
         result.dpi = pixels / PixelsPerMetre(1.0) / shape.sideMetres[1];
     }
 
-    // 2. The refinement at full resolution.
-    const RefineResult refined = RefineFullResolution(scan, *coarse, result.dpi, options.edge);
+    // 2. The refinement at full resolution, reading along the margins where
+    // the title and the corner labels are for each way the sheet may lie.
+    std::vector<cv::Rect> readingWindows;
+    if (options.checkIdentity) {
+        for (const int turn : turns) {
+            const std::vector<cv::Rect> w =
+                ReadingWindows(sheetNumber, PlaneCorners(SheetCornersFromImage(searched, turn), scan.Height()),
+                               kSearchSlack * result.reduction, cv::Size(scan.Width(), scan.Height()));
+            readingWindows.insert(readingWindows.end(), w.begin(), w.end());
+        }
+    }
+    const RefineResult refined = RefineFullResolution(scan, *coarse, result.dpi, options.edge, readingWindows);
     if (!refined.Found()) {
         result.refusal = refined.Refusal();
         return result;
@@ -113,10 +158,21 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
     result.lineWidth = refined->lineWidth;
     result.extrapolated = refined->carried;
     const geometry::CornerPoints measured = CornersFromPlane(refined->corners, scan.Height());
-    result.measured = measured;
 
-    // 3. The check against the sheet.
-    const CheckResult check = CheckCorners(measured, sheetNumber, dpi);
+    // 3. The check against the sheet, labelled for each way it may lie.
+    const TurnDecision turn = DecideTurn(measured, onItsSide, sheetNumber, dpi);
+    result.turnDegrees = turn.turnDegrees;
+    result.searched = SheetCornersFromImage(searched, turn.turnDegrees);
+    result.measured = turn.sheetCorners;
+    {
+        // Per corner of the image, as measured; per corner of the sheet from here on.
+        const std::array<double, 4> image = result.extrapolated;
+        const int quarters = turn.turnDegrees / 90;
+        for (int k = 0; k < 4; ++k) {
+            result.extrapolated[static_cast<std::size_t>(k)] = image[static_cast<std::size_t>((k - quarters + 4) % 4)];
+        }
+    }
+    const CheckResult& check = turn.check;
     if (!check.Found()) {
         result.refusal = check.Refusal();
         return result;
@@ -124,7 +180,22 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
     if (!dpi) {
         result.dpi = check->dpi;
     }
-    result.corners = measured;
+
+    // 4. Is this the named sheet?
+    if (options.checkIdentity) {
+        const std::size_t crops = readingWindows.size() / turns.size();
+        const std::size_t first = turn.turnDegrees == turns[0] ? 0 : crops;
+        const auto from = [first](const auto& all) { return all.begin() + static_cast<std::ptrdiff_t>(first); };
+        const std::vector<cv::Rect> windows(from(readingWindows), from(readingWindows) + static_cast<std::ptrdiff_t>(crops));
+        const std::vector<cv::Mat> pixels(from(refined->alsoRead), from(refined->alsoRead) + static_cast<std::ptrdiff_t>(crops));
+        result.reading = ReadSheet(sheetNumber, PlaneCorners(*result.measured, scan.Height()), windows, pixels);
+        result.identity = JudgeIdentity(result.reading, sheetNumber);
+        if (result.identity.contradicted) {
+            result.refusal = result.identity.message;
+            return result;
+        }
+    }
+    result.corners = result.measured;
     result.fit = *check;
     return result;
 }

@@ -14,7 +14,10 @@
 //
 // The steps: a search on a reduced copy of the scan (coarse_search.hpp), a
 // refinement at full resolution near each corner (refine.hpp), a check of
-// the corners against the sheet (frame_check.hpp). Corners are given in the
+// the corners against the sheet (frame_check.hpp) in each way the sheet may
+// lie in the scan (orientation.hpp), and a reading of the sheet's title and
+// corner labels that refuses a scan of another sheet (sheet_reading.hpp,
+// sheet_identity.hpp). Corners are given in the
 // corner file's image frame: pixels, x from the left edge, y upwards from
 // the bottom edge; the pixel in column c and row r (from the top) has its
 // centre at x = c - 0.5, y = height - r - 1.5, as georef samples it.
@@ -26,17 +29,23 @@
 #include "corners/frame.hpp"
 #include "corners/refine.hpp"
 #include "corners/scan_image.hpp"
+#include "corners/sheet_identity.hpp"
 #include "geometry/corner_fit_report.hpp"
 
 namespace georef::corners {
 
 // Raised whenever a change may make the finder find other corners in the same
-// scan, so that corners kept from an earlier version are searched again.
-inline constexpr int kFinderRevision = 2;
+// scan (or refuse one it accepted), so that corners kept from an earlier
+// version are searched again.
+// 3: scans turned by 90, 180 or 270 degrees, and the identity check.
+inline constexpr int kFinderRevision = 3;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge
     std::optional<double> dpi;  // the scan's resolution; overrides what the file states
+    // Read the title and the corner labels and refuse a scan that shows
+    // another sheet (sheet_identity.hpp).
+    bool checkIdentity = true;
 };
 
 enum class DpiSource { given, stated, estimated };
@@ -47,10 +56,15 @@ struct FindResult {
     double dpi = 0.0;  // the resolution used (0 when the search gave up before estimating it)
     DpiSource dpiSource = DpiSource::estimated;
     int reduction = 1;        // factor of the reduced copy searched
+    // How the sheet lies in the scan, degrees counter-clockwise as the image
+    // is seen (0, 90, 180 or 270; see orientation.hpp). The corners below
+    // are always labelled as the sheet's own: LD is its south-west corner.
+    int turnDegrees = 0;
     double lineWidth = 0.0;   // median width of the drawn neat line, pixels (0 when not seen)
 
     // The corners of the inner edges the reduced search found (LD, LH, PH,
-    // PD, image frame), to within a few pixels; empty when it gave up.
+    // PD of the sheet, image frame), to within a few pixels; empty when it
+    // gave up.
     std::optional<geometry::CornerPoints> searched;
     // The corners measured at full resolution, also when the check refused
     // them; empty when the search or the refinement gave up.
@@ -62,6 +76,10 @@ struct FindResult {
     // Present only when every check held: the corners to write, and their fit.
     std::optional<geometry::CornerPoints> corners;
     std::optional<geometry::CornerFitReport> fit;
+    // What the margin reads and what it says about the sheet's identity;
+    // read once the corners are checked (reading.attempted false before).
+    SheetReading reading;
+    IdentityVerdict identity;
     // Why no corners were accepted, with the figures; empty when found.
     std::string refusal;
 

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "corners/line_fit.hpp"
@@ -286,7 +288,8 @@ SideEndLines MovedToEdge(SideEndLines lines, Edge edge, double width) {
 
 }  // namespace
 
-RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge) {
+RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge,
+                                  const std::vector<cv::Rect>& alsoRead) {
     const std::vector<StretchPlan> plans = PlanStretches(coarse, dpi);
     const cv::Rect image(0, 0, scan.Width(), scan.Height());
     std::vector<cv::Rect> windows;
@@ -296,12 +299,16 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
         }
         windows.push_back(p.window);
     }
+    windows.insert(windows.end(), alsoRead.begin(), alsoRead.end());
     std::vector<Stretch> stretches;
+    std::vector<cv::Mat> along;
     {
-        const std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
+        std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
         for (std::size_t k = 0; k < plans.size(); ++k) {
             stretches.push_back(MeasureStretch(plans[k], pixels[k]));
         }
+        along.assign(std::make_move_iterator(pixels.begin() + static_cast<std::ptrdiff_t>(plans.size())),
+                     std::make_move_iterator(pixels.end()));
     }
     // The lines are chosen with the width of every line seen, then again
     // with the width of the neat line alone.
@@ -323,6 +330,7 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
     frame.carried = centres->carried;
     frame.corners = IntersectSides(frame.lines);
     frame.lineWidth = width.value_or(0.0);
+    frame.alsoRead = std::move(along);
     return frame;
 }
 

@@ -12,6 +12,9 @@
 // choice may refuse, with the figures.
 
 #include <array>
+#include <vector>
+
+#include <opencv2/core.hpp>
 
 #include "corners/coarse_search.hpp"
 #include "corners/frame.hpp"
@@ -31,12 +34,18 @@ struct RefinedFrame {
     // they stop short of it (torn off, hidden, worn away), pixels; 0 where
     // both run into it.
     std::array<double, 4> carried{};
+    // The pixels of the windows asked to be read along (RGB, clipped to the
+    // scan), in their order.
+    std::vector<cv::Mat> alsoRead;
 };
 
 using RefineResult = StageResult<RefinedFrame>;
 
 // dpi: the scan's resolution, stated or estimated, for the widths of the
 // search; edge: which line of the drawn line to measure.
-RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge);
+// alsoRead: more windows (plane frame, within the scan) to read in the same
+// pass over the scan, for what comes after the refinement.
+RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge,
+                                  const std::vector<cv::Rect>& alsoRead = {});
 
 }  // namespace georef::corners

@@ -36,6 +36,9 @@ void Require(bool condition, const char* what) {
 void CheckOptions(const RealisticScanOptions& o) {
     Require(o.dpi >= 10.0 && o.dpi <= 1200.0, "the scan resolution must lie between 10 and 1200 dpi");
     Require(std::fabs(o.rotationDegrees) <= 10.0, "the rotation must lie between -10 and 10 degrees");
+    Require(o.titleSheet == 0 || geometry::IsValidSheetNumber(o.titleSheet), "the title must name a valid sheet");
+    Require(o.turnDegrees == 0 || o.turnDegrees == 90 || o.turnDegrees == 180 || o.turnDegrees == 270,
+            "the scan turns by 0, 90, 180 or 270 degrees");
     Require(o.neatLineWidth > 0.0 && o.neatLineWidth <= 20.0, "the neat line width must lie in (0, 20] px");
     Require(o.frameWidth > 0.0 && o.frameWidth <= 30.0, "the outer frame width must lie in (0, 30] px");
     Require(o.frameGap >= (o.neatLineWidth + o.frameWidth) / 2.0 + 4.0 && o.frameGap <= 200.0,
@@ -249,7 +252,32 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
 
     const cv::Rect window = CropWindow(layout, options.crop);
     Require(window.width > 0 && window.height > 0, "the crop leaves nothing of the scan");
-    const cv::Mat kept = image(window);
+    // Turned as a whole: kept pixel (u, v) of a w x h image moves to
+    // (v, w - 1 - u) by a quarter turn counter-clockwise, and so on.
+    cv::Mat kept = image(window);
+    const int keptWidth = kept.cols;
+    const int keptHeight = kept.rows;
+    if (options.turnDegrees != 0) {
+        cv::Mat turned;
+        cv::rotate(kept, turned,
+                   options.turnDegrees == 90    ? cv::ROTATE_90_COUNTERCLOCKWISE
+                   : options.turnDegrees == 180 ? cv::ROTATE_180
+                                                : cv::ROTATE_90_CLOCKWISE);
+        image.release();
+        kept = turned;
+    }
+    const auto turn = [&](double u, double v) -> PixelPoint {
+        switch (options.turnDegrees) {
+            case 90:
+                return {v, keptWidth - 1.0 - u};
+            case 180:
+                return {keptWidth - 1.0 - u, keptHeight - 1.0 - v};
+            case 270:
+                return {keptHeight - 1.0 - v, u};
+            default:
+                return {u, v};
+        }
+    };
     RealisticScan scan;
     scan.hasMap = options.page == PageContent::map;
     scan.width = kept.cols;
@@ -258,7 +286,8 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
     const auto toCornerFile = [&](const Quad& canvasCorners, geometry::CornerPoints& corners) {
         for (int k = 0; k < 4; ++k) {
             const PixelPoint p = layout.ImageFromCanvas(canvasCorners[k]);
-            corners[k] = geometry::CornerPoint{k + 1, p.u - window.x - 0.5, scan.height - 1.5 - (p.v - window.y)};
+            const PixelPoint q = turn(p.u - window.x, p.v - window.y);
+            corners[k] = geometry::CornerPoint{k + 1, q.u - 0.5, scan.height - 1.5 - q.v};
         }
     };
     toCornerFile(layout.NeatLine(), scan.corners);

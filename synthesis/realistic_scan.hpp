@@ -26,6 +26,10 @@ enum class PageContent { map, blank, text };
 // A side of the sheet or of the image.
 enum class Side { none, west, north, east, south };
 enum class SheetCorner { none, ld, lh, ph, pd };
+// How the title and the corner labels are lettered: as drawn so far (a
+// serif title, plain figures at the corners), or in one of the period's
+// styles throughout: a roman with serifs, its italic, or small capitals.
+enum class Lettering { plain, serif, italic, smallCaps };
 
 struct RealisticScanOptions {
     double dpi = 300.0;            // scan resolution written into the file, pixels per inch
@@ -67,6 +71,13 @@ struct RealisticScanOptions {
     // leaves the rest of the scan as it was).
     double wornShare = 0.0;        // share of every side where the neat line is worn away, in 2 to 4 gaps, <= 0.4
     int hatchedCorners = 0;        // corners (LD first) with dense dark hatching pressed against the line, 0 to 4
+    // The finished scan turned as a whole, degrees counter-clockwise as the
+    // image is seen: 0, 90 (the sheet's north at the left), 180 or 270.
+    int turnDegrees = 0;
+    Lettering lettering = Lettering::plain;
+    // The sheet the title names; 0 for the sheet drawn. Another sheet makes
+    // a misprinted or misread title over the sheet's own corner labels.
+    int titleSheet = 0;
 
     // Scans a finder must refuse.
     Side crop = Side::none;        // image side whose neat line side is cut off
@@ -76,8 +87,9 @@ struct RealisticScanOptions {
 };
 
 struct RealisticScan {
-    // Where the neat line's centre lines meet (corner-file frame); the corners
-    // of a cropped scan may lie outside the image.
+    // Where the neat line's centre lines meet (corner-file frame, labelled as
+    // the sheet's corners however the scan is turned); the corners of a
+    // cropped scan may lie outside the image.
     geometry::CornerPoints corners{};
     // Where the outer and the inner edges of the neat line meet, same frame.
     geometry::CornerPoints outerEdgeCorners{};

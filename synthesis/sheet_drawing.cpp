@@ -1,6 +1,7 @@
 #include "synthesis/sheet_drawing.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -490,7 +491,13 @@ void SheetDrawing::DrawLabelsAndMarginText(SeededRandom& random) {
     const Quad frame = m_layout.Offset(outside);
     const double cap = Px(2.2 * kPixelsPerMillimetreAt300);
     const geometry::SheetGraticule g = geometry::MakeSheetGraticule(m_sheet);
-    const int font = cv::FONT_HERSHEY_SIMPLEX;
+    // The corner labels' figures and the title's face.
+    const Lettering style = m_options.lettering;
+    const int font = style == Lettering::plain    ? cv::FONT_HERSHEY_SIMPLEX
+                     : style == Lettering::italic ? cv::FONT_HERSHEY_COMPLEX | cv::FONT_ITALIC
+                                                  : cv::FONT_HERSHEY_COMPLEX;
+    const int titleFont = style == Lettering::italic ? cv::FONT_HERSHEY_TRIPLEX | cv::FONT_ITALIC
+                                                     : cv::FONT_HERSHEY_TRIPLEX;
     int baseline = 0;
     const double unit = cv::getTextSize("H", font, 1.0, 1, &baseline).height;
     const auto width = [&](const std::string& text) {
@@ -523,12 +530,31 @@ void SheetDrawing::DrawLabelsAndMarginText(SeededRandom& random) {
     // Title in the top margin, numbering and notes beside and below.
     const double margin = Px(m_options.marginMillimetres * kPixelsPerMillimetreAt300);
     const double titleCap = std::min(Px(5.0 * kPixelsPerMillimetreAt300), 0.3 * margin);
-    const std::string number = std::to_string(m_sheet);
-    const std::string title = number.substr(0, 4) + "/" + number.substr(4) + "  " + MadeUpName(random);
-    const double titleWidth = cv::getTextSize(title, cv::FONT_HERSHEY_TRIPLEX, titleCap / unit, 1, &baseline).width;
+    const std::string number = std::to_string(m_options.titleSheet != 0 ? m_options.titleSheet : m_sheet);
+    const auto titleWidth = [&](const std::string& text, double capHeight) {
+        return cv::getTextSize(text, titleFont, capHeight / unit, 1, &baseline).width;
+    };
+    // Small capitals: the name in capitals, all but the first at three
+    // quarters of the capitals' height.
+    std::string name = MadeUpName(random);
+    std::string rest;
+    if (style == Lettering::smallCaps) {
+        for (char& c : name) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        rest = name.substr(1);
+        name = name.substr(0, 1);
+    }
+    const std::string title = number.substr(0, 4) + "/" + number.substr(4) + "  " + name;
+    const double restCap = 0.75 * titleCap;
+    const double wholeWidth = titleWidth(title, titleCap) + (rest.empty() ? 0.0 : titleWidth(rest, restCap));
+    const double titleLeft = (m_left + m_right) / 2.0 - wholeWidth / 2.0;
     const double topFrame = std::min(frame[1].v, frame[2].v);
-    Text(title, {(m_left + m_right) / 2.0 - titleWidth / 2.0, topFrame - 2.2 * cap - 0.2 * titleCap}, titleCap,
-         m_inks.black, cv::FONT_HERSHEY_TRIPLEX);
+    const double titleBaseline = topFrame - 2.2 * cap - 0.2 * titleCap;
+    Text(title, {titleLeft, titleBaseline}, titleCap, m_inks.black, titleFont);
+    if (!rest.empty()) {
+        Text(rest, {titleLeft + titleWidth(title, titleCap), titleBaseline}, restCap, m_inks.black, titleFont);
+    }
     Text("Zone " + number.substr(0, 2) + "  Col. " + number.substr(2, 2), {frame[1].u, topFrame - 2.2 * cap},
          cap * 0.8, m_inks.black, font);
     const double bottomFrame = std::max(frame[0].v, frame[3].v);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "corners/find_corners.hpp"
+#include "corners/orientation.hpp"
 #include "geometry/sheet_geometry.hpp"
 #include "platform/arguments.hpp"
 #include "platform/failure.hpp"
@@ -108,6 +109,10 @@ void PrintFound(const corners::FindResult& found, const Arguments& args, std::os
     out << std::fixed << std::setprecision(0);
     out << "sheet " << args.sheet << ", scan " << args.scan << " (" << found.width << " x " << found.height
         << " pixels, " << found.dpi << " dpi " << DpiSourceName(found.dpiSource) << ")\n";
+    if (found.turnDegrees != 0) {
+        out << "the scan is " << corners::TurnDescription(found.turnDegrees)
+            << "; the corners are labelled as the sheet's\n";
+    }
     out << std::setprecision(2) << "neat line " << found.lineWidth << " px wide; corners at its "
         << (args.options.edge == corners::Edge::centre ? "centre" : args.options.edge == corners::Edge::outer ? "outer edge" : "inner edge")
         << "\n";
@@ -124,6 +129,12 @@ void PrintFound(const corners::FindResult& found, const Arguments& args, std::os
             out << std::setprecision(0) << "corner " << corners::kCornerNames[static_cast<std::size_t>(k)]
                 << " extrapolated: its sides' lines stop short of it and are carried on " << far << " px to meet\n";
         }
+    }
+    if (found.reading.attempted) {
+        out << "read: " << corners::DescribeReading(found.reading) << "\n";
+    }
+    if (!found.identity.message.empty()) {
+        out << "note: " << found.identity.message << "\n";
     }
     out << std::setprecision(2) << "fit: RMS residual " << fit.rmsPixels << " px (" << fit.rmsMetres << " m), rotation " << std::setprecision(3)
         << fit.rotationDegrees << " degrees\n";

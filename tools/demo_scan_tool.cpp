@@ -24,6 +24,7 @@ namespace {
 using synthesis::BorderStyle;
 using synthesis::DemoScan;
 using synthesis::DemoScanOptions;
+using synthesis::Lettering;
 using synthesis::PageContent;
 using synthesis::RealisticScan;
 using synthesis::RealisticScanOptions;
@@ -43,7 +44,8 @@ const char* const kUsage =
     "  --decoy none|west|north|east|south  --bed MM (0: light lid)  --grain LEVELS  --stains N\n"
     "  --folds N  --lighting FRACTION  --blur SIGMA  --quality Q  --bow PX\n"
     "  --torn-corner none|ld|lh|ph|pd  --crop none|west|north|east|south  --scale FACTOR\n"
-    "  --page map|blank|text\n"
+    "  --page map|blank|text  --turn 0|90|180|270  --lettering plain|serif|italic|small-caps\n"
+    "  --title-sheet N (the title names sheet N)\n"
     "  --landscape N (content from the continuous landscape N, which neighbouring sheets continue)\n"
     "  --shift EAST,NORTH (the landscape drawn that many metres off on the ground)\n"
     "  -h, --help  print this text\n"
@@ -142,6 +144,14 @@ bool SetRealisticOption(RealisticScanOptions& o, const std::string& name, const 
         o.crop = PickSide(name, value);
     } else if (name == "--scale") {
         o.scale = Number(name, value);
+    } else if (name == "--turn") {
+        o.turnDegrees = Pick<int>(name, value, {{"0", 0}, {"90", 90}, {"180", 180}, {"270", 270}});
+    } else if (name == "--lettering") {
+        o.lettering = Pick<Lettering>(name, value,
+                                      {{"plain", Lettering::plain}, {"serif", Lettering::serif},
+                                       {"italic", Lettering::italic}, {"small-caps", Lettering::smallCaps}});
+    } else if (name == "--title-sheet") {
+        o.titleSheet = Whole(name, value);
     } else if (name == "--page") {
         o.page = Pick<PageContent>(name, value,
                                    {{"map", PageContent::map}, {"blank", PageContent::blank}, {"text", PageContent::text}});

@@ -295,7 +295,8 @@ TEST(Package, HoldsWhatCMakeInstallsAndDependsOnTheRuntimeLibraries) {
         depends.insert(name);
         EXPECT_FALSE(name.size() > 4 && name.compare(name.size() - 4, 4, "-dev") == 0) << name;
     }
-    for (const char* library : {"libgdal", "libproj", "libjpeg62-turbo", "libstdc++6", "libc6"}) {
+    for (const char* library :
+         {"libgdal", "libproj", "libjpeg62-turbo", "libtesseract", "tesseract-ocr-eng", "libstdc++6", "libc6"}) {
         EXPECT_TRUE(std::any_of(depends.begin(), depends.end(),
                                 [&](const std::string& name) { return name.rfind(library, 0) == 0; }))
             << "no dependency on " << library;

@@ -1,0 +1,104 @@
+// Is this the named sheet, on realistic scans: a scan of another sheet is
+// refused naming what it reads, also turned upside down and through the
+// program; the right sheet in each period lettering is read and accepted;
+// a title that names another sheet over the sheet's own corner labels is
+// taken as misread, with a note.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "corners/find_corners.hpp"
+#include "support/in_process.hpp"
+#include "support/temp_dir.hpp"
+#include "synthesis/realistic_scan.hpp"
+#include "tools/corners_tool.hpp"
+
+namespace georef::tools {
+namespace {
+
+using synthesis::Lettering;
+using synthesis::RealisticScanOptions;
+using synthesis::SheetCorner;
+using synthesis::VariedRealisticOptions;
+using synthesis::WriteRealisticScan;
+
+class SheetIdentityScansTest : public ::testing::Test {
+protected:
+    std::string Draw(int sheet, const std::string& name, RealisticScanOptions options) {
+        options.dpi = 150.0;
+        WriteRealisticScan(sheet, m_dir.File(name), options);
+        return m_dir.File(name);
+    }
+    test::TempDir m_dir;
+};
+
+TEST_F(SheetIdentityScansTest, AScanOfAnotherSheetIsRefusedNamingWhatItReads) {
+    RealisticScanOptions options;
+    const std::string scan = Draw(40573, "40573.jpg", options);
+    // Sheets 40572 and 40573 have the same shape to a few metres: only the
+    // print tells them apart.
+    const corners::FindResult found = corners::FindCorners(40572, scan);
+    EXPECT_FALSE(found.Found());
+    EXPECT_EQ(found.refusal, "the scan reads 4057/3, not 4057/2");
+    ASSERT_TRUE(found.measured);  // the frame itself was found and checked
+    EXPECT_TRUE(found.identity.contradicted);
+    EXPECT_GE(found.identity.labelsRead, 6);
+
+    const test::ToolResult r = test::RunInProcess(
+        RunCornersTool, {"georef-corners", "40572", scan, m_dir.File("c.txt"), "--report", m_dir.File("r.png")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the scan reads 4057/3, not 4057/2"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(m_dir.File("c.txt")).good());
+    EXPECT_TRUE(std::ifstream(m_dir.File("r.png")).good());
+
+    options.turnDegrees = 180;
+    const std::string turned = Draw(40573, "40573-180.jpg", options);
+    const corners::FindResult upsideDown = corners::FindCorners(40574, turned);
+    EXPECT_EQ(upsideDown.turnDegrees, 180);
+    EXPECT_EQ(upsideDown.refusal, "the scan reads 4057/3, not 4057/4");
+}
+
+TEST_F(SheetIdentityScansTest, TheRightSheetIsReadInEveryLetteringAndAccepted) {
+    for (const Lettering style : {Lettering::plain, Lettering::serif, Lettering::italic, Lettering::smallCaps}) {
+        RealisticScanOptions options = VariedRealisticOptions(21);
+        options.lettering = style;
+        options.tornCorner = SheetCorner::none;
+        const std::string scan = Draw(40574, "style.jpg", options);
+        const corners::FindResult found = corners::FindCorners(40574, scan);
+        SCOPED_TRACE(static_cast<int>(style));
+        ASSERT_TRUE(found.Found()) << found.refusal;
+        EXPECT_TRUE(found.reading.attempted);
+        EXPECT_EQ(found.reading.titleSheet, 40574) << found.reading.titleText;
+        EXPECT_GE(found.identity.labelsAgreeing, 4) << corners::DescribeReading(found.reading);
+        EXPECT_EQ(found.identity.labelsAgreeing, found.identity.labelsRead);
+        EXPECT_TRUE(found.identity.message.empty()) << found.identity.message;
+    }
+}
+
+TEST_F(SheetIdentityScansTest, AMisprintedTitleOverTheSheetsOwnLabelsIsANote) {
+    RealisticScanOptions options;
+    options.titleSheet = 40574;  // differs from 40572 in latitude, where the labels read 40572's
+    const std::string scan = Draw(40572, "misprinted.jpg", options);
+    const corners::FindResult found = corners::FindCorners(40572, scan);
+    ASSERT_TRUE(found.Found()) << found.refusal;
+    EXPECT_EQ(found.reading.titleSheet, 40574);
+    EXPECT_NE(found.identity.message.find("the title reads 4057/4 but the corner labels show 4057/2"),
+              std::string::npos)
+        << found.identity.message;
+
+    // Without the reading the scan is taken as named.
+    corners::FindOptions unchecked;
+    unchecked.checkIdentity = false;
+    const corners::FindResult plain = corners::FindCorners(40572, scan, unchecked);
+    ASSERT_TRUE(plain.Found());
+    EXPECT_FALSE(plain.reading.attempted);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ((*plain.corners)[k].x, (*found.corners)[k].x);
+        EXPECT_EQ((*plain.corners)[k].y, (*found.corners)[k].y);
+    }
+}
+
+}  // namespace
+}  // namespace georef::tools
