@@ -38,6 +38,8 @@ std::string FinderKey() {
 //   found    the digest of the corner file it wrote, or
 //   refused  why it found none
 //   picture  what the picture shows (PictureKey)
+//   identity the digest of a corner file made elsewhere and whether the
+//            scan's print contradicts the sheet named (IdentityOf)
 class CornerKey {
 public:
     explicit CornerKey(std::string path) : m_path(std::move(path)) {
@@ -154,6 +156,23 @@ bool SaysDamaged(const std::string& problem) {
     return problem.rfind("cannot read the scan ", 0) == 0 && problem.find(": damaged (") != std::string::npos;
 }
 
+// Whether the scan's print contradicts the sheet named, for corners made
+// elsewhere: the refusal's reason, or empty. Kept in the key for the corner
+// file's bytes ("identity DIGEST ok" or "identity DIGEST refused: why").
+std::string IdentityOf(const SheetInput& input, const std::string& cornerFile, const geometry::CornerPoints& points,
+                       CornerKey& key) {
+    const std::string digest = ContentDigest(cornerFile);
+    const std::string kept = key.Get("identity");
+    if (kept.rfind(digest + " ", 0) == 0) {
+        const std::string verdict = kept.substr(digest.size() + 1);
+        return verdict.rfind("refused: ", 0) == 0 ? verdict.substr(9) : std::string();
+    }
+    const corners::IdentityCheck check = corners::CheckSheetIdentity(input.sheet, input.scan, points);
+    const std::string refusal = check.verdict.contradicted ? check.verdict.message : std::string();
+    key.Set("identity", digest + (refusal.empty() ? " ok" : " refused: " + refusal));
+    return refusal;
+}
+
 // The corner finder on the scan, its corner file and picture written and
 // the key updated: the corner file, or empty with the refusal.
 CornerSource RunFinder(const SheetInput& input, DecodedScan& scan, const std::string& foundFile,
@@ -256,6 +275,13 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
             source.refusal = (source.found ? "the corners found are refused: " : "the corners of " + source.cornerFile +
                                                                                  " are refused: ") +
                              source.verdict->refusal;
+        } else if (!source.found) {
+            // The finder checked what it found against the print; corners
+            // made elsewhere are checked here, once for these bytes.
+            const std::string identity = IdentityOf(input, source.cornerFile, *points, key);
+            if (!identity.empty()) {
+                source.refusal = "the scan is not sheet " + input.sheetText + ": " + identity;
+            }
         }
         // The picture shows these corners on these bytes with this verdict.
         const std::string shows = ContentDigest(source.cornerFile) + " " +

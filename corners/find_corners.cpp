@@ -150,7 +150,7 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
             readingWindows.insert(readingWindows.end(), w.begin(), w.end());
         }
     }
-    const RefineResult refined = RefineFullResolution(scan, *coarse, result.dpi, options.edge, readingWindows);
+    const RefineResult refined = RefineFullResolution(scan, *coarse, result.dpi, options.edge, readingWindows, options.threads);
     if (!refined.Found()) {
         result.refusal = refined.Refusal();
         return result;
@@ -198,6 +198,22 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
     result.corners = result.measured;
     result.fit = *check;
     return result;
+}
+
+IdentityCheck CheckSheetIdentity(int sheetNumber, const std::string& scanPath, const geometry::CornerPoints& corners) {
+    if (!geometry::IsValidSheetNumber(sheetNumber)) {
+        throw std::invalid_argument(std::to_string(sheetNumber) + " is not a valid sheet number");
+    }
+    const ScanImage scan(scanPath);
+    const FrameCorners plane = PlaneCorners(corners, scan.Height());
+    // Corners made by hand are good to a few pixels.
+    constexpr double kHandSlack = 4.0;
+    const std::vector<cv::Rect> windows =
+        ReadingWindows(sheetNumber, plane, kHandSlack, cv::Size(scan.Width(), scan.Height()));
+    IdentityCheck check;
+    check.reading = ReadSheet(sheetNumber, plane, windows, scan.ReadWindows(windows));
+    check.verdict = JudgeIdentity(check.reading, sheetNumber);
+    return check;
 }
 
 }  // namespace georef::corners

@@ -46,6 +46,9 @@ struct FindOptions {
     // Read the title and the corner labels and refuse a scan that shows
     // another sheet (sheet_identity.hpp).
     bool checkIdentity = true;
+    // Cores the refinement may measure on: 2 when one sheet runs alone
+    // (georef-corners); the corners are the same bit for bit.
+    int threads = 1;
 };
 
 enum class DpiSource { given, stated, estimated };
@@ -94,6 +97,17 @@ struct FindResult {
 FindResult FindCorners(int sheetNumber, const std::string& scanPath, const FindOptions& options = {});
 // The same on a scan already open (or already decoded: see ScanImage).
 FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions& options = {});
+
+// The identity check alone, for corners from elsewhere (a corner file made
+// by hand): reads the title and the corner labels about the given corners
+// (LD, LH, PH, PD of the sheet, image frame) in one pass over the scan and
+// judges them as FindCorners does. Throws georef::Failure when the scan
+// cannot be read, std::invalid_argument for an invalid sheet number.
+struct IdentityCheck {
+    SheetReading reading;
+    IdentityVerdict verdict;
+};
+IdentityCheck CheckSheetIdentity(int sheetNumber, const std::string& scanPath, const geometry::CornerPoints& corners);
 
 // Writes a PNG a person can judge at a glance: a small view of the whole
 // scan with the quadrilateral of the corners, and an enlarged inset of each

@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "corners/find_corners.hpp"
 #include "corners/orientation.hpp"
@@ -148,7 +149,9 @@ int RunCornersTool(int argc, const char* const* argv, std::ostream& out, std::os
             return *status;
         }
         const Arguments args = ParseArguments(argc, argv);
-        const corners::FindResult found = corners::FindCorners(args.sheet, args.scan, args.options);
+        corners::FindOptions options = args.options;
+        options.threads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;  // one sheet runs alone here
+        const corners::FindResult found = corners::FindCorners(args.sheet, args.scan, options);
         if (!args.report.empty() && (found.measured || found.searched)) {
             corners::WriteCornerReport(args.report, args.scan, args.sheet, found);
         }

@@ -281,6 +281,34 @@ TEST_F(Trust, FoundCornersAreKeptForTheScanBytesNotItsNameOrDate) {
     EXPECT_EQ(StatusOf(Csv(), "40571"), "done");
 }
 
+// Misnamed files: a scan of 40573 saved as 40572 (the finder reads its
+// title) and one of 40574 saved as 40573 with its own exact corner file
+// beside it (checked against its print too): both fail, naming what the
+// scan reads, and nothing of them is painted.
+TEST_F(Trust, AMisnamedScanFailsInsteadOfBeingPaintedOverItsNeighbour) {
+    const std::string misnamed = m_dir.File("misnamed");
+    fs::create_directory(misnamed);
+    synthesis::RealisticScanOptions options;
+    options.dpi = 150.0;
+    synthesis::WriteRealisticScan(40573, misnamed + "/40572.jpg", options);
+    const synthesis::RealisticScan other = synthesis::WriteRealisticScan(40574, misnamed + "/40573.jpg", options);
+    WriteCorners(misnamed + "/40573.txt", other.corners);
+    const test::ToolResult result = Run(misnamed);
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_EQ(StatusOf(Csv(), "40572"), "failed");
+    EXPECT_EQ(StatusOf(Csv(), "40573"), "failed");
+    EXPECT_NE(result.out.find("the scan reads 4057/3, not 4057/2"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("the scan is not sheet 40573: the scan reads 4057/4, not 4057/3"), std::string::npos)
+        << result.out;
+    for (const char* sheet : {"40572", "40573"}) {
+        EXPECT_FALSE(fs::exists(Out() + "/logs/" + sheet + ".log")) << sheet << ": it ran";
+    }
+    // The verdict is kept with the corner file's digest: the next batch reads nothing again.
+    EXPECT_NE(test::ReadFileBytes(Out() + "/corners/40573.key").find("identity "), std::string::npos);
+    EXPECT_EQ(Run(misnamed).status, 1);
+    EXPECT_EQ(StatusOf(Csv(), "40573"), "failed");
+}
+
 // A messy folder: a subfolder, two scans of one sheet, a scan cut short, a
 // file that is no image, a number that is no sheet. Each file gets its true
 // reason first, and the terminal, summary.csv and the page count alike.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "corners/find_corners.hpp"
@@ -105,6 +106,26 @@ TEST_F(TurnedScansTest, UpsideDownLabelsMissTheFitByTheSheetsTaper) {
     ASSERT_TRUE(decision.otherWorstMetres);
     EXPECT_GT(*decision.otherWorstMetres, 20.0);
     EXPECT_LT(WorstDistance(decision.sheetCorners, truth.corners), 1e-9);
+}
+
+TEST_F(TurnedScansTest, TwoCoresFindTheSameCornersBitForBit) {
+    RealisticScanOptions options = VariedRealisticOptions(3);
+    options.dpi = 150.0;
+    options.turnDegrees = 270;
+    WriteRealisticScan(40572, m_dir.File("s.jpg"), options);
+    corners::FindOptions one;
+    corners::FindOptions two;
+    two.threads = 2;
+    const corners::FindResult a = corners::FindCorners(40572, m_dir.File("s.jpg"), one);
+    const corners::FindResult b = corners::FindCorners(40572, m_dir.File("s.jpg"), two);
+    ASSERT_TRUE(a.Found()) << a.refusal;
+    ASSERT_TRUE(b.Found()) << b.refusal;
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(std::memcmp(&(*a.corners)[k].x, &(*b.corners)[k].x, sizeof(double)), 0) << k;
+        EXPECT_EQ(std::memcmp(&(*a.corners)[k].y, &(*b.corners)[k].y, sizeof(double)), 0) << k;
+    }
+    EXPECT_EQ(a.lineWidth, b.lineWidth);
+    EXPECT_EQ(corners::DescribeReading(a.reading), corners::DescribeReading(b.reading));
 }
 
 }  // namespace
