@@ -167,7 +167,12 @@ std::string IdentityOf(const SheetInput& input, const std::string& cornerFile, c
         const std::string verdict = kept.substr(digest.size() + 1);
         return verdict.rfind("refused: ", 0) == 0 ? verdict.substr(9) : std::string();
     }
-    const corners::IdentityCheck check = corners::CheckSheetIdentity(input.sheet, input.scan, points);
+    corners::IdentityCheck check;
+    try {
+        check = corners::CheckSheetIdentity(input.sheet, input.scan, points);
+    } catch (const std::exception&) {
+        return std::string();  // a damaged scan: the run says so in its own words
+    }
     const std::string refusal = check.verdict.contradicted ? check.verdict.message : std::string();
     key.Set("identity", digest + (refusal.empty() ? " ok" : " refused: " + refusal));
     return refusal;
