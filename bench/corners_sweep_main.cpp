@@ -93,7 +93,7 @@ const HardKind kHardKinds[] = {
     {"hatched corners",
      [](RealisticScanOptions& o, int seed) {
          o.hatchedCorners = 2;
-         o.decoy = static_cast<georef::synthesis::Side>(1 + seed % 4);
+         o.decoy = static_cast<georef::geometry::Side>(seed % 4);
      }},
     {"150 dpi", [](RealisticScanOptions& o, int) { o.dpi = 150.0; }},
     {"120 dpi default", [](RealisticScanOptions& o, int seed) {
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
         for (int s = 0; s < 4; ++s) {
             RealisticScanOptions o = georef::synthesis::VariedRealisticOptions(100 + s);
             o.dpi = dpi;
-            o.crop = static_cast<georef::synthesis::Side>(s + 1);
+            o.crop = static_cast<georef::geometry::Side>(s);
             impossible.push_back({sides[s], o});
         }
         for (const double scale : {0.96, 1.04}) {

@@ -72,7 +72,7 @@ georef::synthesis::RealisticScanOptions Options(int sheet, double dpi) {
     georef::synthesis::RealisticScanOptions o = georef::synthesis::VariedRealisticOptions(static_cast<std::uint64_t>(sheet));
     o.dpi = dpi;
     o.landscape = kLandscape;
-    o.decoy = georef::synthesis::Side::none;
+    o.decoy = std::nullopt;
     // A bowed sheet's content lies off its corners by up to the bow in the
     // middle of a side: the seams would measure that, truly, but it is no
     // fault of the placement these targets are about.

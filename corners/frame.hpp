@@ -5,11 +5,12 @@
 
 #include <array>
 
+#include "geometry/side.hpp"
+
 namespace georef::corners {
 
-enum class Side : int { left = 0, top = 1, right = 2, bottom = 3 };
-
-inline constexpr std::array<Side, 4> kSides = {Side::left, Side::top, Side::right, Side::bottom};
+using Side = geometry::Side;
+using geometry::kSides;
 
 const char* SideName(Side side) noexcept;
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -61,9 +62,9 @@ void CheckOptions(const RealisticScanOptions& o) {
 }
 
 // The scan after cropping: the part of the image kept, in image pixels.
-cv::Rect CropWindow(const ScanLayout& layout, Side crop) {
+cv::Rect CropWindow(const ScanLayout& layout, std::optional<geometry::Side> crop) {
     cv::Rect window(0, 0, layout.ImageWidth(), layout.ImageHeight());
-    if (crop == Side::none) {
+    if (!crop) {
         return window;
     }
     Quad q;
@@ -73,26 +74,24 @@ cv::Rect CropWindow(const ScanLayout& layout, Side crop) {
     // Cut 3 % of the sheet beyond the side, far more than any bowing.
     const double spanU = std::max(q[2].u, q[3].u) - std::min(q[0].u, q[1].u);
     const double spanV = std::max(q[0].v, q[3].v) - std::min(q[1].v, q[2].v);
-    switch (crop) {
-        case Side::west: {
+    switch (*crop) {
+        case geometry::Side::left: {
             const int cut = static_cast<int>(std::ceil(std::max(q[0].u, q[1].u) + 0.03 * spanU));
             window.x = cut;
             window.width -= cut;
             break;
         }
-        case Side::east:
+        case geometry::Side::right:
             window.width = static_cast<int>(std::floor(std::min(q[2].u, q[3].u) - 0.03 * spanU));
             break;
-        case Side::north: {
+        case geometry::Side::top: {
             const int cut = static_cast<int>(std::ceil(std::max(q[1].v, q[2].v) + 0.03 * spanV));
             window.y = cut;
             window.height -= cut;
             break;
         }
-        case Side::south:
+        case geometry::Side::bottom:
             window.height = static_cast<int>(std::floor(std::min(q[0].v, q[3].v) - 0.03 * spanV));
-            break;
-        case Side::none:
             break;
     }
     return window;
@@ -172,7 +171,8 @@ RealisticScanOptions VariedRealisticOptions(std::uint64_t seed) {
     o.frameWidth = random.Uniform(4.0, 8.0);
     o.border = random.Chance(0.5) ? BorderStyle::filledMinutes : BorderStyle::minuteTicks;
     o.marginMillimetres = random.Uniform(15.0, 30.0);
-    o.decoy = static_cast<Side>(random.Integer(0, 4));
+    const int decoy = random.Integer(0, 4);  // 0: no decoy road; k: the k-th side, left first
+    o.decoy = decoy == 0 ? std::nullopt : std::optional<geometry::Side>(static_cast<geometry::Side>(decoy - 1));
     o.bedMillimetres = random.Chance(0.6) ? random.Uniform(3.0, 15.0) : 0.0;
     o.grain = random.Uniform(2.0, 9.0);
     o.stains = random.Integer(0, 6);

@@ -15,16 +15,16 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "geometry/corner_fit.hpp"
+#include "geometry/side.hpp"
 
 namespace georef::synthesis {
 
 enum class BorderStyle { filledMinutes, minuteTicks };
 enum class PageContent { map, blank, text };
-// A side of the sheet or of the image.
-enum class Side { none, west, north, east, south };
 enum class SheetCorner { none, ld, lh, ph, pd };
 // How the title and the corner labels are lettered: as drawn so far (a
 // serif title, plain figures at the corners), or in one of the period's
@@ -43,7 +43,7 @@ struct RealisticScanOptions {
     BorderStyle border = BorderStyle::filledMinutes;
     double marginMillimetres = 20.0;  // paper beyond the outer frame
     PageContent page = PageContent::map;
-    Side decoy = Side::west;       // side with a road a few pixels inside the neat line
+    std::optional<geometry::Side> decoy = geometry::Side::left;  // side with a road a few pixels inside the neat line
     // The map content: 0 draws content of the sheet's own from the seed;
     // any other value draws the sheet's part of the continuous landscape of
     // that seed (see landscape.hpp), which neighbouring sheets continue.
@@ -80,7 +80,7 @@ struct RealisticScanOptions {
     int titleSheet = 0;
 
     // Scans a finder must refuse.
-    Side crop = Side::none;        // image side whose neat line side is cut off
+    std::optional<geometry::Side> crop;  // image side whose neat line side is cut off
     double scale = 1.0;            // drawn size over true size (at the recorded dpi)
 
     bool density = true;           // record the dpi in the file (TIFF tags, JFIF density)

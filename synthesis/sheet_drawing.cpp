@@ -350,10 +350,10 @@ void SheetDrawing::DrawRoads(SeededRandom& random) {
 }
 
 void SheetDrawing::DrawDecoy(SeededRandom& random) {
-    if (m_options.decoy == Side::none) {
+    if (!m_options.decoy) {
         return;
     }
-    const int side = static_cast<int>(m_options.decoy) - static_cast<int>(Side::west);
+    const int side = static_cast<int>(*m_options.decoy);
     const double inside = Px(random.Uniform(6.0, 12.0));
     const double roadWidth = Px(random.Uniform(4.0, 7.0));
     double from = random.Uniform(0.01, 0.05);

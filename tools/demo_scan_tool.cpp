@@ -29,7 +29,6 @@ using synthesis::PageContent;
 using synthesis::RealisticScan;
 using synthesis::RealisticScanOptions;
 using synthesis::SheetCorner;
-using synthesis::Side;
 using synthesis::VariedRealisticOptions;
 using synthesis::WriteDemoScan;
 using synthesis::WriteRealisticScan;
@@ -80,10 +79,14 @@ Choice Pick(const std::string& option, const std::string& text,
     throw Failure(option + " takes " + names, ExitStatus::usage);
 }
 
-Side PickSide(const std::string& option, const std::string& text) {
-    return Pick<Side>(option, text,
-                      {{"none", Side::none}, {"west", Side::west}, {"north", Side::north}, {"east", Side::east},
-                       {"south", Side::south}});
+// A side of the sheet by its compass word, or none.
+std::optional<geometry::Side> PickSide(const std::string& option, const std::string& text) {
+    return Pick<std::optional<geometry::Side>>(option, text,
+                                               {{"none", std::nullopt},
+                                                {"west", geometry::Side::left},
+                                                {"north", geometry::Side::top},
+                                                {"east", geometry::Side::right},
+                                                {"south", geometry::Side::bottom}});
 }
 
 // Sets one realistic option; false when the name is not one.

@@ -98,7 +98,7 @@ synthesis::RealisticScanOptions SmallScan() {
     options.dpi = 120.0;
     options.rotationDegrees = -1.7;
     options.neatLineWidth = 2.4;  // 0.2 mm: about one pixel at 120 dpi
-    options.decoy = synthesis::Side::south;
+    options.decoy = geometry::Side::bottom;
     return options;
 }
 
@@ -120,7 +120,7 @@ TEST_F(FindCornersTest, InnerAndOuterEdgesOfAWideLineAreFoundWhereTheyWereDrawn)
     options.neatLineWidth = 7.0;  // at 300 dpi: about 2.6 px at 110
     options.border = synthesis::BorderStyle::minuteTicks;  // paper outside the line between the ticks
     options.frameGap = 45.0;
-    options.decoy = synthesis::Side::west;
+    options.decoy = geometry::Side::left;
     options.density = false;
     const synthesis::RealisticScan scan = Draw(40571, options, "scan.tif");
     const FindResult centre = FindCorners(40571, m_dir.File("scan.tif"));
@@ -162,7 +162,7 @@ TEST_F(FindCornersTest, InnerAndOuterEdgesOfAWideLineAreFoundWhereTheyWereDrawn)
 
 TEST_F(FindCornersTest, RefusesACroppedSideAndAWrongSizeForTheSheet) {
     synthesis::RealisticScanOptions options = SmallScan();
-    options.crop = synthesis::Side::east;  // the right side of the neat line is cut off
+    options.crop = geometry::Side::right;  // the right side of the neat line is cut off
     Draw(40572, options);
     const FindResult cropped = FindCorners(40572, m_dir.File("scan.jpg"));
     EXPECT_FALSE(cropped.Found());

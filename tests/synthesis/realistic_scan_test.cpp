@@ -95,7 +95,7 @@ TEST_F(RealisticScanTest, CornerFileFollowsTheDrawnNeatLineOfATurnedBowedSheet) 
     options.neatLineWidth = 3.0;  // 1.5 px at 150 dpi
     options.bowPixels = 2.0;
     options.blurPixels = 0.8;
-    options.decoy = Side::none;
+    options.decoy = std::nullopt;
     options.tornCorner = SheetCorner::pd;
     options.seed = 11;
     const std::string path = m_dir.File("sheet.tif");
@@ -140,8 +140,7 @@ TEST_F(RealisticScanTest, CornerFileFollowsTheDrawnNeatLineOfATurnedBowedSheet) 
 }
 
 TEST_F(RealisticScanTest, EachCroppedSideLeavesTheImageAndTheOthersStay) {
-    const Side sides[4] = {Side::west, Side::north, Side::east, Side::south};
-    for (const Side side : sides) {
+    for (const geometry::Side side : geometry::kSides) {
         RealisticScanOptions options;
         options.dpi = 25.0;
         options.rotationDegrees = -1.5;
@@ -151,8 +150,8 @@ TEST_F(RealisticScanTest, EachCroppedSideLeavesTheImageAndTheOthersStay) {
         const auto inside = [&](const geometry::CornerPoint& p) {
             return p.x >= 0.0 && p.y >= 0.0 && p.x <= scan.width - 1.0 && p.y <= scan.height - 1.0;
         };
-        const bool west = side == Side::west, north = side == Side::north;
-        const bool east = side == Side::east, south = side == Side::south;
+        const bool west = side == geometry::Side::left, north = side == geometry::Side::top;
+        const bool east = side == geometry::Side::right, south = side == geometry::Side::bottom;
         const bool cut[4] = {west || south, west || north, east || north, east || south};  // LD LH PH PD
         for (int k = 0; k < 4; ++k) {
             EXPECT_EQ(inside(scan.corners[k]), !cut[k]) << "crop " << static_cast<int>(side) << " corner " << k;
@@ -221,7 +220,7 @@ TEST_F(RealisticScanTest, VariedConditionsStayWithinTheSeriesAndDraw) {
         EXPECT_GE(options.frameGap, 20.0);
         EXPECT_LE(options.frameGap, 45.0);
         EXPECT_LE(options.bowPixels, 2.0);
-        EXPECT_EQ(options.crop, Side::none);
+        EXPECT_FALSE(options.crop.has_value());
         EXPECT_EQ(options.scale, 1.0);
         EXPECT_EQ(options.page, PageContent::map);
         options.dpi = 15.0;

@@ -26,7 +26,6 @@ using synthesis::PageContent;
 using synthesis::RealisticScan;
 using synthesis::RealisticScanOptions;
 using synthesis::SheetCorner;
-using synthesis::Side;
 using synthesis::VariedRealisticOptions;
 using synthesis::WriteRealisticScan;
 
@@ -72,7 +71,7 @@ TEST_F(CornersToolTest, WrongCommandLinesAndUnreadableScansWriteNothing) {
 
 TEST_F(CornersToolTest, FindsTheCornersOfARealisticScanWhichGeorefCheckAccepts) {
     RealisticScanOptions options = VariedRealisticOptions(5);
-    options.decoy = Side::north;  // a road just inside the top side, into one corner
+    options.decoy = geometry::Side::top;  // a road just inside the top side, into one corner
     options.border = BorderStyle::filledMinutes;
     options.tornCorner = SheetCorner::ph;
     const RealisticScan scan = Draw("scan.jpg", options);
@@ -118,7 +117,7 @@ TEST_F(CornersToolTest, FindsTheCornersOfARealisticScanWhichGeorefCheckAccepts) 
 
 TEST_F(CornersToolTest, ARefusalLeavesAnExistingCornerFileAsItWas) {
     RealisticScanOptions options = VariedRealisticOptions(6);
-    options.crop = Side::east;
+    options.crop = geometry::Side::right;
     Draw("cropped.jpg", options);
     test::WriteFileBytes(m_dir.File("c.txt"), "1 0 0\n2 0 1\n3 1 1\n4 1 0\n");
     const test::ToolResult r = Corners({std::to_string(kSheet), m_dir.File("cropped.jpg"), m_dir.File("c.txt")});
