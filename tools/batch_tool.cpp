@@ -24,7 +24,7 @@
 #include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
 #include "review/review_page.hpp"
-#include "seams/seam_survey.hpp"
+#include "seams/area_seams.hpp"
 
 namespace georef::tools {
 
@@ -75,16 +75,7 @@ review::ReviewInput ReviewInputOf(const BatchOptions& options, const BatchReport
     input.title = "Review of the batch in " + options.outputDirectory;
     input.sheets = report.area;
     input.seamThresholdMetres = options.seamThresholdMetres;
-    for (const seams::SeamMeasurement& m : seamTable) {
-        review::SeamFigures figures;
-        figures.first = m.sheet;
-        figures.second = m.neighbour;
-        figures.alongMetres = m.alongMetres;
-        figures.acrossMetres = m.acrossMetres;
-        figures.features = m.features;
-        figures.status = seams::SeamStatusName(m.status);
-        input.seams.push_back(figures);
-    }
+    input.seams = seams::PageFigures(seamTable);
     return input;
 }
 
@@ -105,48 +96,35 @@ std::vector<seams::SeamMeasurement> MeasureSeams(const BatchOptions& options, Ba
         return {};
     }
     const auto start = std::chrono::steady_clock::now();
-    const std::string csv = platform::JoinPath(options.outputDirectory, "seams.csv");
-    seams::SurveyInput input;
-    input.configPath = options.configFile;
-    input.mosaicPath = platform::JoinPath(options.outputDirectory, "mosaic.vrt");
-    const batch::Journal journal = batch::Journal::Load(options.outputDirectory);
-    for (const auto& entry : journal.Entries()) {
-        input.inMosaic.insert(entry.first);
-    }
+    seams::AreaSeamsRequest request;
+    request.outputDirectory = options.outputDirectory;
+    request.configPath = options.configFile;
+    request.options.thresholdMetres = options.seamThresholdMetres;
+    request.summaryCsv = report.summaryCsv;
+    request.painted.emplace();
     for (const SheetResult& result : report.results) {
         if (result.status == SheetStatus::done) {
-            input.painted.insert(std::atoi(result.sheet.c_str()));
+            request.painted->insert(std::atoi(result.sheet.c_str()));
         }
     }
-    std::vector<seams::SeamMeasurement> table;
+    seams::AreaSeams measured;
     try {
-        seams::SeamOptions seamOptions;
-        seamOptions.thresholdMetres = options.seamThresholdMetres;
-        table = input.painted.empty() ? seams::ReadSeamsCsv(csv) : seams::UpdateSeamsCsv(input, seamOptions, csv);
-        for (std::vector<SheetResult>* sheets : {&report.results, &report.area}) {
-            for (SheetResult& result : *sheets) {
-                result.seams = seams::SheetVerdict(table, std::atoi(result.sheet.c_str()));
-            }
-        }
-        batch::WriteSummaryCsv(report.area, report.summaryCsv);
+        measured = seams::MeasureAreaSeams(request, report.area);
+        seams::MarkSheets(measured.table, report.results);
     } catch (const std::exception& error) {
         err << kProgram << ": cannot measure the seams: " << error.what() << "\n";
         written = false;
-        return table;
+        return measured.table;
     }
-    if (!input.painted.empty()) {
+    if (measured.measured) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         out << '\n';
-        seams::WriteSeamsTable(table, out);
-        for (const SheetResult& result : report.area) {
-            if (result.seams == "suspect") {
-                out << "suspect sheet: " << result.sheet << " (every measured seam of it is suspect)\n";
-            }
-        }
-        out << "seams: " << csv << " (measured in " << std::fixed << std::setprecision(1) << seconds << " s)\n"
+        seams::WriteSeamsReport(measured.table, out);
+        out << "seams: " << measured.csvPath << " (measured in " << std::fixed << std::setprecision(1) << seconds
+            << " s)\n"
             << std::defaultfloat;
     }
-    return table;
+    return measured.table;
 }
 
 // What the review page is drawn from, as one digest: every sheet's record,

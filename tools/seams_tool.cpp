@@ -9,7 +9,7 @@
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
-#include "seams/seam_survey.hpp"
+#include "seams/area_seams.hpp"
 
 namespace georef::tools {
 
@@ -72,22 +72,14 @@ int RunSeamsTool(int argc, const char* const* argv, std::ostream& out, std::ostr
         if (journal.Size() == 0) {
             throw Failure(args.outputDirectory + " holds no finished sheet (no batch journal)");
         }
-        seams::SurveyInput input;
-        input.configPath = args.configFile;
-        input.mosaicPath = platform::JoinPath(args.outputDirectory, "mosaic.vrt");
-        for (const auto& entry : journal.Entries()) {
-            input.inMosaic.insert(entry.first);
-        }
-        const std::string csv = platform::JoinPath(args.outputDirectory, "seams.csv");
-        const std::vector<seams::SeamMeasurement> measured = seams::MeasureSeams(input, args.options);
-        seams::WriteSeamsCsv(measured, csv);
-        seams::WriteSeamsTable(measured, out);
-        for (const int sheet : input.inMosaic) {
-            if (seams::SheetVerdict(measured, sheet) == "suspect") {
-                out << "suspect sheet: " << sheet << " (every measured seam of it is suspect)\n";
-            }
-        }
-        out << "seams: " << csv << std::endl;
+        seams::AreaSeamsRequest request;
+        request.outputDirectory = args.outputDirectory;
+        request.configPath = args.configFile;
+        request.options = args.options;
+        std::vector<batch::SheetResult> none;
+        const seams::AreaSeams measured = seams::MeasureAreaSeams(request, none);
+        seams::WriteSeamsReport(measured.table, out);
+        out << "seams: " << measured.csvPath << std::endl;
         return 0;
     } catch (...) {
         return platform::ReportCurrentException(kProgram, kUsage, err);

@@ -21,7 +21,7 @@
 #include "platform/file_system.hpp"
 #include "review/review_page.hpp"
 #include "review/sheet_outlines.hpp"
-#include "seams/seam_survey.hpp"
+#include "seams/area_seams.hpp"
 #include "workbench/request_parsing.hpp"
 
 namespace georef::workbench {
@@ -378,17 +378,8 @@ std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane) {
             page.sheets = report.area;
             // The seams as the last batch measured them (seams.csv), when it did.
             try {
-                for (const seams::SeamMeasurement& m : seams::ReadSeamsCsv(
-                         platform::JoinPath(options.outputDirectory, "seams.csv"))) {
-                    review::SeamFigures figures;
-                    figures.first = m.sheet;
-                    figures.second = m.neighbour;
-                    figures.alongMetres = m.alongMetres;
-                    figures.acrossMetres = m.acrossMetres;
-                    figures.features = m.features;
-                    figures.status = seams::SeamStatusName(m.status);
-                    page.seams.push_back(figures);
-                }
+                page.seams = seams::PageFigures(
+                    seams::ReadSeamsCsv(platform::JoinPath(options.outputDirectory, seams::kSeamsFile)));
             } catch (const std::exception&) {
                 // No seams measured yet: the page shows the strips unmeasured.
             }
