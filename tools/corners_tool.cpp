@@ -112,7 +112,7 @@ void PrintFound(const corners::FindResult& found, const Arguments& args, std::os
         << " pixels, " << found.dpi << " dpi " << DpiSourceName(found.dpiSource) << ")\n";
     if (found.turnDegrees != 0) {
         out << "the scan is " << corners::TurnDescription(found.turnDegrees)
-            << "; the corners are labelled as the sheet's\n";
+            << "; the corners carry the sheet's own labels (LD is its south-west corner)\n";
     }
     out << std::setprecision(2) << "neat line " << found.lineWidth << " px wide; corners at its "
         << (args.options.edge == corners::Edge::centre ? "centre" : args.options.edge == corners::Edge::outer ? "outer edge" : "inner edge")

@@ -1,6 +1,7 @@
 // georef-corners as a program: from a realistic scan to a corner file that
-// georef-check accepts, with its report picture; a refusal or bad input
-// writes no corner file and leaves an existing one as it was.
+// georef-check accepts, with its report picture; a scan turned upside down
+// said so; a refusal or bad input writes no corner file and leaves an
+// existing one as it was.
 
 #include <gtest/gtest.h>
 
@@ -113,6 +114,22 @@ TEST_F(CornersToolTest, FindsTheCornersOfARealisticScanWhichGeorefCheckAccepts) 
     EXPECT_EQ(GDALGetRasterCount(png), 3);
     EXPECT_GT(GDALGetRasterXSize(png), 1000);
     GDALClose(png);
+}
+
+TEST_F(CornersToolTest, AScanTurnedUpsideDownIsSaidSoAndGetsTheSheetsOwnCorners) {
+    RealisticScanOptions options = VariedRealisticOptions(12);
+    options.turnDegrees = 180;
+    const RealisticScan scan = Draw("turned.tif", options);
+    const test::ToolResult r = Corners({std::to_string(kSheet), m_dir.File("turned.tif"), m_dir.File("c.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("the scan is turned by 180 degrees (north at the bottom); the corners carry the sheet's "
+                         "own labels (LD is its south-west corner)\n"),
+              std::string::npos)
+        << r.out;
+    const geometry::CornerPoints found = ReadCorners(m_dir.File("c.txt"));
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_LT(std::hypot(found[k].x - scan.corners[k].x, found[k].y - scan.corners[k].y), 1.0) << k;
+    }
 }
 
 TEST_F(CornersToolTest, ARefusalLeavesAnExistingCornerFileAsItWas) {
