@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "platform/atomic_file.hpp"
-#include "review/page_assets.hpp"
+#include "platform/web_text.hpp"
 
 namespace georef::devtools {
 
@@ -27,7 +27,7 @@ using nlohmann::json;
 // A file path as a file:// URL: absolute, with every byte outside the
 // unreserved set and '/' percent-encoded.
 std::string FileUrl(const std::string& path) {
-    return "file://" + review::detail::PercentEncodedPath(std::filesystem::absolute(path).lexically_normal().string());
+    return "file://" + platform::PercentEncodePath(std::filesystem::absolute(path).lexically_normal().string());
 }
 
 std::string DecodeBase64(const std::string& text) {

@@ -10,10 +10,10 @@
 
 #include "geometry/sheet_geometry.hpp"
 #include "platform/file_system.hpp"
+#include "platform/web_text.hpp"
 #include "publish/gdal_dataset.hpp"
 #include "publish/image_encoding.hpp"
 #include "publish/publish_error.hpp"
-#include "review/page_assets.hpp"
 
 namespace georef::publish {
 
@@ -231,7 +231,7 @@ IiifReport WriteIiifAnnotations(const std::vector<PublishedSheet>& sheets, const
             const SheetGeoreference georeference = GeoreferenceSheet(sheet, toWgs84);
             const std::string name = std::filesystem::path(sheet.scan).filename().string();
             const json annotation =
-                AnnotationOf(georeference, base + "/" + review::detail::PercentEncodedPath(name));
+                AnnotationOf(georeference, base + "/" + platform::PercentEncodePath(name));
             const std::string text = annotation.dump(2) + "\n";
             WriteFileAtomically(platform::JoinPath(directory, std::to_string(sheet.sheet) + ".json"), text.data(),
                                 text.size());

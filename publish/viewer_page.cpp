@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/file_system.hpp"
+#include "platform/web_text.hpp"
 #include "publish/image_encoding.hpp"
 #include "publish/publish_error.hpp"
 #include "review/sheet_outlines.hpp"
@@ -97,20 +98,6 @@ json OutlineFeatures(const std::string& configPath, const std::vector<int>& publ
     return {{"type", "FeatureCollection"}, {"features", features}};
 }
 
-std::string EscapeHtml(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 const char* const kViewerScript = R"JS(
 (function () {
   var t = georefTiles;
@@ -143,7 +130,7 @@ const char* const kViewerScript = R"JS(
 )JS";
 
 std::string IndexHtml(const ViewerInput& input) {
-    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(input.title) +
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + platform::EscapeHtml(input.title) +
            "</title>\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
            "<link rel=\"stylesheet\" href=\"leaflet/leaflet.css\">\n"
            "<style>html, body, #map { height: 100%; margin: 0; background: #f4f1ea; }\n"

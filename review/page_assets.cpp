@@ -1,7 +1,5 @@
 #include "review/page_assets.hpp"
 
-#include <cctype>
-
 namespace georef::review::detail {
 
 const char* const kPageStyle = R"CSS(
@@ -78,21 +76,5 @@ const char* const kPageScript = R"JS(
   });
 })();
 )JS";
-
-std::string PercentEncodedPath(const std::string& path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string url;
-    for (const char ch : path) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            url += ch;
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 15];
-        }
-    }
-    return url;
-}
 
 }  // namespace georef::review::detail

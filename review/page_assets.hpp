@@ -1,7 +1,6 @@
 #pragma once
 // The review page's own style sheet and script, written inline into the
-// page so that it opens from the file system with nothing else, and how the
-// page and the browser name its files.
+// page so that it opens from the file system with nothing else.
 
 #include <string>
 
@@ -13,9 +12,5 @@ extern const char* const kPageStyle;
 // Sorting of the table by a click on any column head: numbers by value,
 // text alphabetically, empty cells last; a second click reverses.
 extern const char* const kPageScript;
-
-// A path for a URL: every byte outside the unreserved set and '/'
-// percent-encoded.
-std::string PercentEncodedPath(const std::string& path);
 
 }  // namespace georef::review::detail

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "platform/atomic_file.hpp"
+#include "platform/web_text.hpp"
 #include "review/mosaic.hpp"
 #include "review/page_assets.hpp"
 #include "review/seam_marks.hpp"
@@ -89,25 +90,14 @@ std::string AsUtf8(const std::string& text) {
     return out;
 }
 
+// Page text: georef's own messages made UTF-8 first.
 std::string Escape(const std::string& raw) {
-    const std::string text = AsUtf8(raw);
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
+    return platform::EscapeHtml(AsUtf8(raw));
 }
 
 // A relative URL path: each segment percent-encoded where needed.
 std::string UrlPath(const fs::path& path) {
-    return detail::PercentEncodedPath(path.generic_string());
+    return platform::PercentEncodePath(path.generic_string());
 }
 
 std::string Fixed(double value, int decimals) {
