@@ -203,6 +203,17 @@ std::string Fnv1aDigest(const std::string& path) {
     return text.str();
 }
 
+// The path from the current directory, absolute; as it is when it is empty
+// or the current directory cannot be read.
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty()) {
+        return path;
+    }
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
 }  // namespace
 
 Journal Journal::Load(const std::string& outputDirectory) {
@@ -242,7 +253,10 @@ void Journal::Record(const std::string& outputDirectory, int dpi, int sheet,
     const std::optional<platform::RegionLock> lock = LockBatchFiles(outputDirectory);
     Journal journal = Load(outputDirectory);
     if (entry) {
-        journal.m_entries[sheet] = *entry;
+        JournalEntry recorded = *entry;
+        recorded.scan = AbsolutePath(recorded.scan);
+        recorded.cornerFile = AbsolutePath(recorded.cornerFile);
+        journal.m_entries[sheet] = recorded;
     } else {
         journal.m_entries.erase(sheet);
     }
@@ -255,6 +269,14 @@ void Journal::Record(const std::string& outputDirectory, int dpi, int sheet,
         throw std::runtime_error("cannot write the journal in " + outputDirectory);
     }
     file.Commit();
+}
+
+std::string ResolveRecordedPath(const std::string& path, const std::string& outputDirectory) {
+    if (path.empty() || std::filesystem::path(path).is_absolute() || platform::Exists(path)) {
+        return path;
+    }
+    const std::filesystem::path beside = std::filesystem::path(outputDirectory).parent_path() / path;
+    return platform::Exists(beside.string()) ? beside.lexically_normal().string() : path;
 }
 
 std::optional<platform::RegionLock> LockBatchFiles(const std::string& outputDirectory) {

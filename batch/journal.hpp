@@ -10,6 +10,11 @@
 // fields, "sheet" and its number first, then name and value pairs; a value
 // has its backslashes, tabs and line ends written as \\, \t, \n and \r.
 // Names not known are ignored, so that a later program can add some.
+//
+// The scan's and the corner file's paths are recorded absolute, so that a
+// program reading the journal from any directory finds them; journals of
+// earlier batches hold them as the batch was given them, relative to where
+// it ran (ResolveRecordedPath).
 
 #include <map>
 #include <optional>
@@ -28,8 +33,8 @@ struct JournalEntry {
     double seconds = 0.0;
     SheetStatus status = SheetStatus::done;  // done or failed: the latest run's outcome
     std::string message;                     // why it failed
-    std::string scan;                        // as the batch that ran it named it
-    std::string cornerFile;
+    std::string scan;                        // absolute (relative in earlier journals)
+    std::string cornerFile;                  // absolute (relative in earlier journals); may be empty
     std::optional<CornerFigures> corners;
     std::string scanStat;    // ScanFileStat of the scan when its digest was taken
     std::string scanDigest;  // its ContentDigest
@@ -49,7 +54,9 @@ public:
 
     // Re-reads the journal under the directory's batch lock, sets (or with an
     // empty entry removes) the sheet's entry, records dpi and replaces the
-    // file. Throws std::runtime_error when the journal cannot be written.
+    // file. The entry's relative paths are recorded absolute, from the
+    // current directory. Throws std::runtime_error when the journal cannot
+    // be written.
     static void Record(const std::string& outputDirectory, int dpi, int sheet,
                        const std::optional<JournalEntry>& entry);
 
@@ -57,6 +64,14 @@ private:
     std::optional<int> m_dpi;
     std::map<int, JournalEntry> m_entries;
 };
+
+// A scan's or corner file's path as the journal of outputDirectory holds it,
+// made one that opens from the current directory. A relative path comes from
+// an earlier batch and is relative to where that batch ran, which the journal
+// does not say: it is taken from the current directory when it names a file
+// there, else from outputDirectory's parent (the batch run beside its output
+// directory) when it names one there, else left as it is.
+std::string ResolveRecordedPath(const std::string& path, const std::string& outputDirectory);
 
 // Held while a batch reads and replaces files that every batch (or shard)
 // writing into the directory shares: the journal and the mosaic. Empty when

@@ -8,18 +8,6 @@
 
 namespace georef::publish {
 
-namespace {
-
-std::string Resolve(const std::string& path, const std::string& outputDirectory) {
-    if (path.empty() || path.front() == '/' || platform::Exists(path)) {
-        return path;
-    }
-    const std::filesystem::path beside = std::filesystem::path(outputDirectory).parent_path() / path;
-    return platform::Exists(beside.string()) ? beside.lexically_normal().string() : path;
-}
-
-}  // namespace
-
 std::vector<PublishedSheet> ReadPublishedSheets(const std::string& outputDirectory) {
     const batch::Journal journal = batch::Journal::Load(outputDirectory);
     std::vector<PublishedSheet> sheets;
@@ -27,8 +15,8 @@ std::vector<PublishedSheet> ReadPublishedSheets(const std::string& outputDirecto
         if (entry.status != batch::SheetStatus::done || entry.fingerprint.empty()) {
             continue;  // its latest run failed: its tiles are not the scan's
         }
-        sheets.push_back(PublishedSheet{sheet, Resolve(entry.scan, outputDirectory),
-                                        Resolve(entry.cornerFile, outputDirectory)});
+        sheets.push_back(PublishedSheet{sheet, batch::ResolveRecordedPath(entry.scan, outputDirectory),
+                                        batch::ResolveRecordedPath(entry.cornerFile, outputDirectory)});
     }
     if (sheets.empty()) {
         throw PublishError("no finished sheet in " + platform::JoinPath(outputDirectory, batch::kJournalFile) +
