@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 2: {
             const int width = 1 + data[0] * 40;
-            const auto corners = georef::workbench::ParseCornerBody(text, width, width);
-            for (const auto& p : corners) {
+            const auto taken = georef::workbench::ParseCornerBody(text, width, width);
+            for (const auto& p : taken.corners) {
                 if (!std::isfinite(p.column) || !std::isfinite(p.row)) {
                     georef::fuzz::Fail("a corner taken is not finite");
                 }

@@ -50,7 +50,8 @@ const COLOURS = {done: '#1a7f1a', skipped: '#1a5fb4', failed: '#c01c28'};
   map.fitBounds(bounds);
   for (const sheet of area.sheets) {
     if (!sheet.outline.length) continue;
-    const shape = L.polygon(sheet.outline, {color: COLOURS[sheet.status] || '#777', weight: 2, fillOpacity: 0.05});
+    const shape = L.polygon(sheet.outline, {color: COLOURS[sheet.status] || '#777', weight: 2, fillOpacity: 0.05,
+                                            className: 'sheet-' + sheet.sheet});
     shape.bindTooltip(sheet.sheet, {permanent: true, direction: 'center', className: 'sheet-number'});
     const box = document.createElement('div');
     const title = document.createElement('b'); title.textContent = sheet.sheet + ': ' + sheet.status;
@@ -60,6 +61,7 @@ const COLOURS = {done: '#1a7f1a', skipped: '#1a5fb4', failed: '#c01c28'};
     shape.bindPopup(box);
     shape.addTo(map);
   }
+  document.body.dataset.ready = '1';
 })();
 </script>
 </body></html>
@@ -95,7 +97,10 @@ a click on the reduced scan moves the chosen corner's view there. Corners start 
 <div id="overview-box"><img id="overview" alt="the scan, reduced"><svg id="outline"></svg></div>
 <div id="corners"></div>
 </div>
-<p><button id="save">Save and run</button> <span id="outcome"></span></p>
+<p><label><input type="checkbox" id="mirrored"> the scan is mirrored (film scanned from its back):
+accept a mirrored fit</label></p>
+<p><button id="save">Save and run</button> <button id="forget" hidden>Remove the hand corner file and run</button>
+<span id="outcome"></span></p>
 <div id="checks"></div>
 <pre id="report"></pre>
 <img id="picture" alt="corner picture" style="max-width: 100%">
@@ -173,7 +178,7 @@ function drawOutline() {
 }
 
 async function check() {
-  const answer = await post('/api/sheet/' + info.sheet + '/check', {corners: corners});
+  const answer = await post('/api/sheet/' + info.sheet + '/check', {corners: corners, acceptMirrored: mirrored()});
   const checks = document.getElementById('checks');
   checks.textContent = '';
   if (!answer.ok) { checks.textContent = await answer.text(); return; }
@@ -191,22 +196,30 @@ async function check() {
   document.body.dataset.checked = result.accepted ? 'accepted' : 'refused';
 }
 
-async function save() {
-  const button = document.getElementById('save'), outcome = document.getElementById('outcome');
-  button.disabled = true; outcome.textContent = 'running the sheet...';
+function mirrored() { return document.getElementById('mirrored').checked; }
+
+// Saves the corners and runs the sheet (forget: removes the hand corner file
+// and runs it from the batch's own corners).
+async function run(forget) {
+  const buttons = [document.getElementById('save'), document.getElementById('forget')];
+  const outcome = document.getElementById('outcome');
+  buttons.forEach(b => { b.disabled = true; });
+  outcome.textContent = 'running the sheet...';
   document.body.dataset.saved = '';
   try {
-    const answer = await post('/api/sheet/' + info.sheet + '/save', {corners: corners});
+    const answer = forget ? await post('/api/sheet/' + info.sheet + '/forget', {})
+                          : await post('/api/sheet/' + info.sheet + '/save', {corners: corners, acceptMirrored: mirrored()});
     if (!answer.ok) { outcome.textContent = await answer.text(); document.body.dataset.saved = 'refused'; return; }
     const result = await answer.json();
     outcome.textContent = result.status + (result.message ? ': ' + result.message : '') +
-      (result.tiles ? ', ' + result.tiles + ' tiles' : '') + ' (corners in ' + result.cornerFile + ')';
+      (result.tiles ? ', ' + result.tiles + ' tiles' : '') + (result.cornerFile ? ' (corners in ' + result.cornerFile + ')' : '');
     document.getElementById('status').textContent = 'the sheet is ' + result.status;
+    document.getElementById('forget').hidden = Boolean(forget);
     const picture = document.getElementById('picture');
     picture.style.display = ''; picture.src = '/corners/' + info.sheet + '.png?v=' + Date.now();
     document.body.dataset.saved = result.status;
   } finally {
-    button.disabled = false;
+    buttons.forEach(b => { b.disabled = false; });
   }
 }
 
@@ -233,7 +246,11 @@ async function save() {
   const picture = document.getElementById('picture');
   picture.onerror = () => { picture.style.display = 'none'; };
   picture.src = '/corners/' + info.sheet + '.png';
-  document.getElementById('save').onclick = save;
+  document.getElementById('save').onclick = () => run(false);
+  const forget = document.getElementById('forget');
+  forget.hidden = !info.handFileExists;
+  forget.onclick = () => run(true);
+  document.getElementById('mirrored').onchange = check;
   drawOutline();
   await check();
   await Promise.all(Array.from(document.querySelectorAll('.view img')).map(img =>

@@ -47,7 +47,7 @@ int ParseWhole(const std::string& text, int low, int high, const char* name) {
     return static_cast<int>(value);
 }
 
-std::array<corners::PlanePoint, 4> ParseCornerBody(const std::string& body, int width, int height) {
+CornerBody ParseCornerBody(const std::string& body, int width, int height) {
     if (body.size() > kMaxBodyBytes) {
         throw RequestError(413, "the request body is too long");
     }
@@ -65,7 +65,13 @@ std::array<corners::PlanePoint, 4> ParseCornerBody(const std::string& body, int 
     if (!list.is_array() || list.size() != 4) {
         throw refuse();
     }
-    std::array<corners::PlanePoint, 4> points;
+    CornerBody taken;
+    if (json.contains("acceptMirrored")) {
+        if (!json.at("acceptMirrored").is_boolean()) {
+            throw refuse();
+        }
+        taken.acceptMirrored = json.at("acceptMirrored").get<bool>();
+    }
     for (std::size_t k = 0; k < 4; ++k) {
         const nlohmann::json& pair = list.at(k);
         if (!pair.is_array() || pair.size() != 2 || !pair.at(0).is_number() || !pair.at(1).is_number()) {
@@ -78,9 +84,9 @@ std::array<corners::PlanePoint, 4> ParseCornerBody(const std::string& body, int 
             row > height + kCornerMarginPixels) {
             throw RequestError(400, "a corner lies far outside the scan");
         }
-        points[k] = {column, row};
+        taken.corners[k] = {column, row};
     }
-    return points;
+    return taken;
 }
 
 std::string CookieValue(const std::string& header, const std::string& name) {

@@ -37,14 +37,22 @@ int ParseSheetNumber(const std::string& text);
 // Throws RequestError (400).
 int ParseWhole(const std::string& text, int low, int high, const char* name);
 
-// The four corners of a page's request body, JSON
-//   {"corners": [[column, row], [column, row], [column, row], [column, row]]}
-// in the order LD, LH, PH, PD, in the scan's plane frame (column from the
-// left, row from the top, the centre of pixel (c, r) at (c, r)). Each
-// coordinate must be a finite number within [-margin, size + margin] of a
-// scan of width x height pixels. Throws RequestError (400) for a body longer
-// than kMaxBodyBytes, broken JSON or anything else.
-std::array<corners::PlanePoint, 4> ParseCornerBody(const std::string& body, int width, int height);
+// What a page sends to check or save a sheet's corners.
+struct CornerBody {
+    std::array<corners::PlanePoint, 4> corners;  // LD, LH, PH, PD, plane frame
+    bool acceptMirrored = false;                 // the scan is film scanned from its back
+};
+
+// A page's request body, JSON
+//   {"corners": [[column, row], [column, row], [column, row], [column, row]],
+//    "acceptMirrored": false}
+// the corners in the order LD, LH, PH, PD, in the scan's plane frame (column
+// from the left, row from the top, the centre of pixel (c, r) at (c, r)).
+// Each coordinate must be a finite number within [-margin, size + margin] of
+// a scan of width x height pixels; acceptMirrored, when present, true or
+// false. Throws RequestError (400) for a body longer than kMaxBodyBytes,
+// broken JSON or anything else.
+CornerBody ParseCornerBody(const std::string& body, int width, int height);
 
 // The value of the cookie called name in a Cookie header; empty when the
 // header holds no such cookie.

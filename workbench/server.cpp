@@ -244,14 +244,19 @@ void Server::Route() {
     http.Post("/api/sheet/([^/]+)/check", [this](const Request& req, Response& res) {
         const int sheet = ParseSheetNumber(req.matches[1]);
         const std::pair<int, int> size = m_workbench.ScanSize(sheet);
-        const PlaneCorners corners = ParseCornerBody(req.body, size.first, size.second);
-        res.set_content(m_workbench.Check(sheet, corners), "application/json");
+        const CornerBody body = ParseCornerBody(req.body, size.first, size.second);
+        res.set_content(m_workbench.Check(sheet, body.corners, body.acceptMirrored), "application/json");
     });
     http.Post("/api/sheet/([^/]+)/save", [this](const Request& req, Response& res) {
         const int sheet = ParseSheetNumber(req.matches[1]);
         const std::pair<int, int> size = m_workbench.ScanSize(sheet);
-        const PlaneCorners corners = ParseCornerBody(req.body, size.first, size.second);
-        res.set_content(m_workbench.SaveAndRun(sheet, corners), "application/json");
+        const CornerBody body = ParseCornerBody(req.body, size.first, size.second);
+        res.set_content(m_workbench.SaveAndRun(sheet, body.corners, body.acceptMirrored), "application/json");
+    });
+    // Back to the corners the batch finds or is given: the hand file removed
+    // and the sheet run again. The body is not read.
+    http.Post("/api/sheet/([^/]+)/forget", [this](const Request& req, Response& res) {
+        res.set_content(m_workbench.ForgetHandCorners(ParseSheetNumber(req.matches[1])), "application/json");
     });
 }
 

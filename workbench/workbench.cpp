@@ -107,8 +107,8 @@ void Workbench::LoadJournal() {
         char text[8];
         std::snprintf(text, sizeof text, "%05d", sheet);
         state.sheetText = text;
-        state.scan = found.count(sheet) ? found[sheet] : entry.scan;
-        state.cornerFile = entry.cornerFile;
+        state.scan = found.count(sheet) ? found[sheet] : batch::ResolveRecordedPath(entry.scan, m_options.outputDirectory);
+        state.cornerFile = batch::ResolveRecordedPath(entry.cornerFile, m_options.outputDirectory);
         state.status = entry.status;
         state.message = entry.message;
         sheets[sheet] = state;
@@ -276,6 +276,7 @@ std::string Workbench::SheetJson(int sheet) {
     out["start"] = PlaneJson(start);
     out["startSource"] = source;
     out["handFile"] = batch::HandCornersFile(m_options.outputDirectory, state.sheetText);
+    out["handFileExists"] = platform::Exists(out["handFile"].get<std::string>());
     return out.dump();
 }
 
@@ -292,7 +293,7 @@ std::string Workbench::ScanCrop(int sheet, int column, int row, int size) {
     return OpenScan(Sheet(sheet))->Crop(column, row, size);
 }
 
-std::string Workbench::Check(int sheet, const PlaneCorners& plane) {
+std::string Workbench::Check(int sheet, const PlaneCorners& plane, bool acceptMirrored) {
     const SheetState state = Sheet(sheet);
     const std::shared_ptr<const ScanView> scan = OpenScan(state);
     const geometry::CornerPoints points = ImageCorners(plane, scan->Height());
@@ -328,14 +329,14 @@ std::string Workbench::Check(int sheet, const PlaneCorners& plane) {
         out["report"] = "";
         out["check"] = json::array({std::string("georef-check: ") + geometry::kNoFitText + " (" + error.what() + ")"});
     }
-    const batch::CornerVerdict verdict = batch::CheckCornerSet(points, sheet, StatedDpi(state), false);
+    const batch::CornerVerdict verdict = batch::CheckCornerSet(points, sheet, StatedDpi(state), acceptMirrored);
     out["accepted"] = verdict.Accepted();
     out["batch"] = verdict.Accepted() ? std::string("the batch accepts these corners")
                                       : "the batch would refuse these corners: " + verdict.refusal;
     return out.dump();
 }
 
-std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane) {
+std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane, bool acceptMirrored) {
     const std::lock_guard<std::mutex> fix(m_fixMutex);
     const SheetState state = Sheet(sheet);
     const int height = OpenScan(state)->Height();
@@ -347,25 +348,45 @@ std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane) {
         throw RequestError(409, "cannot make " + fs::path(handFile).parent_path().string() + ": " + error.message());
     }
     geometry::WriteCornerFile(handFile, points, geometry::CornerPrecision::measured);
+    return RunFixedSheet(state, acceptMirrored).dump();
+}
 
+std::string Workbench::ForgetHandCorners(int sheet) {
+    const std::lock_guard<std::mutex> fix(m_fixMutex);
+    const SheetState state = Sheet(sheet);
+    const std::string handFile = batch::HandCornersFile(m_options.outputDirectory, state.sheetText);
+    if (!platform::Exists(handFile) || platform::IsDirectory(handFile)) {
+        throw RequestError(404, "sheet " + state.sheetText + " has no hand corner file (" + handFile + ")");
+    }
+    std::error_code error;
+    if (!fs::remove(handFile, error) || error) {
+        throw RequestError(409, "cannot remove " + handFile + (error ? ": " + error.message() : std::string()));
+    }
+    nlohmann::json out = RunFixedSheet(state, false);
+    out["removed"] = handFile;
+    return out.dump();
+}
+
+json Workbench::RunFixedSheet(const SheetState& state, bool acceptMirrored) {
     batch::BatchOptions options;
     options.outputDirectory = m_options.outputDirectory;
     options.configFile = m_options.configFile;
     options.dpi = m_dpi;
     options.jobs = 1;
+    options.acceptMirrored = acceptMirrored;
     batch::SheetInput input;
-    input.sheet = sheet;
+    input.sheet = state.sheet;
     input.sheetText = state.sheetText;
     input.scan = state.scan;
     std::ostringstream log;
     json out;
-    out["cornerFile"] = handFile;
     try {
         const batch::BatchReport report = batch::RunBatch(options, {input}, log);
         const batch::SheetResult& result = report.results.front();
         out["status"] = batch::StatusName(result.status);
         out["message"] = result.message;
         out["tiles"] = result.tilesWritten;
+        out["cornerFile"] = result.cornerFile;
         try {
             // The page as georef-batch writes it at its end, from the whole area's state.
             review::ReviewInput page;
@@ -392,16 +413,17 @@ std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane) {
         out["status"] = "failed";
         out["message"] = problem.what();
         out["tiles"] = 0;
+        out["cornerFile"] = "";
     }
     out["log"] = log.str();
     m_tiles.Invalidate();
     {
         const std::lock_guard<std::mutex> guard(m_mutex);
-        m_starts.erase(sheet);
+        m_starts.erase(state.sheet);
     }
     LoadJournal();
     ListReviewFiles();
-    return out.dump();
+    return out;
 }
 
 std::string Workbench::AreaJson() {

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "batch/sheet_result.hpp"
 #include "corners/frame.hpp"
 #include "workbench/map_tiles.hpp"
@@ -86,13 +88,21 @@ public:
     std::string ScanCrop(int sheet, int column, int row, int size);
 
     // JSON: the corners as the corner file would hold them, georef-check's
-    // report and verdict in its words, and the batch's check.
-    std::string Check(int sheet, const PlaneCorners& corners);
+    // report and verdict in its words, and the batch's check (acceptMirrored:
+    // as georef-batch --accept-mirrored checks them).
+    std::string Check(int sheet, const PlaneCorners& corners, bool acceptMirrored = false);
 
     // Writes the hand corner file atomically, runs the sheet as the batch
-    // does, writes the review page again; JSON with the outcome. One fix at
-    // a time: the page and the mosaic are the whole area's.
-    std::string SaveAndRun(int sheet, const PlaneCorners& corners);
+    // does (acceptMirrored: as georef-batch --accept-mirrored runs it), writes
+    // the review page again; JSON with the outcome. One fix at a time: the
+    // page and the mosaic are the whole area's.
+    std::string SaveAndRun(int sheet, const PlaneCorners& corners, bool acceptMirrored = false);
+
+    // Removes the sheet's hand corner file and runs the sheet as the batch
+    // does without it, from the corners it finds or is given; JSON with the
+    // outcome, as SaveAndRun. Throws RequestError (404) when the sheet has no
+    // hand corner file.
+    std::string ForgetHandCorners(int sheet);
 
     MapTiles& Tiles() noexcept { return m_tiles; }
 
@@ -106,6 +116,9 @@ private:
     std::shared_ptr<const ScanView> OpenScan(const SheetState& state);
     std::optional<double> StatedDpi(const SheetState& state);
     PlaneCorners StartingCorners(const SheetState& state, const ScanView& scan, std::string& source);
+    // Runs the sheet as the batch does and refreshes what the page shows;
+    // with m_fixMutex held.
+    nlohmann::json RunFixedSheet(const SheetState& state, bool acceptMirrored);
 
     WorkbenchOptions m_options;
     int m_dpi = 0;

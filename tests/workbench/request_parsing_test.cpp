@@ -39,14 +39,20 @@ TEST(RequestParsing, TakesFourFiniteCornersNearTheScanOnly) {
           std::string("{\"corners\": [[1, 2], [3, 4], [5, 6], [7, \"8\"]]}"),
           std::string("{\"corners\": [[1, 2], [3, 4], [5, 6], [7, 1e999]]}"),
           std::string("{\"corners\": [[1, 2], [3, 4], [5, 6], [-9000, 8]]}"),
-          std::string("{\"corners\": [[1, 2], [3, 4], [5, 6], [7, 8], [9, 10]]}")}) {
+          std::string("{\"corners\": [[1, 2], [3, 4], [5, 6], [7, 8], [9, 10]]}"),
+          std::string("{\"corners\": [[1, 2], [3, 4], [5, 6], [7, 8]], \"acceptMirrored\": 1}"),
+          std::string("{\"corners\": [[1, 2], [3, 4], [5, 6], [7, 8]], \"acceptMirrored\": \"true\"}")}) {
         EXPECT_EQ(StatusOf([&] { ParseCornerBody(body, w, h); }), 400) << body;
     }
     EXPECT_EQ(StatusOf([&] { ParseCornerBody(std::string(kMaxBodyBytes + 1, ' '), w, h); }), 413);
-    const auto corners = ParseCornerBody("{\"corners\": [[10.25, 1990], [12, 9.5], [2990, 11], [2988, 1989]]}", w, h);
-    EXPECT_DOUBLE_EQ(corners[0].column, 10.25);
-    EXPECT_DOUBLE_EQ(corners[1].row, 9.5);
-    EXPECT_DOUBLE_EQ(corners[3].row, 1989.0);
+    const CornerBody taken =
+        ParseCornerBody("{\"corners\": [[10.25, 1990], [12, 9.5], [2990, 11], [2988, 1989]]}", w, h);
+    EXPECT_DOUBLE_EQ(taken.corners[0].column, 10.25);
+    EXPECT_DOUBLE_EQ(taken.corners[1].row, 9.5);
+    EXPECT_DOUBLE_EQ(taken.corners[3].row, 1989.0);
+    EXPECT_FALSE(taken.acceptMirrored);
+    EXPECT_TRUE(ParseCornerBody("{\"corners\": [[1, 2], [3, 4], [5, 6], [7, 8]], \"acceptMirrored\": true}", w, h)
+                    .acceptMirrored);
 }
 
 TEST(RequestParsing, FindsTheTokenCookieAmongOthers) {
