@@ -1,9 +1,11 @@
 // georef-review's targets on a 300 dpi sheet: the first request of a sheet
 // (the scan read whole and the starting corners found), a corner crop and a
 // map tile once the scan is open (the deepest level drawn from the tiles, a
-// level above, and from the cache), the memory while the scan is held, and
-// 10 000 hostile requests over HTTP. Prints milliseconds and MiB; asserts
-// nothing.
+// level above, and from the cache), 10 000 hostile requests over HTTP, and
+// the memory of georef-review alone: a process of its own serving the sheet,
+// its crops and map tiles, then a fix run at 300 dpi (its resident set and
+// peak from /proc); there the sheet has no corner file, so its first request
+// runs the corner finder. Prints milliseconds and MiB; asserts nothing.
 //
 //   georef-review-bench [WORKDIR]    (default: a fresh directory under /tmp)
 
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -18,8 +21,10 @@
 #include <thread>
 #include <vector>
 
-#include "synthesis/demo_scan.hpp"
+#include "corners/find_corners.hpp"
 #include "geometry/corner_file.hpp"
+#include "support/process.hpp"
+#include "synthesis/demo_scan.hpp"
 #include "tools/batch_tool.hpp"
 #include "tools/config_tool.hpp"
 #include "workbench/server.hpp"
@@ -32,9 +37,9 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
 
-// VmRSS and VmHWM of this process, MiB.
-std::pair<double, double> Memory() {
-    std::ifstream in("/proc/self/status");
+// VmRSS and VmHWM of a process, MiB.
+std::pair<double, double> Memory(const std::string& process = "self") {
+    std::ifstream in("/proc/" + process + "/status");
     double rss = 0.0, peak = 0.0;
     for (std::string line; std::getline(in, line);) {
         if (line.rfind("VmRSS:", 0) == 0) rss = std::stod(line.substr(6)) / 1024.0;
@@ -62,6 +67,75 @@ void Report(const char* what, std::vector<double> ms) {
               << "\n";
 }
 
+// georef-review as a process of its own over OUTDIR: its memory while it
+// serves a 300 dpi sheet, then while it runs a fix of it.
+void MeasureServer(const std::string& dir, const georef::synthesis::DemoScan& drawn) {
+    // Without a corner file the first request runs the corner finder.
+    fs::rename(dir + "/scans/40571.txt", dir + "/scans/40571.txt.aside");
+    georef::test::ChildProcess review(GEOREF_REVIEW_EXE, {dir + "/out", "--config", dir + "/config.bin"}, dir);
+    std::string address;
+    for (int wait = 0; wait < 600 && address.empty() && review.Running(); ++wait) {
+        const std::string said = review.OutputSoFar();
+        const std::string::size_type at = said.find("http://127.0.0.1:");
+        if (at != std::string::npos && said.find('\n', at) != std::string::npos) {
+            address = said.substr(at, said.find('\n', at) - at);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    if (address.empty()) {
+        std::cerr << "georef-review printed no address\n";
+        return;
+    }
+    const std::string pid = std::to_string(review.Pid());
+    const int port = std::stoi(address.substr(17));
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(600, 0);
+    const httplib::Headers headers = {{"Cookie", "georef_review=" + address.substr(address.find("token=") + 6)},
+                                      {"X-Georef-Review", "1"}};
+    const auto say = [&](const char* when) {
+        const auto memory = Memory(pid);
+        std::cout << "georef-review alone, " << when << ": " << memory.first << " MiB resident, peak " << memory.second
+                  << " MiB\n";
+    };
+    say("started");
+    Clock::time_point start = Clock::now();
+    client.Get("/api/sheet/40571", headers);
+    std::cout << "georef-review alone, first request of the sheet (scan read, corner finder run): " << Ms(start)
+              << " ms\n";
+    say("first request answered");
+    client.Get("/api/sheet/40571/scan.jpg?max=1000", headers);
+    for (int i = 0; i < 40; ++i) {
+        client.Get(("/api/sheet/40571/crop.png?column=" + std::to_string(100 + 197 * i) + "&row=" +
+                    std::to_string(150 + 151 * i) + "&size=96").c_str(),
+                   headers);
+    }
+    const std::string area = client.Get("/api/area", headers)->body;
+    const std::string::size_type at = area.find("\"deepestLevel\":");
+    const int deepest = at == std::string::npos ? 0 : std::stoi(area.substr(at + 15));
+    for (int level = 0; level <= deepest; ++level) {
+        for (int i = 0; i < 24; ++i) {
+            client.Get(("/tiles/" + std::to_string(level) + "/" + std::to_string(i % 6) + "/" + std::to_string(i / 6) +
+                        ".jpg").c_str(),
+                       headers);
+        }
+    }
+    say("scan open, crops and map tiles served");
+    std::string body = "{\"corners\": [";
+    for (int k = 0; k < 4; ++k) {
+        const georef::corners::PlanePoint p = georef::corners::PlaneFromCorner(drawn.corners[k], drawn.height);
+        body += (k ? ", [" : "[") + std::to_string(p.column) + ", " + std::to_string(p.row) + "]";
+    }
+    body += "]}";
+    start = Clock::now();
+    const auto saved = client.Post("/api/sheet/40571/save", headers, body, "application/json");
+    std::cout << "georef-review alone, save and run at 300 dpi: " << Ms(start) << " ms, "
+              << (saved ? saved->body.substr(0, 40) : std::string("no answer")) << "\n";
+    say("after a fix at 300 dpi");
+    review.Signal(SIGTERM);
+    review.Wait();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,14 +153,10 @@ int main(int argc, char** argv) {
     Run({"georef-batch", dir + "/scans", dir + "/out", "300", "--config", dir + "/config.bin"}, Batch);
     std::cout << "batch at 300 dpi: " << Ms(batchStart) << " ms\n";
 
-    const auto before = Memory();
     georef::workbench::Workbench bench({dir + "/out", "", dir + "/config.bin"});
     Clock::time_point start = Clock::now();
     bench.SheetJson(40571);
     std::cout << "first request of the sheet (scan read, corners from its file): " << Ms(start) << " ms\n";
-    const auto open = Memory();
-    std::cout << "memory: " << before.first << " MiB before, " << open.first << " MiB with the scan open (peak "
-              << open.second << " MiB)\n";
 
     std::vector<double> crops;
     for (int i = 0; i < 40; ++i) {
@@ -123,7 +193,6 @@ int main(int argc, char** argv) {
     Report("map tile, deepest level, drawn", deepest);
     Report("map tile, two levels up, drawn", above);
     Report("map tile, from the cache", cached);
-    std::cout << "memory after the tiles: " << Memory().first << " MiB (peak " << Memory().second << " MiB)\n";
 
     georef::workbench::Server server(bench, {});
     std::thread serving([&] { server.Run(); });
@@ -154,6 +223,6 @@ int main(int argc, char** argv) {
               << " refused with 4xx\n";
     server.Stop();
     serving.join();
-    std::cout << "peak memory of the whole run: " << Memory().second << " MiB\n";
+    MeasureServer(dir, drawn);
     return 0;
 }

@@ -6,13 +6,11 @@
 #include <memory>
 #include <stdexcept>
 
+#include "gdal_support/dataset_handle.hpp"
+
 namespace georef::workbench {
 
 namespace {
-
-struct DatasetCloser {
-    void operator()(void* dataset) const noexcept { GDALClose(static_cast<GDALDatasetH>(dataset)); }
-};
 
 // The largest scan held, pixels a side: beyond the largest resolution a
 // sheet is scanned at.
@@ -23,7 +21,7 @@ constexpr std::uint8_t kOutsideGrey = 128;
 
 ScanView::ScanView(const std::string& path) : m_path(path) {
     GDALAllRegister();
-    const std::unique_ptr<void, DatasetCloser> dataset(GDALOpen(path.c_str(), GA_ReadOnly));
+    const gdal_support::DatasetHandle dataset(GDALOpen(path.c_str(), GA_ReadOnly));
     if (!dataset) {
         throw std::runtime_error("cannot read the scan " + path);
     }
@@ -41,6 +39,16 @@ ScanView::ScanView(const std::string& path) : m_path(path) {
                             bandMap, 3, 3 * static_cast<GSpacing>(width), 1) != CE_None) {
         throw std::runtime_error("cannot read the scan " + path + ": " + CPLGetLastErrorMsg());
     }
+}
+
+std::pair<int, int> ScanView::SizeOf(const std::string& path) {
+    GDALAllRegister();
+    const gdal_support::DatasetHandle dataset(GDALOpen(path.c_str(), GA_ReadOnly));
+    if (!dataset) {
+        throw std::runtime_error("cannot read the scan " + path);
+    }
+    const GDALDatasetH handle = static_cast<GDALDatasetH>(dataset.get());
+    return {GDALGetRasterXSize(handle), GDALGetRasterYSize(handle)};
 }
 
 std::string ScanView::Reduced(int maxSide, int& factor) const {

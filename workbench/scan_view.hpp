@@ -3,9 +3,10 @@
 // (a JPEG is decoded in one pass), then reduced for the window and cut into
 // crops at full resolution as often as the page asks, each in well under a
 // frame's time. Frame: plane pixels, column from the left and row from the
-// top. A 300 dpi sheet holds about 60 MB of pixels.
+// top. A 300 dpi sheet holds about 180 MiB of pixels.
 
 #include <string>
+#include <utility>
 
 #include "workbench/image_encoding.hpp"
 
@@ -16,6 +17,11 @@ public:
     // Reads the whole scan. Throws std::runtime_error naming the scan when
     // GDAL cannot read it or it is no 8-bit grey or RGB image.
     explicit ScanView(const std::string& path);
+
+    // Width and height of the scan at path, pixels, from its header (nothing
+    // decoded). Throws std::runtime_error naming the scan when GDAL cannot
+    // open it.
+    static std::pair<int, int> SizeOf(const std::string& path);
 
     int Width() const noexcept { return m_image.width; }
     int Height() const noexcept { return m_image.height; }

@@ -1,9 +1,13 @@
 #include "workbench/workbench.hpp"
 
+#include <gdal.h>
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -34,6 +38,9 @@ using nlohmann::json;
 // Scans held open at once: a 300 dpi sheet takes about 180 MiB of pixels,
 // so one, to stay well within 400 MiB.
 constexpr std::size_t kOpenScans = 1;
+// GDAL's block cache, shared by every request's reads (map tiles, scans):
+// the batch's own limit, which a fix sets anyway.
+constexpr GIntBig kReadCacheBytes = 32 * 1024 * 1024;
 // Where the corners start when nothing else gives them: this share of the
 // scan's size in from each edge.
 constexpr double kFallbackInset = 0.05;
@@ -81,6 +88,8 @@ Workbench::Workbench(WorkbenchOptions options) : m_options(std::move(options)), 
                              " (give the batch's with --config FILE)");
     }
     m_dpi = *journal.Dpi();
+    GDALAllRegister();
+    GDALSetCacheMax64(std::min(GDALGetCacheMax64(), kReadCacheBytes));
     LoadJournal();
     ListReviewFiles();
 }
@@ -155,21 +164,37 @@ std::vector<SheetState> Workbench::Sheets() const {
     return sheets;
 }
 
-std::shared_ptr<const ScanView> Workbench::OpenScan(const SheetState& state) {
+std::shared_ptr<const ScanView> Workbench::HeldScan(const std::string& path) {
     const std::lock_guard<std::mutex> guard(m_mutex);
     const auto open = std::find_if(m_scans.begin(), m_scans.end(),
-                                   [&](const auto& scan) { return scan->Path() == state.scan; });
-    if (open != m_scans.end()) {
-        std::rotate(m_scans.begin(), open, open + 1);
-        return m_scans.front();
+                                   [&](const auto& scan) { return scan->Path() == path; });
+    if (open == m_scans.end()) {
+        return nullptr;
+    }
+    std::rotate(m_scans.begin(), open, open + 1);
+    return m_scans.front();
+}
+
+std::shared_ptr<const ScanView> Workbench::OpenScan(const SheetState& state) {
+    if (std::shared_ptr<const ScanView> held = HeldScan(state.scan)) {
+        return held;
+    }
+    // A scan is read only while no sheet runs (the run decodes its scan as
+    // well), and one at a time.
+    const std::lock_guard<std::mutex> fix(m_fixMutex);
+    if (std::shared_ptr<const ScanView> held = HeldScan(state.scan)) {
+        return held;  // read by another request meanwhile
     }
     if (!platform::Exists(state.scan)) {
         throw RequestError(404, "the scan of sheet " + state.sheetText + " is not at " + state.scan +
                                     " (start georef-review with --scans DIR)");
     }
-    // The scan goes before its successor is read, so at most kOpenScans are held.
-    if (m_scans.size() >= kOpenScans) {
-        m_scans.pop_back();
+    {
+        // The scan goes before its successor is read, so at most kOpenScans are held.
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        if (m_scans.size() >= kOpenScans) {
+            m_scans.pop_back();
+        }
     }
     std::shared_ptr<const ScanView> scan;
     try {
@@ -177,8 +202,32 @@ std::shared_ptr<const ScanView> Workbench::OpenScan(const SheetState& state) {
     } catch (const std::exception& error) {
         throw RequestError(422, error.what());
     }
+    const std::lock_guard<std::mutex> guard(m_mutex);
     m_scans.insert(m_scans.begin(), scan);
     return scan;
+}
+
+std::pair<int, int> Workbench::ScanSizeOf(const SheetState& state) {
+    {
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        const auto found = m_sizes.find(state.scan);
+        if (found != m_sizes.end()) {
+            return found->second;
+        }
+    }
+    if (!platform::Exists(state.scan)) {
+        throw RequestError(404, "the scan of sheet " + state.sheetText + " is not at " + state.scan +
+                                    " (start georef-review with --scans DIR)");
+    }
+    std::pair<int, int> size;
+    try {
+        size = ScanView::SizeOf(state.scan);
+    } catch (const std::exception& error) {
+        throw RequestError(422, error.what());
+    }
+    const std::lock_guard<std::mutex> guard(m_mutex);
+    m_sizes[state.scan] = size;
+    return size;
 }
 
 std::optional<double> Workbench::StatedDpi(const SheetState& state) {
@@ -224,7 +273,10 @@ PlaneCorners Workbench::StartingCorners(const SheetState& state, const ScanView&
         }
     }
     try {
+        // The finder decodes the scan too: not while a sheet runs.
+        const std::lock_guard<std::mutex> fix(m_fixMutex);
         const corners::FindResult found = corners::FindCorners(state.sheet, state.scan);
+        ::malloc_trim(0);  // the finder's pyramids are freed: the heap goes back to the system
         const std::optional<geometry::CornerPoints>& best = found.measured ? found.measured : found.searched;
         if (best) {
             PlaneCorners plane;
@@ -280,10 +332,7 @@ std::string Workbench::SheetJson(int sheet) {
     return out.dump();
 }
 
-std::pair<int, int> Workbench::ScanSize(int sheet) {
-    const std::shared_ptr<const ScanView> scan = OpenScan(Sheet(sheet));
-    return {scan->Width(), scan->Height()};
-}
+std::pair<int, int> Workbench::ScanSize(int sheet) { return ScanSizeOf(Sheet(sheet)); }
 
 std::string Workbench::ScanReduced(int sheet, int maxSide, int& factor) {
     return OpenScan(Sheet(sheet))->Reduced(maxSide, factor);
@@ -295,8 +344,7 @@ std::string Workbench::ScanCrop(int sheet, int column, int row, int size) {
 
 std::string Workbench::Check(int sheet, const PlaneCorners& plane, bool acceptMirrored) {
     const SheetState state = Sheet(sheet);
-    const std::shared_ptr<const ScanView> scan = OpenScan(state);
-    const geometry::CornerPoints points = ImageCorners(plane, scan->Height());
+    const geometry::CornerPoints points = ImageCorners(plane, ScanSizeOf(state).second);
     json out;
     json imageCorners = json::array();
     for (const geometry::CornerPoint& p : points) {
@@ -339,8 +387,7 @@ std::string Workbench::Check(int sheet, const PlaneCorners& plane, bool acceptMi
 std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane, bool acceptMirrored) {
     const std::lock_guard<std::mutex> fix(m_fixMutex);
     const SheetState state = Sheet(sheet);
-    const int height = OpenScan(state)->Height();
-    const geometry::CornerPoints points = ImageCorners(plane, height);
+    const geometry::CornerPoints points = ImageCorners(plane, ScanSizeOf(state).second);
     const std::string handFile = batch::HandCornersFile(m_options.outputDirectory, state.sheetText);
     std::error_code error;
     fs::create_directories(fs::path(handFile).parent_path(), error);
@@ -367,7 +414,38 @@ std::string Workbench::ForgetHandCorners(int sheet) {
     return out.dump();
 }
 
+std::vector<seams::SeamMeasurement> Workbench::MeasureSeams(int sheet, batch::SheetStatus status,
+                                                           batch::BatchReport& report, json& out) const {
+    if (!report.mosaicProblem.empty()) {
+        return {};
+    }
+    seams::AreaSeamsRequest request;
+    request.outputDirectory = m_options.outputDirectory;
+    request.configPath = m_options.configFile;
+    request.summaryCsv = report.summaryCsv;
+    // A sheet painted again: its seams measured again; otherwise the table
+    // as it is.
+    request.painted = status == batch::SheetStatus::done ? std::set<int>{sheet} : std::set<int>{};
+    try {
+        const seams::AreaSeams measured = seams::MeasureAreaSeams(request, report.area);
+        out["seams"] = seams::SheetVerdict(measured.table, sheet);
+        return measured.table;
+    } catch (const std::exception& problem) {
+        if (request.painted->empty()) {
+            return {};  // no seams measured yet: the page shows the strips unmeasured
+        }
+        out["seams"] = std::string("cannot measure the seams: ") + problem.what();
+        return {};
+    }
+}
+
 json Workbench::RunFixedSheet(const SheetState& state, bool acceptMirrored) {
+    {
+        // The run decodes the scan itself: the one held goes first (requests
+        // still using it keep it until they end).
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        m_scans.clear();
+    }
     batch::BatchOptions options;
     options.outputDirectory = m_options.outputDirectory;
     options.configFile = m_options.configFile;
@@ -381,8 +459,8 @@ json Workbench::RunFixedSheet(const SheetState& state, bool acceptMirrored) {
     std::ostringstream log;
     json out;
     try {
-        const batch::BatchReport report = batch::RunBatch(options, {input}, log);
-        const batch::SheetResult& result = report.results.front();
+        batch::BatchReport report = batch::RunBatch(options, {input}, log);
+        const batch::SheetResult result = report.results.front();
         out["status"] = batch::StatusName(result.status);
         out["message"] = result.message;
         out["tiles"] = result.tilesWritten;
@@ -396,14 +474,8 @@ json Workbench::RunFixedSheet(const SheetState& state, bool acceptMirrored) {
                                   ? platform::JoinPath(options.outputDirectory, batch::kMosaicFile)
                                   : std::string();
             page.title = "Review of the batch in " + options.outputDirectory;
+            page.seams = seams::PageFigures(MeasureSeams(state.sheet, result.status, report, out));
             page.sheets = report.area;
-            // The seams as the last batch measured them (seams.csv), when it did.
-            try {
-                page.seams = seams::PageFigures(
-                    seams::ReadSeamsCsv(platform::JoinPath(options.outputDirectory, seams::kSeamsFile)));
-            } catch (const std::exception&) {
-                // No seams measured yet: the page shows the strips unmeasured.
-            }
             const review::ReviewPage written = review::WriteReviewPage(page);
             out["reviewWarnings"] = written.warnings;
         } catch (const std::exception& problem) {
@@ -417,6 +489,7 @@ json Workbench::RunFixedSheet(const SheetState& state, bool acceptMirrored) {
     }
     out["log"] = log.str();
     m_tiles.Invalidate();
+    ::malloc_trim(0);  // the run's buffers are freed: the heap goes back to the system
     {
         const std::lock_guard<std::mutex> guard(m_mutex);
         m_starts.erase(state.sheet);

@@ -27,8 +27,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "batch/batch_run.hpp"
 #include "batch/sheet_result.hpp"
 #include "corners/frame.hpp"
+#include "seams/seam_survey.hpp"
 #include "workbench/map_tiles.hpp"
 #include "workbench/scan_view.hpp"
 
@@ -79,7 +81,7 @@ public:
     // they came from, the sheet's status. Opens the scan.
     std::string SheetJson(int sheet);
 
-    // Width and height of the sheet's scan, pixels. Opens the scan.
+    // Width and height of the sheet's scan, pixels, from its header.
     std::pair<int, int> ScanSize(int sheet);
 
     // The scan reduced to within maxSide pixels (JPEG) and the factor.
@@ -113,24 +115,37 @@ public:
 private:
     void LoadJournal();
     void ListReviewFiles();
+    // The sheet's scan, read whole unless it is held; throws RequestError.
     std::shared_ptr<const ScanView> OpenScan(const SheetState& state);
+    std::shared_ptr<const ScanView> HeldScan(const std::string& path);
+    // Width and height of the sheet's scan from its header, pixels; throws RequestError.
+    std::pair<int, int> ScanSizeOf(const SheetState& state);
     std::optional<double> StatedDpi(const SheetState& state);
     PlaneCorners StartingCorners(const SheetState& state, const ScanView& scan, std::string& source);
     // Runs the sheet as the batch does and refreshes what the page shows;
     // with m_fixMutex held.
     nlohmann::json RunFixedSheet(const SheetState& state, bool acceptMirrored);
+    // The seams of a sheet painted again measured with its neighbours into
+    // seams.csv, each sheet of the report's area marked as its seams say and
+    // summary.csv written again, as the batch does at its end; the table of
+    // all seams. out["seams"] receives the sheet's verdict.
+    std::vector<seams::SeamMeasurement> MeasureSeams(int sheet, batch::SheetStatus status, batch::BatchReport& report,
+                                                     nlohmann::json& out) const;
 
     WorkbenchOptions m_options;
     int m_dpi = 0;
     MapTiles m_tiles;
-    mutable std::mutex m_mutex;  // guards m_sheets, m_reviewFiles, m_scans, m_dpiCache, m_starts
+    mutable std::mutex m_mutex;  // guards m_sheets, m_reviewFiles, m_scans, m_sizes, m_dpiCache, m_starts
     std::map<int, SheetState> m_sheets;
     std::vector<std::string> m_reviewFiles;
     std::vector<std::shared_ptr<const ScanView>> m_scans;  // most recently used first
+    std::map<std::string, std::pair<int, int>> m_sizes;  // scan -> width, height
     std::map<std::string, std::optional<double>> m_dpiCache;
     // The starting corners of each sheet and their source, until the next fix.
     std::map<int, std::pair<PlaneCorners, std::string>> m_starts;
-    std::mutex m_fixMutex;  // held through a whole fix
+    // Held through a whole fix and while a scan is read: a run and a scan
+    // being read, each a large sheet's decoded pixels, never overlap.
+    std::mutex m_fixMutex;
 };
 
 }  // namespace georef::workbench

@@ -31,6 +31,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     void Signal(int signalNumber) const;
+    int Pid() const noexcept { return m_pid; }
     // True while the child has not ended (it may be a zombie not yet waited for).
     bool Running() const;
     // What the child has written to its standard output so far.

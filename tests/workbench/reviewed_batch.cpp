@@ -64,12 +64,12 @@ corners::PlanePoint ReviewedBatch::ExactPlane(int k) const {
     return corners::PlaneFromCorner(exact[static_cast<std::size_t>(k)], scanHeight);
 }
 
-ReviewProcess::ReviewProcess(const ReviewedBatch& batch) : ReviewProcess(batch, batch.out, batch.dir.Path()) {}
+ReviewProcess::ReviewProcess(const ReviewedBatch& batch) : ReviewProcess(batch.out, batch.config, batch.dir.Path()) {}
 
-ReviewProcess::ReviewProcess(const ReviewedBatch& batch, const std::string& outputDirectory,
+ReviewProcess::ReviewProcess(const std::string& outputDirectory, const std::string& config,
                              const std::string& workingDirectory) {
     m_child = std::make_unique<test::ChildProcess>(
-        GEOREF_REVIEW_EXE, std::vector<std::string>{outputDirectory, "--config", batch.config}, workingDirectory);
+        GEOREF_REVIEW_EXE, std::vector<std::string>{outputDirectory, "--config", config}, workingDirectory);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
         const std::string said = m_child->OutputSoFar();

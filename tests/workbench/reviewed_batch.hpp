@@ -36,8 +36,9 @@ struct ReviewedBatch {
 class ReviewProcess {
 public:
     explicit ReviewProcess(const ReviewedBatch& batch);
-    // Over outputDirectory, started in workingDirectory.
-    ReviewProcess(const ReviewedBatch& batch, const std::string& outputDirectory, const std::string& workingDirectory);
+    // Over outputDirectory with the transformation file config, started in
+    // workingDirectory.
+    ReviewProcess(const std::string& outputDirectory, const std::string& config, const std::string& workingDirectory);
     const std::string& Address() const noexcept { return m_address; }  // with ?token=
     int Port() const noexcept { return m_port; }
     const std::string& Token() const noexcept { return m_token; }

@@ -47,7 +47,7 @@ TEST(ScanPaths, TheWorkbenchFindsTheScansWhereverItIsStarted) {
     EXPECT_EQ(journal.Find(40572)->scan, batch.dir.File("scans/40572.jpg"));
     EXPECT_EQ(journal.Find(40572)->cornerFile, batch.dir.File("scans/40572.txt"));
     {
-        ReviewProcess review(batch, batch.dir.File("again"), elsewhere);
+        ReviewProcess review(batch.dir.File("again"), batch.config, elsewhere);
         const httplib::Result sheet = Get(review, "/api/sheet/40572");
         ASSERT_TRUE(sheet);
         EXPECT_EQ(sheet->status, 200) << sheet->body;
@@ -62,7 +62,7 @@ TEST(ScanPaths, TheWorkbenchFindsTheScansWhereverItIsStarted) {
     }
     ASSERT_NE(old.find("\tscan\tscans/40572.jpg"), std::string::npos) << old;
     std::ofstream(journalPath) << old;
-    ReviewProcess review(batch, batch.out, elsewhere);
+    ReviewProcess review(batch.out, batch.config, elsewhere);
     const httplib::Result sheet = Get(review, "/api/sheet/40572");
     ASSERT_TRUE(sheet);
     ASSERT_EQ(sheet->status, 200) << sheet->body;
