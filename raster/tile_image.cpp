@@ -1,7 +1,6 @@
 #include "raster/tile_image.hpp"
 
 #include <cerrno>
-#include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include <jpeglib.h>
 
 #include "platform/atomic_file.hpp"
+#include "raster/jpeg_guard.hpp"
 #include "platform/file_system.hpp"
 #include "platform/stdio_file.hpp"
 
@@ -18,39 +18,6 @@ namespace {
 
 constexpr int kNewTileQuality = 70;        // a tile written for the first time
 constexpr int kRewrittenTileQuality = 75;  // a tile that existed before this run
-
-// libjpeg's standard error manager (messages, warnings on stderr) with a
-// fatal-error exit that keeps the message and jumps back to RunGuarded
-// instead of ending the process.
-struct ErrorManager {
-    jpeg_error_mgr pub;  // first member: libjpeg hands back a pointer to it
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void ExitWithMessage(j_common_ptr cinfo) {
-    ErrorManager* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, errors->message);
-    std::longjmp(errors->jump, 1);
-}
-
-void InitErrors(ErrorManager& errors) noexcept {
-    jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = ExitWithMessage;
-    errors.message[0] = '\0';
-}
-
-// Runs step(context) and tells whether libjpeg let it finish. This is the
-// only setjmp of the program: neither this frame nor any step holds an
-// object with a destructor, so the jump back from ExitWithMessage skips no
-// cleanup. The caller destroys the libjpeg object and throws.
-bool RunGuarded(ErrorManager& errors, void (*step)(void*), void* context) noexcept {
-    if (setjmp(errors.jump) != 0) {
-        return false;
-    }
-    step(context);
-    return true;
-}
 
 // Steps run under RunGuarded. Their contexts hold plain pointers only.
 

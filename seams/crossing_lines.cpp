@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace georef::seams {
@@ -17,6 +18,7 @@ constexpr double kRowWindow = 2.5;   // columns either side of a line's track wh
 constexpr int kPasses = 3;
 constexpr double kLeastRows = 0.7;   // share of the band's rows a line must be found on
 constexpr double kWorstTrack = 0.8;  // RMS of its centres about the straight piece, columns
+constexpr int kSumBlock = 16;        // columns summed at once, four vectors of four
 
 struct Band {
     std::vector<const float*> rows;  // high-passed ink, nearest the edge first
@@ -142,25 +144,52 @@ std::vector<CrossingLine> FindCrossingLines(const SeamStrip& strip, StripSide si
     // row by row afterwards): the best slope at each column.
     const double step = 1.5 / depth;
     const int slopes = static_cast<int>(std::floor(options.largestSlope / step));
-    std::vector<float> best(static_cast<std::size_t>(columns), -INFINITY);
-    std::vector<float> bestSlope(static_cast<std::size_t>(columns), 0.0f);
-    std::vector<float> sum(static_cast<std::size_t>(columns));
+    // The rows summed, each with zeros beyond both ends: a sum takes a column
+    // beyond the strip as nothing. Sums are made a block of columns at a
+    // time, each column's rows added in the same order, so every sum is the
+    // same float whatever the block.
+    std::vector<int> summedRows;
+    for (int i = 0; i < depth; i += 2) {
+        summedRows.push_back(i);
+    }
+    const int margin = static_cast<int>(std::ceil(slopes * step * h)) + 1;
+    const int blocks = (columns + kSumBlock - 1) / kSumBlock;
+    const int padded = blocks * kSumBlock + 2 * margin;
+    std::vector<float> rowsPadded(summedRows.size() * static_cast<std::size_t>(padded), 0.0f);
+    for (std::size_t k = 0; k < summedRows.size(); ++k) {
+        std::copy(band.rows[summedRows[k]], band.rows[summedRows[k]] + columns,
+                  rowsPadded.begin() + static_cast<std::ptrdiff_t>(k * padded + margin));
+    }
+    std::vector<int> shifts(summedRows.size());
+    std::vector<float> best(static_cast<std::size_t>(blocks) * kSumBlock, -INFINITY);
+    std::vector<float> bestSlope(best.size(), 0.0f);
     for (int k = -slopes; k <= slopes; ++k) {
         const double slope = k * step;
-        std::fill(sum.begin(), sum.end(), 0.0f);
-        for (int i = 0; i < depth; i += 2) {
-            const int shift = static_cast<int>(std::lround(slope * band.across[i]));
-            const float* row = band.rows[i];
-            const int from = std::max(0, -shift);
-            const int to = std::min(columns, columns - shift);
-            for (int c = from; c < to; ++c) {
-                sum[c] += row[c + shift];
-            }
+        for (std::size_t r = 0; r < summedRows.size(); ++r) {
+            shifts[r] = static_cast<int>(std::lround(slope * band.across[summedRows[r]]));
         }
-        for (int c = 0; c < columns; ++c) {
-            if (sum[c] > best[c]) {
-                best[c] = sum[c];
-                bestSlope[c] = static_cast<float>(slope);
+        for (int b = 0; b < blocks; ++b) {
+            cv::v_float32x4 s0 = cv::v_setzero_f32(), s1 = s0, s2 = s0, s3 = s0;
+            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(margin) + b * kSumBlock;
+            for (std::size_t r = 0; r < summedRows.size(); ++r) {
+                const float* row = rowsPadded.data() + r * padded + at + shifts[r];
+                s0 = s0 + cv::v_load(row);
+                s1 = s1 + cv::v_load(row + 4);
+                s2 = s2 + cv::v_load(row + 8);
+                s3 = s3 + cv::v_load(row + 12);
+            }
+            float sum[kSumBlock];
+            cv::v_store(sum, s0);
+            cv::v_store(sum + 4, s1);
+            cv::v_store(sum + 8, s2);
+            cv::v_store(sum + 12, s3);
+            float* bestHere = best.data() + b * kSumBlock;
+            float* slopeHere = bestSlope.data() + b * kSumBlock;
+            for (int j = 0; j < kSumBlock; ++j) {
+                if (sum[j] > bestHere[j]) {
+                    bestHere[j] = sum[j];
+                    slopeHere[j] = static_cast<float>(slope);
+                }
             }
         }
     }

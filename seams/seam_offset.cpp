@@ -32,28 +32,50 @@ struct Hypothesis {
 };
 
 // One candidate per line of the first side that fits the hypothesis best,
-// each line of the second side used once.
-std::vector<const Candidate*> Inliers(const std::vector<Candidate>& candidates, const Hypothesis& h,
-                                      double tolerance, std::size_t firstCount, std::size_t secondCount) {
-    std::vector<const Candidate*> best(firstCount, nullptr);
-    std::vector<double> bestResidual(firstCount, INFINITY);
-    for (const Candidate& c : candidates) {
-        const double residual = std::fabs(c.shift - (h.along - c.slope * h.across));
-        if (residual <= tolerance && residual < bestResidual[c.first]) {
-            best[c.first] = &c;
-            bestResidual[c.first] = residual;
+// each line of the second side used once. The buffers are kept from call
+// to call: every hypothesis is tried, and allocating them each time cost
+// as much as the trying.
+class InlierFinder {
+public:
+    InlierFinder(const std::vector<Candidate>& candidates, double tolerance, std::size_t firstCount,
+                 std::size_t secondCount)
+        : m_candidates(candidates), m_tolerance(tolerance), m_best(firstCount), m_bestResidual(firstCount),
+          m_used(secondCount) {}
+
+    // The inliers into `inliers` (replacing what it held).
+    void Find(const Hypothesis& h, std::vector<const Candidate*>& inliers) {
+        std::fill(m_best.begin(), m_best.end(), nullptr);
+        std::fill(m_bestResidual.begin(), m_bestResidual.end(), INFINITY);
+        for (const Candidate& c : m_candidates) {
+            const double residual = std::fabs(c.shift - (h.along - c.slope * h.across));
+            if (residual <= m_tolerance && residual < m_bestResidual[c.first]) {
+                m_best[c.first] = &c;
+                m_bestResidual[c.first] = residual;
+            }
+        }
+        std::fill(m_used.begin(), m_used.end(), false);
+        inliers.clear();
+        for (const Candidate* c : m_best) {
+            if (c != nullptr && !m_used[c->second]) {
+                m_used[c->second] = true;
+                inliers.push_back(c);
+            }
         }
     }
-    std::vector<bool> used(secondCount, false);
-    std::vector<const Candidate*> inliers;
-    for (const Candidate* c : best) {
-        if (c != nullptr && !used[c->second]) {
-            used[c->second] = true;
-            inliers.push_back(c);
-        }
+
+    std::vector<const Candidate*> Find(const Hypothesis& h) {
+        std::vector<const Candidate*> inliers;
+        Find(h, inliers);
+        return inliers;
     }
-    return inliers;
-}
+
+private:
+    const std::vector<Candidate>& m_candidates;
+    double m_tolerance;
+    std::vector<const Candidate*> m_best;
+    std::vector<double> m_bestResidual;
+    std::vector<char> m_used;
+};
 
 double SlopeSpread(const std::vector<const Candidate*>& inliers) {
     double mean = 0.0;
@@ -174,12 +196,13 @@ SeamOffset MatchCrossings(const std::vector<CrossingLine>& first, const std::vec
             }
         }
     }
+    InlierFinder finder(candidates, options.tolerancePixels, first.size(), second.size());
     std::vector<const Candidate*> inliers;
+    std::vector<const Candidate*> agree;
     for (const Hypothesis& h : hypotheses) {
-        std::vector<const Candidate*> agree =
-            Inliers(candidates, h, options.tolerancePixels, first.size(), second.size());
+        finder.Find(h, agree);
         if (agree.size() > inliers.size()) {
-            inliers = std::move(agree);
+            inliers.swap(agree);
         }
     }
     if (inliers.empty()) {
@@ -191,8 +214,7 @@ SeamOffset MatchCrossings(const std::vector<CrossingLine>& first, const std::vec
     for (int pass = 0; pass < 3; ++pass) {
         const Fit fit = FitOffset(inliers);
         if (pass == 0) {
-            std::vector<const Candidate*> refit =
-                Inliers(candidates, fit.offset, options.tolerancePixels, first.size(), second.size());
+            std::vector<const Candidate*> refit = finder.Find(fit.offset);
             if (refit.size() >= inliers.size()) {
                 inliers = std::move(refit);
             }

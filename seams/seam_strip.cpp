@@ -1,14 +1,21 @@
 #include "seams/seam_strip.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <vector>
 
+#include <cpl_minixml.h>
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
 #include "gdal_support/dataset_handle.hpp"
 #include "gdal_support/quiet_errors.hpp"
+#include "platform/file_system.hpp"
+#include "raster/jpeg_window.hpp"
 
 namespace georef::seams {
 
@@ -21,6 +28,165 @@ struct EastNorth {
 
 EastNorth FromOutput(const transform::OutputPoint& p) noexcept { return {-p.Y, -p.X}; }
 
+// A JPEG tile placed whole, pixel for pixel, in the mosaic.
+struct TileSource {
+    std::string path;
+    int x = 0;  // mosaic column and row of its top-left pixel
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+struct XmlTree {
+    CPLXMLNode* root = nullptr;
+    explicit XmlTree(const std::string& path) : root(CPLParseXMLFile(path.c_str())) {}
+    XmlTree(const XmlTree&) = delete;
+    XmlTree& operator=(const XmlTree&) = delete;
+    ~XmlTree() {
+        if (root != nullptr) {
+            CPLDestroyXMLNode(root);
+        }
+    }
+};
+
+int Whole(const CPLXMLNode* node, const char* path) { return std::atoi(CPLGetXMLValue(node, path, "-1")); }
+
+// The tiles of a mosaic that is a VRT of whole tiles copied pixel for pixel
+// (as the batch writes mosaic.vrt): each band a list of simple sources, band
+// k of every source its band k, each source's whole image at its place.
+// Empty for any other mosaic, which GDAL then reads.
+std::vector<TileSource> WholeTileSources(const std::string& vrtPath, int bands) {
+    gdal_support::QuietErrors quiet;
+    const XmlTree tree(vrtPath);
+    const CPLXMLNode* dataset = tree.root == nullptr ? nullptr : CPLGetXMLNode(tree.root, "=VRTDataset");
+    if (dataset == nullptr || bands != 3) {
+        return {};
+    }
+    const std::string directory = std::filesystem::path(vrtPath).parent_path().string();
+    std::vector<std::vector<TileSource>> perBand;
+    for (const CPLXMLNode* band = dataset->psChild; band != nullptr; band = band->psNext) {
+        if (band->eType != CXT_Element || std::string(band->pszValue) != "VRTRasterBand") {
+            continue;
+        }
+        const int number = Whole(band, "band");
+        if (number != static_cast<int>(perBand.size()) + 1) {
+            return {};
+        }
+        std::vector<TileSource> sources;
+        for (const CPLXMLNode* node = band->psChild; node != nullptr; node = node->psNext) {
+            if (node->eType != CXT_Element) {
+                continue;
+            }
+            const std::string kind = node->pszValue;
+            if (kind.find("Source") == std::string::npos) {
+                continue;
+            }
+            TileSource tile;
+            const std::string file = CPLGetXMLValue(node, "SourceFilename", "");
+            const bool relative = std::string(CPLGetXMLValue(node, "SourceFilename.relativeToVRT", "0")) == "1";
+            tile.path = relative ? platform::JoinPath(directory, file) : file;
+            tile.x = Whole(node, "DstRect.xOff");
+            tile.y = Whole(node, "DstRect.yOff");
+            tile.width = Whole(node, "DstRect.xSize");
+            tile.height = Whole(node, "DstRect.ySize");
+            const bool whole = kind == "SimpleSource" && Whole(node, "SourceBand") == number &&
+                               Whole(node, "SrcRect.xOff") == 0 && Whole(node, "SrcRect.yOff") == 0 &&
+                               Whole(node, "SrcRect.xSize") == tile.width &&
+                               Whole(node, "SrcRect.ySize") == tile.height && tile.x >= 0 && tile.y >= 0 &&
+                               tile.width > 0 && tile.height > 0 && !file.empty();
+            if (!whole) {
+                return {};
+            }
+            sources.push_back(tile);
+        }
+        if (!perBand.empty()) {
+            const std::vector<TileSource>& first = perBand.front();
+            const bool same = std::equal(first.begin(), first.end(), sources.begin(), sources.end(),
+                                         [](const TileSource& a, const TileSource& b) {
+                                             return a.path == b.path && a.x == b.x && a.y == b.y &&
+                                                    a.width == b.width && a.height == b.height;
+                                         });
+            if (!same) {
+                return {};
+            }
+        }
+        perBand.push_back(std::move(sources));
+    }
+    return perBand.size() == 3 ? perBand.front() : std::vector<TileSource>{};
+}
+
+// Strips are cut from the mosaic in pieces of this many columns: a slanting
+// edge's piece covers little more of the mosaic than the piece itself,
+// where the whole strip's bounding box would be many times the strip.
+constexpr int kPieceColumns = 256;
+
+// The mosaic's ink and tile mask in the box a piece of the strip draws from.
+struct Piece {
+    int c0 = 0, c1 = 0;          // strip columns
+    double minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY;
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // mosaic box, x1 and y1 excluded
+    cv::Mat ink;   // CV_32F: 255 less the darkest channel
+    cv::Mat mask;  // CV_8U: 255 where a tile is
+
+    bool Empty() const noexcept { return x0 >= x1 || y0 >= y1; }
+};
+
+// Ink and mask of n pixels of RGB. Where the mosaic has no tile it gives
+// black, 0 in every channel, which no print on paper decoded from a JPEG
+// tile comes to (its black ink lies some thirty levels above): such pixels
+// are no part of either sheet. (Reading the mosaic's mask instead costs a
+// quarter of the whole measurement.)
+void InkOf(const std::uint8_t* rgb, int n, float* ink, std::uint8_t* mask) noexcept {
+    for (int k = 0; k < n; ++k, rgb += 3) {
+        const std::uint8_t darkest = std::min(std::min(rgb[0], rgb[1]), rgb[2]);
+        const std::uint8_t brightest = std::max(std::max(rgb[0], rgb[1]), rgb[2]);
+        ink[k] = static_cast<float>(255 - darkest);
+        mask[k] = brightest > 0 ? 255 : 0;
+    }
+}
+
+// Row y of the mosaic, columns x .. x + n - 1, into every piece it reaches.
+void Distribute(std::vector<Piece>& pieces, int y, int x, int n, const std::uint8_t* rgb) noexcept {
+    for (Piece& p : pieces) {
+        if (y < p.y0 || y >= p.y1) {
+            continue;
+        }
+        const int from = std::max(x, p.x0), to = std::min(x + n, p.x1);
+        if (from < to) {
+            InkOf(rgb + static_cast<std::size_t>(from - x) * 3, to - from, p.ink.ptr<float>(y - p.y0) + (from - p.x0),
+                  p.mask.ptr<std::uint8_t>(y - p.y0) + (from - p.x0));
+        }
+    }
+}
+
+// The pieces filled from the tiles that cover them, each tile decoded once
+// and only as far as the pieces need; false when a tile will not decode so
+// (GDAL reads the pieces then, and tells what is wrong).
+bool DecodeFromTiles(const std::vector<TileSource>& tiles, std::vector<Piece>& pieces) {
+    int x0 = INT_MAX, y0 = INT_MAX, x1 = INT_MIN, y1 = INT_MIN;
+    for (const Piece& p : pieces) {
+        if (!p.Empty()) {
+            x0 = std::min(x0, p.x0), y0 = std::min(y0, p.y0), x1 = std::max(x1, p.x1), y1 = std::max(y1, p.y1);
+        }
+    }
+    try {
+        for (const TileSource& t : tiles) {
+            const int left = std::max(x0, t.x), top = std::max(y0, t.y);
+            const int right = std::min(x1, t.x + t.width), bottom = std::min(y1, t.y + t.height);
+            if (left >= right || top >= bottom) {
+                continue;
+            }
+            raster::DecodeJpegRows(t.path, left - t.x, top - t.y, right - left, bottom - top,
+                                   [&](int row, const std::uint8_t* rgb) {
+                                       Distribute(pieces, t.y + row, left, right - left, rgb);
+                                   });
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 struct MosaicReader::Dataset {
@@ -29,6 +195,7 @@ struct MosaicReader::Dataset {
     int height = 0;
     int bands = 0;
     double gt[6] = {};  // east = gt0 + col * gt1, north = gt3 + row * gt5
+    std::vector<TileSource> tiles;  // when the mosaic is a VRT of whole JPEG tiles
 
     GDALDatasetH H() const noexcept { return static_cast<GDALDatasetH>(handle.get()); }
 };
@@ -48,6 +215,7 @@ MosaicReader::MosaicReader(const std::string& path) : m_dataset(std::make_unique
         !(d.gt[1] > 0.0) || !(d.gt[5] < 0.0)) {
         throw MosaicReadError("the mosaic " + path + " is not a north-up georeferenced image");
     }
+    d.tiles = WholeTileSources(path, d.bands);
 }
 
 MosaicReader::~MosaicReader() = default;
@@ -79,7 +247,13 @@ SeamStrip MosaicReader::Strip(const review::SharedEdge& edge, int halfRows, doub
     }
     // Mosaic pixel coordinates (column, row of pixel centres) of every strip pixel.
     cv::Mat mapX(rows, columns, CV_32F), mapY(rows, columns, CV_32F);
-    double minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY;
+    std::vector<Piece> pieces;
+    for (int c0 = 0; c0 < columns; c0 += kPieceColumns) {
+        Piece piece;
+        piece.c0 = c0;
+        piece.c1 = std::min(columns, c0 + kPieceColumns);
+        pieces.push_back(piece);
+    }
     for (int r = 0; r < rows; ++r) {
         const double v = (r - halfRows) * pixel;
         float* mx = mapX.ptr<float>(r);
@@ -92,53 +266,70 @@ SeamStrip MosaicReader::Strip(const review::SharedEdge& edge, int halfRows, doub
             const double y = (n - d.gt[3]) / d.gt[5] - 0.5;
             mx[c] = static_cast<float>(x);
             my[c] = static_cast<float>(y);
-            minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y), maxY = std::max(maxY, y);
+            Piece& p = pieces[static_cast<std::size_t>(c / kPieceColumns)];
+            p.minX = std::min(p.minX, x), p.maxX = std::max(p.maxX, x);
+            p.minY = std::min(p.minY, y), p.maxY = std::max(p.maxY, y);
         }
     }
-    const int x0 = std::max(0, static_cast<int>(std::floor(minX)) - 1);
-    const int y0 = std::max(0, static_cast<int>(std::floor(minY)) - 1);
-    const int x1 = std::min(d.width, static_cast<int>(std::ceil(maxX)) + 2);
-    const int y1 = std::min(d.height, static_cast<int>(std::ceil(maxY)) + 2);
     strip.ink = cv::Mat::zeros(rows, columns, CV_32F);
     strip.valid = cv::Mat::zeros(rows, columns, CV_8U);
-    if (x0 >= x1 || y0 >= y1) {
-        return strip;  // the edge lies outside the mosaic
-    }
-    const int w = x1 - x0, h = y1 - y0;
-    cv::Mat rgb(h, w, CV_8UC3);
-    int bandMap[3] = {1, 2, 3};
-    if (d.bands < 3) {
-        bandMap[1] = bandMap[2] = 1;
-    }
-    {
-        gdal_support::QuietErrors quiet;
-        if (GDALDatasetRasterIO(d.H(), GF_Read, x0, y0, w, h, rgb.data, w, h, GDT_Byte, 3, bandMap, 3,
-                                static_cast<int>(rgb.step), 1) != CE_None) {
-            throw MosaicReadError("cannot read the mosaic: " + gdal_support::LastMessage("GDAL gave no reason"));
+    for (Piece& p : pieces) {
+        p.x0 = std::max(0, static_cast<int>(std::floor(p.minX)) - 1);
+        p.y0 = std::max(0, static_cast<int>(std::floor(p.minY)) - 1);
+        p.x1 = std::min(d.width, static_cast<int>(std::ceil(p.maxX)) + 2);
+        p.y1 = std::min(d.height, static_cast<int>(std::ceil(p.maxY)) + 2);
+        if (!p.Empty()) {
+            p.ink.create(p.y1 - p.y0, p.x1 - p.x0, CV_32F);
+            p.mask.create(p.y1 - p.y0, p.x1 - p.x0, CV_8U);
         }
     }
-    // Ink: 255 less the darkest channel. Where the mosaic has no tile it
-    // gives black, 0 in every channel, which no print on paper decoded from
-    // a JPEG tile comes to (its black ink lies some thirty levels above):
-    // such pixels are no part of either sheet. (Reading the mosaic's mask
-    // instead costs a quarter of the whole measurement.)
-    cv::Mat darkest, brightest;
-    cv::Mat channels[3];
-    cv::split(rgb, channels);
-    cv::min(channels[0], channels[1], darkest);
-    cv::min(darkest, channels[2], darkest);
-    cv::max(channels[0], channels[1], brightest);
-    cv::max(brightest, channels[2], brightest);
-    cv::Mat mask = brightest > 0;
-    cv::Mat ink;
-    darkest.convertTo(ink, CV_32F, -1.0, 255.0);
-    mapX -= static_cast<float>(x0);
-    mapY -= static_cast<float>(y0);
-    cv::remap(ink, strip.ink, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
-    // A strip pixel counts only when every mosaic pixel it draws from has a tile.
-    cv::Mat solid;
-    cv::erode(mask, solid, cv::Mat::ones(3, 3, CV_8U), cv::Point(-1, -1), 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-    cv::remap(solid, strip.valid, mapX, mapY, cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
+    const auto clear = [&pieces] {
+        for (Piece& p : pieces) {
+            if (!p.Empty()) {
+                p.ink.setTo(cv::Scalar(255.0));  // black where no tile is: all ink, masked out
+                p.mask.setTo(cv::Scalar(0));
+            }
+        }
+    };
+    clear();
+    if (d.tiles.empty() || !DecodeFromTiles(d.tiles, pieces)) {
+        clear();
+        int bandMap[3] = {1, 2, 3};
+        if (d.bands < 3) {
+            bandMap[1] = bandMap[2] = 1;
+        }
+        gdal_support::QuietErrors quiet;
+        for (Piece& p : pieces) {
+            if (p.Empty()) {
+                continue;
+            }
+            const int w = p.x1 - p.x0, h = p.y1 - p.y0;
+            cv::Mat rgb(h, w, CV_8UC3);
+            if (GDALDatasetRasterIO(d.H(), GF_Read, p.x0, p.y0, w, h, rgb.data, w, h, GDT_Byte, 3, bandMap, 3,
+                                    static_cast<int>(rgb.step), 1) != CE_None) {
+                throw MosaicReadError("cannot read the mosaic: " + gdal_support::LastMessage("GDAL gave no reason"));
+            }
+            for (int r = 0; r < h; ++r) {
+                InkOf(rgb.ptr<std::uint8_t>(r), w, p.ink.ptr<float>(r), p.mask.ptr<std::uint8_t>(r));
+            }
+        }
+    }
+    for (Piece& p : pieces) {
+        if (p.Empty()) {
+            continue;  // this part of the edge lies outside the mosaic
+        }
+        const cv::Range part(p.c0, p.c1);
+        const cv::Mat pieceX = mapX(cv::Range::all(), part) - static_cast<float>(p.x0);
+        const cv::Mat pieceY = mapY(cv::Range::all(), part) - static_cast<float>(p.y0);
+        cv::Mat ink = strip.ink(cv::Range::all(), part);
+        cv::Mat valid = strip.valid(cv::Range::all(), part);
+        cv::remap(p.ink, ink, pieceX, pieceY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
+        // A strip pixel counts only when every mosaic pixel it draws from has a tile.
+        cv::Mat solid;
+        cv::erode(p.mask, solid, cv::Mat::ones(3, 3, CV_8U), cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+                  cv::Scalar(0));
+        cv::remap(solid, valid, pieceX, pieceY, cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
+    }
     return strip;
 }
 
