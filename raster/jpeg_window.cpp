@@ -49,7 +49,9 @@ void ReadHeader(void* raw) {
 
 struct WindowContext {
     j_decompress_ptr d;
-    int x, y, width, height;
+    int x, width;
+    const RowRange* ranges;
+    std::size_t rangeCount;
     const JpegRowTaker* take;
     std::uint8_t* row;  // one decoded row of the cropped columns
 };
@@ -60,23 +62,25 @@ void DecodeWindow(void* raw) {
     d->out_color_space = JCS_RGB;
     jpeg_start_decompress(d);
     const int imageWidth = static_cast<int>(d->output_width);
-    const int imageHeight = static_cast<int>(d->output_height);
     JDIMENSION left = static_cast<JDIMENSION>(std::max(0, c.x - kMargin));
     JDIMENSION columns = static_cast<JDIMENSION>(std::min(imageWidth, c.x + c.width + kMargin)) - left;
     if (left > 0 || static_cast<int>(columns) < imageWidth) {
         jpeg_crop_scanline(d, &left, &columns);  // widened to whole blocks
     }
-    const int top = std::max(0, c.y - kMargin);
-    if (top > 0) {
-        jpeg_skip_scanlines(d, static_cast<JDIMENSION>(top));
-    }
     const std::size_t offset = static_cast<std::size_t>(c.x - static_cast<int>(left)) * 3;
     JSAMPROW row = c.row;
-    while (static_cast<int>(d->output_scanline) < std::min(imageHeight, c.y + c.height)) {
-        const int r = static_cast<int>(d->output_scanline);
-        jpeg_read_scanlines(d, &row, 1);
-        if (r >= c.y) {
-            (*c.take)(r, c.row + offset);
+    for (std::size_t k = 0; k < c.rangeCount; ++k) {
+        const RowRange& range = c.ranges[k];
+        const int skipTo = std::max(0, range.first - kMargin);
+        if (skipTo > static_cast<int>(d->output_scanline)) {
+            jpeg_skip_scanlines(d, static_cast<JDIMENSION>(skipTo) - d->output_scanline);
+        }
+        while (static_cast<int>(d->output_scanline) < range.last) {
+            const int r = static_cast<int>(d->output_scanline);
+            jpeg_read_scanlines(d, &row, 1);
+            if (r >= range.first) {
+                (*c.take)(r, c.row + offset);
+            }
         }
     }
     jpeg_abort_decompress(d);
@@ -103,7 +107,8 @@ JpegSize ReadJpegSize(const std::string& path) {
     return {static_cast<int>(decoder.d.image_width), static_cast<int>(decoder.d.image_height)};
 }
 
-void DecodeJpegRows(const std::string& path, int x, int y, int width, int height, const JpegRowTaker& take) {
+void DecodeJpegRows(const std::string& path, int x, int width, const std::vector<RowRange>& rows,
+                    const JpegRowTaker& take) {
     Decoder decoder;
     OpenDecoder(decoder, path);
     const jpeg_decompress_struct& d = decoder.d;
@@ -112,15 +117,23 @@ void DecodeJpegRows(const std::string& path, int x, int y, int width, int height
     if (!rgbable) {
         throw JpegError(path + ": not an RGB or greyscale JPEG");
     }
-    if (width < 1 || height < 1 || x < 0 || y < 0 || static_cast<long long>(x) + width > d.image_width ||
-        static_cast<long long>(y) + height > d.image_height) {
+    bool inside = width >= 1 && x >= 0 && static_cast<long long>(x) + width <= d.image_width && !rows.empty();
+    for (std::size_t k = 0; k < rows.size() && inside; ++k) {
+        inside = rows[k].first >= (k == 0 ? 0 : rows[k - 1].last) && rows[k].last > rows[k].first &&
+                 static_cast<long long>(rows[k].last) <= d.image_height;
+    }
+    if (!inside) {
         throw JpegError(path + ": the window lies outside the image");
     }
     std::vector<std::uint8_t> row(static_cast<std::size_t>(d.image_width) * 3);
-    WindowContext context{&decoder.d, x, y, width, height, &take, row.data()};
+    WindowContext context{&decoder.d, x, width, rows.data(), rows.size(), &take, row.data()};
     if (!RunGuarded(decoder.errors, DecodeWindow, &context)) {
         throw JpegError(path + ": " + decoder.errors.message);
     }
+}
+
+void DecodeJpegRows(const std::string& path, int x, int y, int width, int height, const JpegRowTaker& take) {
+    DecodeJpegRows(path, x, width, {RowRange{y, y + height}}, take);
 }
 
 void DecodeJpegWindow(const std::string& path, int x, int y, int width, int height, std::uint8_t* rgb,

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace georef::raster {
 
@@ -35,5 +36,17 @@ void DecodeJpegWindow(const std::string& path, int x, int y, int width, int heig
 // Throws as DecodeJpegWindow.
 using JpegRowTaker = std::function<void(int row, const std::uint8_t* rgb)>;
 void DecodeJpegRows(const std::string& path, int x, int y, int width, int height, const JpegRowTaker& take);
+
+// Rows first .. last - 1 of an image.
+struct RowRange {
+    int first = 0;
+    int last = 0;
+};
+
+// Several row ranges of the same columns in one pass: the rows between them
+// are skipped like those above the first. The ranges must be ascending and
+// must not overlap.
+void DecodeJpegRows(const std::string& path, int x, int width, const std::vector<RowRange>& rows,
+                    const JpegRowTaker& take);
 
 }  // namespace georef::raster

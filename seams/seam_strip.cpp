@@ -146,45 +146,137 @@ void InkOf(const std::uint8_t* rgb, int n, float* ink, std::uint8_t* mask) noexc
 }
 
 // Row y of the mosaic, columns x .. x + n - 1, into every piece it reaches.
-void Distribute(std::vector<Piece>& pieces, int y, int x, int n, const std::uint8_t* rgb) noexcept {
-    for (Piece& p : pieces) {
-        if (y < p.y0 || y >= p.y1) {
+void Distribute(const std::vector<Piece*>& pieces, int y, int x, int n, const std::uint8_t* rgb) noexcept {
+    for (Piece* p : pieces) {
+        if (y < p->y0 || y >= p->y1) {
             continue;
         }
-        const int from = std::max(x, p.x0), to = std::min(x + n, p.x1);
+        const int from = std::max(x, p->x0), to = std::min(x + n, p->x1);
         if (from < to) {
-            InkOf(rgb + static_cast<std::size_t>(from - x) * 3, to - from, p.ink.ptr<float>(y - p.y0) + (from - p.x0),
-                  p.mask.ptr<std::uint8_t>(y - p.y0) + (from - p.x0));
+            InkOf(rgb + static_cast<std::size_t>(from - x) * 3, to - from,
+                  p->ink.ptr<float>(y - p->y0) + (from - p->x0), p->mask.ptr<std::uint8_t>(y - p->y0) + (from - p->x0));
         }
     }
 }
 
+// Rows closer than this are decoded rather than skipped between two pieces.
+constexpr int kLeastSkip = 32;
+
 // The pieces filled from the tiles that cover them, each tile decoded once
-// and only as far as the pieces need; false when a tile will not decode so
-// (GDAL reads the pieces then, and tells what is wrong).
-bool DecodeFromTiles(const std::vector<TileSource>& tiles, std::vector<Piece>& pieces) {
-    int x0 = INT_MAX, y0 = INT_MAX, x1 = INT_MIN, y1 = INT_MIN;
-    for (const Piece& p : pieces) {
-        if (!p.Empty()) {
-            x0 = std::min(x0, p.x0), y0 = std::min(y0, p.y0), x1 = std::max(x1, p.x1), y1 = std::max(y1, p.y1);
-        }
-    }
+// for all of them, over the columns they take from it and only the rows
+// they need; false when a tile will not decode so (GDAL reads the pieces
+// then, and tells what is wrong).
+bool DecodeFromTiles(const std::vector<TileSource>& tiles, const std::vector<Piece*>& pieces) {
     try {
         for (const TileSource& t : tiles) {
-            const int left = std::max(x0, t.x), top = std::max(y0, t.y);
-            const int right = std::min(x1, t.x + t.width), bottom = std::min(y1, t.y + t.height);
-            if (left >= right || top >= bottom) {
+            std::vector<Piece*> here;
+            int left = INT_MAX, right = INT_MIN;
+            std::vector<raster::RowRange> rows;
+            for (Piece* p : pieces) {
+                const int x0 = std::max(p->x0, t.x), x1 = std::min(p->x1, t.x + t.width);
+                const int y0 = std::max(p->y0, t.y), y1 = std::min(p->y1, t.y + t.height);
+                if (x0 < x1 && y0 < y1) {
+                    here.push_back(p);
+                    left = std::min(left, x0), right = std::max(right, x1);
+                    rows.push_back({y0 - t.y, y1 - t.y});
+                }
+            }
+            if (here.empty()) {
                 continue;
             }
-            raster::DecodeJpegRows(t.path, left - t.x, top - t.y, right - left, bottom - top,
-                                   [&](int row, const std::uint8_t* rgb) {
-                                       Distribute(pieces, t.y + row, left, right - left, rgb);
-                                   });
+            std::sort(rows.begin(), rows.end(),
+                      [](const raster::RowRange& a, const raster::RowRange& b) { return a.first < b.first; });
+            std::vector<raster::RowRange> merged;
+            for (const raster::RowRange& r : rows) {
+                if (!merged.empty() && r.first <= merged.back().last + kLeastSkip) {
+                    merged.back().last = std::max(merged.back().last, r.last);
+                } else {
+                    merged.push_back(r);
+                }
+            }
+            raster::DecodeJpegRows(t.path, left - t.x, right - left, merged, [&](int row, const std::uint8_t* rgb) {
+                Distribute(here, t.y + row, left, right - left, rgb);
+            });
         }
     } catch (const std::exception&) {
         return false;
     }
     return true;
+}
+
+// A strip laid out on the mosaic, before its pixels are read.
+struct PendingStrip {
+    SeamStrip strip;
+    cv::Mat mapX, mapY;  // mosaic column and row of every strip pixel
+    std::vector<Piece> pieces;
+};
+
+// The strip of an edge laid out on a mosaic of width x height pixels with
+// geotransform gt, and the pieces it is cut in.
+void LayOut(const double (&gt)[6], int width, int height, const review::SharedEdge& edge, int halfRows,
+            double endFraction, PendingStrip& pending) {
+    EastNorth start = FromOutput(edge.from);
+    EastNorth end = FromOutput(edge.to);
+    if ((edge.meridian && start.n > end.n) || (!edge.meridian && start.e > end.e)) {
+        std::swap(start, end);
+    }
+    SeamStrip& strip = pending.strip;
+    strip.pixelMetres = gt[1];
+    strip.halfRows = halfRows;
+    strip.lengthMetres = std::hypot(end.e - start.e, end.n - start.n);
+    if (!(strip.lengthMetres > 0.0) || !std::isfinite(strip.lengthMetres)) {
+        return;
+    }
+    const EastNorth along{(end.e - start.e) / strip.lengthMetres, (end.n - start.n) / strip.lengthMetres};
+    const EastNorth across{along.n, -along.e};  // along turned clockwise: towards the second sheet
+    const double pixel = strip.pixelMetres;
+    const double skip = endFraction * strip.lengthMetres;
+    const int columns = static_cast<int>(std::floor((strip.lengthMetres - 2.0 * skip) / pixel));
+    const int rows = 2 * halfRows + 1;
+    if (columns < 1) {
+        return;
+    }
+    // Mosaic pixel coordinates (column, row of pixel centres) of every strip pixel.
+    cv::Mat& mapX = pending.mapX;
+    cv::Mat& mapY = pending.mapY;
+    mapX.create(rows, columns, CV_32F);
+    mapY.create(rows, columns, CV_32F);
+    std::vector<Piece>& pieces = pending.pieces;
+    for (int c0 = 0; c0 < columns; c0 += kPieceColumns) {
+        Piece piece;
+        piece.c0 = c0;
+        piece.c1 = std::min(columns, c0 + kPieceColumns);
+        pieces.push_back(piece);
+    }
+    for (int r = 0; r < rows; ++r) {
+        const double v = (r - halfRows) * pixel;
+        float* mx = mapX.ptr<float>(r);
+        float* my = mapY.ptr<float>(r);
+        for (int c = 0; c < columns; ++c) {
+            const double u = skip + (c + 0.5) * pixel;
+            const double e = start.e + u * along.e + v * across.e;
+            const double n = start.n + u * along.n + v * across.n;
+            const double x = (e - gt[0]) / gt[1] - 0.5;
+            const double y = (n - gt[3]) / gt[5] - 0.5;
+            mx[c] = static_cast<float>(x);
+            my[c] = static_cast<float>(y);
+            Piece& p = pieces[static_cast<std::size_t>(c / kPieceColumns)];
+            p.minX = std::min(p.minX, x), p.maxX = std::max(p.maxX, x);
+            p.minY = std::min(p.minY, y), p.maxY = std::max(p.maxY, y);
+        }
+    }
+    strip.ink = cv::Mat::zeros(rows, columns, CV_32F);
+    strip.valid = cv::Mat::zeros(rows, columns, CV_8U);
+    for (Piece& p : pieces) {
+        p.x0 = std::max(0, static_cast<int>(std::floor(p.minX)) - 1);
+        p.y0 = std::max(0, static_cast<int>(std::floor(p.minY)) - 1);
+        p.x1 = std::min(width, static_cast<int>(std::ceil(p.maxX)) + 2);
+        p.y1 = std::min(height, static_cast<int>(std::ceil(p.maxY)) + 2);
+        if (!p.Empty()) {
+            p.ink.create(p.y1 - p.y0, p.x1 - p.x0, CV_32F);
+            p.mask.create(p.y1 - p.y0, p.x1 - p.x0, CV_8U);
+        }
+    }
 }
 
 }  // namespace
@@ -223,72 +315,26 @@ MosaicReader::~MosaicReader() = default;
 double MosaicReader::PixelMetres() const noexcept { return m_dataset->gt[1]; }
 
 SeamStrip MosaicReader::Strip(const review::SharedEdge& edge, int halfRows, double endFraction) const {
+    return std::move(Strips({edge}, halfRows, endFraction).front());
+}
+
+std::vector<SeamStrip> MosaicReader::Strips(const std::vector<review::SharedEdge>& edges, int halfRows,
+                                            double endFraction) const {
     const Dataset& d = *m_dataset;
-    EastNorth start = FromOutput(edge.from);
-    EastNorth end = FromOutput(edge.to);
-    if ((edge.meridian && start.n > end.n) || (!edge.meridian && start.e > end.e)) {
-        std::swap(start, end);
-    }
-    SeamStrip strip;
-    strip.pixelMetres = d.gt[1];
-    strip.halfRows = halfRows;
-    strip.lengthMetres = std::hypot(end.e - start.e, end.n - start.n);
-    if (!(strip.lengthMetres > 0.0) || !std::isfinite(strip.lengthMetres)) {
-        return strip;
-    }
-    const EastNorth along{(end.e - start.e) / strip.lengthMetres, (end.n - start.n) / strip.lengthMetres};
-    const EastNorth across{along.n, -along.e};  // along turned clockwise: towards the second sheet
-    const double pixel = strip.pixelMetres;
-    const double skip = endFraction * strip.lengthMetres;
-    const int columns = static_cast<int>(std::floor((strip.lengthMetres - 2.0 * skip) / pixel));
-    const int rows = 2 * halfRows + 1;
-    if (columns < 1) {
-        return strip;
-    }
-    // Mosaic pixel coordinates (column, row of pixel centres) of every strip pixel.
-    cv::Mat mapX(rows, columns, CV_32F), mapY(rows, columns, CV_32F);
-    std::vector<Piece> pieces;
-    for (int c0 = 0; c0 < columns; c0 += kPieceColumns) {
-        Piece piece;
-        piece.c0 = c0;
-        piece.c1 = std::min(columns, c0 + kPieceColumns);
-        pieces.push_back(piece);
-    }
-    for (int r = 0; r < rows; ++r) {
-        const double v = (r - halfRows) * pixel;
-        float* mx = mapX.ptr<float>(r);
-        float* my = mapY.ptr<float>(r);
-        for (int c = 0; c < columns; ++c) {
-            const double u = skip + (c + 0.5) * pixel;
-            const double e = start.e + u * along.e + v * across.e;
-            const double n = start.n + u * along.n + v * across.n;
-            const double x = (e - d.gt[0]) / d.gt[1] - 0.5;
-            const double y = (n - d.gt[3]) / d.gt[5] - 0.5;
-            mx[c] = static_cast<float>(x);
-            my[c] = static_cast<float>(y);
-            Piece& p = pieces[static_cast<std::size_t>(c / kPieceColumns)];
-            p.minX = std::min(p.minX, x), p.maxX = std::max(p.maxX, x);
-            p.minY = std::min(p.minY, y), p.maxY = std::max(p.maxY, y);
-        }
-    }
-    strip.ink = cv::Mat::zeros(rows, columns, CV_32F);
-    strip.valid = cv::Mat::zeros(rows, columns, CV_8U);
-    for (Piece& p : pieces) {
-        p.x0 = std::max(0, static_cast<int>(std::floor(p.minX)) - 1);
-        p.y0 = std::max(0, static_cast<int>(std::floor(p.minY)) - 1);
-        p.x1 = std::min(d.width, static_cast<int>(std::ceil(p.maxX)) + 2);
-        p.y1 = std::min(d.height, static_cast<int>(std::ceil(p.maxY)) + 2);
-        if (!p.Empty()) {
-            p.ink.create(p.y1 - p.y0, p.x1 - p.x0, CV_32F);
-            p.mask.create(p.y1 - p.y0, p.x1 - p.x0, CV_8U);
+    std::vector<PendingStrip> pending(edges.size());
+    std::vector<Piece*> pieces;
+    for (std::size_t k = 0; k < edges.size(); ++k) {
+        LayOut(d.gt, d.width, d.height, edges[k], halfRows, endFraction, pending[k]);
+        for (Piece& p : pending[k].pieces) {
+            if (!p.Empty()) {
+                pieces.push_back(&p);
+            }
         }
     }
     const auto clear = [&pieces] {
-        for (Piece& p : pieces) {
-            if (!p.Empty()) {
-                p.ink.setTo(cv::Scalar(255.0));  // black where no tile is: all ink, masked out
-                p.mask.setTo(cv::Scalar(0));
-            }
+        for (Piece* p : pieces) {
+            p->ink.setTo(cv::Scalar(255.0));  // black where no tile is: all ink, masked out
+            p->mask.setTo(cv::Scalar(0));
         }
     };
     clear();
@@ -299,38 +345,40 @@ SeamStrip MosaicReader::Strip(const review::SharedEdge& edge, int halfRows, doub
             bandMap[1] = bandMap[2] = 1;
         }
         gdal_support::QuietErrors quiet;
-        for (Piece& p : pieces) {
-            if (p.Empty()) {
-                continue;
-            }
-            const int w = p.x1 - p.x0, h = p.y1 - p.y0;
+        for (Piece* p : pieces) {
+            const int w = p->x1 - p->x0, h = p->y1 - p->y0;
             cv::Mat rgb(h, w, CV_8UC3);
-            if (GDALDatasetRasterIO(d.H(), GF_Read, p.x0, p.y0, w, h, rgb.data, w, h, GDT_Byte, 3, bandMap, 3,
+            if (GDALDatasetRasterIO(d.H(), GF_Read, p->x0, p->y0, w, h, rgb.data, w, h, GDT_Byte, 3, bandMap, 3,
                                     static_cast<int>(rgb.step), 1) != CE_None) {
                 throw MosaicReadError("cannot read the mosaic: " + gdal_support::LastMessage("GDAL gave no reason"));
             }
             for (int r = 0; r < h; ++r) {
-                InkOf(rgb.ptr<std::uint8_t>(r), w, p.ink.ptr<float>(r), p.mask.ptr<std::uint8_t>(r));
+                InkOf(rgb.ptr<std::uint8_t>(r), w, p->ink.ptr<float>(r), p->mask.ptr<std::uint8_t>(r));
             }
         }
     }
-    for (Piece& p : pieces) {
-        if (p.Empty()) {
-            continue;  // this part of the edge lies outside the mosaic
+    std::vector<SeamStrip> strips;
+    for (PendingStrip& s : pending) {
+        for (Piece& p : s.pieces) {
+            if (p.Empty()) {
+                continue;  // this part of the edge lies outside the mosaic
+            }
+            const cv::Range part(p.c0, p.c1);
+            const cv::Mat pieceX = s.mapX(cv::Range::all(), part) - static_cast<float>(p.x0);
+            const cv::Mat pieceY = s.mapY(cv::Range::all(), part) - static_cast<float>(p.y0);
+            cv::Mat ink = s.strip.ink(cv::Range::all(), part);
+            cv::Mat valid = s.strip.valid(cv::Range::all(), part);
+            cv::remap(p.ink, ink, pieceX, pieceY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
+            // A strip pixel counts only when every mosaic pixel it draws from has a tile.
+            cv::Mat solid;
+            cv::erode(p.mask, solid, cv::Mat::ones(3, 3, CV_8U), cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+                      cv::Scalar(0));
+            cv::remap(solid, valid, pieceX, pieceY, cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
         }
-        const cv::Range part(p.c0, p.c1);
-        const cv::Mat pieceX = mapX(cv::Range::all(), part) - static_cast<float>(p.x0);
-        const cv::Mat pieceY = mapY(cv::Range::all(), part) - static_cast<float>(p.y0);
-        cv::Mat ink = strip.ink(cv::Range::all(), part);
-        cv::Mat valid = strip.valid(cv::Range::all(), part);
-        cv::remap(p.ink, ink, pieceX, pieceY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
-        // A strip pixel counts only when every mosaic pixel it draws from has a tile.
-        cv::Mat solid;
-        cv::erode(p.mask, solid, cv::Mat::ones(3, 3, CV_8U), cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
-                  cv::Scalar(0));
-        cv::remap(solid, valid, pieceX, pieceY, cv::INTER_NEAREST, cv::BORDER_CONSTANT, cv::Scalar(0));
+        strips.push_back(std::move(s.strip));
+        s = PendingStrip();  // its pieces are no longer needed
     }
-    return strip;
+    return strips;
 }
 
 }  // namespace georef::seams

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -46,6 +47,11 @@ public:
     // endFraction of the edge's length at both ends (where third sheets
     // meet it). Throws MosaicReadError when GDAL cannot read the window.
     SeamStrip Strip(const review::SharedEdge& edge, int halfRows, double endFraction) const;
+
+    // The strips of several edges, each tile they cross decoded once for
+    // all of them. Throws MosaicReadError.
+    std::vector<SeamStrip> Strips(const std::vector<review::SharedEdge>& edges, int halfRows,
+                                  double endFraction) const;
 
 private:
     struct Dataset;

@@ -34,14 +34,20 @@ std::string Figure(const std::optional<double>& value) {
     return text;
 }
 
-SeamMeasurement Measure(const MosaicReader& mosaic, const review::SharedEdge& edge, const SeamOptions& options) {
+// Strips read from the mosaic at once: each tile they cross is decoded once
+// for all of them, and they are held together until measured.
+constexpr std::size_t kStripsAtOnce = 24;
+
+int HalfRows(double pixel, const SeamOptions& options) {
+    return std::clamp(static_cast<int>(std::ceil(options.bandMetres / pixel)), 8, kLargestHalfRows);
+}
+
+SeamMeasurement Measure(const SeamStrip& strip, const review::SharedEdge& edge, const SeamOptions& options) {
     SeamMeasurement m;
     m.sheet = edge.first;
     m.neighbour = edge.second;
     m.meridian = edge.meridian;
-    const double pixel = mosaic.PixelMetres();
-    const int halfRows = std::clamp(static_cast<int>(std::ceil(options.bandMetres / pixel)), 8, kLargestHalfRows);
-    const SeamStrip strip = mosaic.Strip(edge, halfRows, kEndFraction);
+    const double pixel = strip.pixelMetres;
     m.lengthMetres = strip.lengthMetres;
     const CrossingOptions crossing;
     const std::vector<CrossingLine> first = FindCrossingLines(strip, StripSide::first, crossing);
@@ -88,19 +94,29 @@ std::optional<double> SeamMeasurement::OffsetMetres() const noexcept {
 
 std::vector<SeamMeasurement> MeasureSeams(const SurveyInput& input, const SeamOptions& options) {
     const std::vector<review::SharedEdge> edges = review::FindSharedEdges(review::ReadSheetOutlines(input.configPath));
-    std::vector<SeamMeasurement> seams;
-    std::optional<MosaicReader> mosaic;
+    std::vector<review::SharedEdge> wanted;
     for (const review::SharedEdge& edge : edges) {
         const bool inMosaic = input.inMosaic.count(edge.first) != 0 && input.inMosaic.count(edge.second) != 0;
-        const bool wanted =
+        const bool painted =
             input.painted.empty() || input.painted.count(edge.first) != 0 || input.painted.count(edge.second) != 0;
-        if (!inMosaic || !wanted) {
-            continue;
+        if (inMosaic && painted) {
+            wanted.push_back(edge);
         }
-        if (!mosaic) {
-            mosaic.emplace(input.mosaicPath);
+    }
+    std::vector<SeamMeasurement> seams;
+    if (wanted.empty()) {
+        return seams;
+    }
+    const MosaicReader mosaic(input.mosaicPath);
+    const int halfRows = HalfRows(mosaic.PixelMetres(), options);
+    for (std::size_t first = 0; first < wanted.size(); first += kStripsAtOnce) {
+        const std::vector<review::SharedEdge> group(
+            wanted.begin() + static_cast<std::ptrdiff_t>(first),
+            wanted.begin() + static_cast<std::ptrdiff_t>(std::min(wanted.size(), first + kStripsAtOnce)));
+        const std::vector<SeamStrip> strips = mosaic.Strips(group, halfRows, kEndFraction);
+        for (std::size_t k = 0; k < group.size(); ++k) {
+            seams.push_back(Measure(strips[k], group[k], options));
         }
-        seams.push_back(Measure(*mosaic, edge, options));
     }
     return seams;
 }

@@ -4,6 +4,7 @@
 
 #include "raster/jpeg_window.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -112,6 +113,22 @@ TEST(JpegWindow, GivesTheBytesOfTheWholeDecodingAndOfGdalWhereverItLies) {
             EXPECT_TRUE(window == expected);
             EXPECT_TRUE(window == ThroughGdal(path, win));
         }
+        // Several row ranges in one pass, near and far apart, of one column span.
+        const std::vector<RowRange> ranges = {{3, 20}, {20, 21}, {40, 97}, {301, 302}, {500, kHeight}};
+        std::vector<int> seen;
+        bool same = true;
+        DecodeJpegRows(path, 205, 311, ranges, [&](int row, const std::uint8_t* rgb) {
+            seen.push_back(row);
+            same = same && std::equal(rgb, rgb + 311 * 3, whole.rgb.data() + (static_cast<std::size_t>(row) * kWidth + 205) * 3);
+        });
+        EXPECT_TRUE(same) << kind.name;
+        std::vector<int> wanted;
+        for (const RowRange& range : ranges) {
+            for (int r = range.first; r < range.last; ++r) {
+                wanted.push_back(r);
+            }
+        }
+        EXPECT_EQ(seen, wanted) << kind.name;
     }
 }
 
@@ -129,6 +146,11 @@ TEST(JpegWindow, RefusesWhatIsNoWindowOfAnRgbImage) {
     four.components = 4;
     test::WriteUniformJpeg(cmyk, 64, 48, Rgb{10, 20, 30}, four);
     EXPECT_THROW(DecodeJpegWindow(cmyk, 0, 0, 4, 4, rgb.data(), 64 * 3), JpegError);
+    const auto nothing = [](int, const std::uint8_t*) {};
+    EXPECT_THROW(DecodeJpegRows(path, 0, 8, {{10, 20}, {15, 30}}, nothing), JpegError);  // overlapping
+    EXPECT_THROW(DecodeJpegRows(path, 0, 8, {{20, 30}, {0, 10}}, nothing), JpegError);   // descending
+    EXPECT_THROW(DecodeJpegRows(path, 0, 8, {}, nothing), JpegError);
+    EXPECT_THROW(DecodeJpegRows(path, 0, 8, {{40, 49}}, nothing), JpegError);            // beyond the last row
     const std::string text = dir.File("text.jpg");
     test::WriteFileBytes(text, "not a JPEG");
     EXPECT_THROW(ReadJpegSize(text), JpegError);

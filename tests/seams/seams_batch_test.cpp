@@ -13,6 +13,11 @@
 #include <map>
 #include <sstream>
 
+#include <gdal.h>
+#include <gdal_utils.h>
+
+#include "review/sheet_outlines.hpp"
+#include "seams/seam_strip.hpp"
 #include "seams/seam_survey.hpp"
 #include "support/in_process.hpp"
 #include "support/temp_dir.hpp"
@@ -112,6 +117,29 @@ TEST(SeamsThroughTheBatch, NeighboursFromOneLandscapeMeetWithinAPixel) {
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(ReadSeamsCsv(dir.File("tiles/seams.csv")).size(), 1u);
     EXPECT_EQ(SeamVerdicts(dir.File("tiles/summary.csv")).at("40572"), "ok");
+
+    // The strips cut from the tiles decoded piece by piece are those GDAL
+    // reads from the same mosaic written out as one image.
+    GDALAllRegister();
+    GDALDatasetH vrt = GDALOpen(dir.File("tiles/mosaic.vrt").c_str(), GA_ReadOnly);
+    ASSERT_NE(vrt, nullptr);
+    GDALClose(GDALTranslate(dir.File("mosaic.tif").c_str(), vrt, nullptr, nullptr));
+    GDALClose(vrt);
+    const std::vector<review::SharedEdge> edges =
+        review::FindSharedEdges(review::ReadSheetOutlines(dir.File("config.bin")));
+    const MosaicReader fromTiles(dir.File("tiles/mosaic.vrt"));
+    const MosaicReader fromImage(dir.File("mosaic.tif"));
+    const std::vector<SeamStrip> cut = fromTiles.Strips(edges, 40, 0.02);
+    const std::vector<SeamStrip> read = fromImage.Strips(edges, 40, 0.02);
+    ASSERT_EQ(cut.size(), read.size());
+    for (std::size_t k = 0; k < cut.size(); ++k) {
+        ASSERT_EQ(cut[k].ink.size(), read[k].ink.size());
+        EXPECT_GT(cv::countNonZero(cut[k].valid), cut[k].valid.total() / 2);
+        EXPECT_EQ(cv::countNonZero(cut[k].ink != read[k].ink), 0);
+        EXPECT_EQ(cv::countNonZero(cut[k].valid != read[k].valid), 0);
+        const SeamStrip alone = fromTiles.Strip(edges[k], 40, 0.02);
+        EXPECT_EQ(cv::countNonZero(alone.ink != cut[k].ink), 0);
+    }
 }
 
 TEST(SeamsThroughTheBatch, ASheetDrawnOffIsMeasuredAndSuspect) {
