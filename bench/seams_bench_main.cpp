@@ -1,4 +1,4 @@
-// georef-seams-bench BUILDDIR WORKDIR DPI
+// georef-seams-bench BUILDDIR WORKDIR DPI [EARLIER_SEAMS]
 //
 // The seam measurement on twelve neighbouring sheets (three rows of four:
 // 40571 40572 40581 40582 / 40573 40574 40583 40584 / 41571 41572 41581
@@ -18,7 +18,9 @@
 //  3. time: georef-seams over the whole directory against georef-batch's
 //     time for the area (which includes its own measurement of the seams),
 //     wall and CPU; the target is on CPU time, which a busy machine
-//     disturbs less.
+//     disturbs less. With EARLIER_SEAMS (a georef-seams program of an
+//     earlier build), that program measures the same directories right
+//     after, for its time in the same run, and must write the same seams.csv.
 //
 // Prints one line per seam and the figures; exits 1 when a target is missed.
 
@@ -60,6 +62,7 @@ constexpr int kMisnamedFrom = 41581;
 constexpr int kTurned = 40582;
 
 std::string g_build;
+std::string g_earlier;  // an earlier build's georef-seams, or empty
 
 double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -169,8 +172,17 @@ struct Outcome {
     double seamsSeconds = 0.0;
     double batchCpu = 0.0;
     double seamsCpu = 0.0;
+    double earlierCpu = 0.0;     // the earlier georef-seams on the same directory
+    bool earlierSame = true;     // and its seams.csv the same bytes
     std::vector<SeamMeasurement> seams;
 };
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
 
 Outcome RunArea(const std::string& work, const std::string& name, double dpi, bool faults) {
     const std::string dir = work + "/" + name;
@@ -209,6 +221,15 @@ Outcome RunArea(const std::string& work, const std::string& name, double dpi, bo
     outcome.seamsSeconds = Seconds(start);
     outcome.seamsCpu = ChildrenCpuSeconds() - cpu;
     outcome.seams = georef::seams::ReadSeamsCsv(tiles + "/seams.csv");
+    if (!g_earlier.empty()) {
+        const std::string ours = FileBytes(tiles + "/seams.csv");
+        cpu = ChildrenCpuSeconds();
+        if (Run(g_earlier + " " + tiles + " --config " + dir + "/config.bin > " + dir + "/seams-earlier.txt 2>&1") != 0) {
+            throw std::runtime_error("the earlier georef-seams failed, see " + dir + "/seams-earlier.txt");
+        }
+        outcome.earlierCpu = ChildrenCpuSeconds() - cpu;
+        outcome.earlierSame = FileBytes(tiles + "/seams.csv") == ours;
+    }
     return outcome;
 }
 
@@ -221,9 +242,12 @@ std::string Figure(const std::optional<double>& v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::cerr << "usage: georef-seams-bench BUILDDIR WORKDIR DPI\n";
+    if (argc != 4 && argc != 5) {
+        std::cerr << "usage: georef-seams-bench BUILDDIR WORKDIR DPI [EARLIER_SEAMS]\n";
         return 2;
+    }
+    if (argc == 5) {
+        g_earlier = fs::absolute(argv[4]).string();
     }
     g_build = fs::absolute(argv[1]).string();
     const std::string work = fs::absolute(argv[2]).string();
@@ -259,6 +283,12 @@ int main(int argc, char** argv) {
                 correct.batchSeconds, correct.batchCpu, correct.seamsSeconds, correct.seamsCpu,
                 100.0 * correct.seamsSeconds / correct.batchSeconds, 100.0 * correct.seamsCpu / correct.batchCpu);
     missed |= correct.seamsCpu > 0.1 * correct.batchCpu;
+    if (!g_earlier.empty()) {
+        std::printf("  the earlier georef-seams on the same tiles: %.2f s CPU = %.1f %% of the batch's CPU time; this "
+                    "one takes %.2f of its time; seams.csv %s\n",
+                    correct.earlierCpu, 100.0 * correct.earlierCpu / correct.batchCpu,
+                    correct.seamsCpu / correct.earlierCpu, correct.earlierSame ? "the same" : "DIFFERENT");
+    }
 
     // 2. Faults.
     const Outcome faults = RunArea(work, "faults-" + std::string(argv[3]), dpi, true);
@@ -285,6 +315,10 @@ int main(int argc, char** argv) {
         std::printf("  %d|%d  %s %s  (%7.2f %7.2f)  %3d  %-10s %s\n", s.sheet, s.neighbour,
                     Figure(s.alongMetres).c_str(), Figure(s.acrossMetres).c_str(), truth.first, truth.second,
                     s.features, georef::seams::SeamStatusName(s.status), verdict.c_str());
+    }
+    if (!g_earlier.empty()) {
+        std::printf("  the earlier georef-seams on the faulty sheets: %.2f s CPU against %.2f s; seams.csv %s\n",
+                    faults.earlierCpu, faults.seamsCpu, faults.earlierSame ? "the same" : "DIFFERENT");
     }
     std::cout << (missed ? "some target missed\n" : "every target met\n");
     return missed ? 1 : 0;

@@ -1,8 +1,10 @@
 #include "seams/area_seams.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "batch/journal.hpp"
+#include "batch/mosaic.hpp"
 #include "platform/file_system.hpp"
 
 namespace georef::seams {
@@ -10,23 +12,36 @@ namespace georef::seams {
 AreaSeams MeasureAreaSeams(const AreaSeamsRequest& request, std::vector<batch::SheetResult>& sheets) {
     AreaSeams result;
     result.csvPath = platform::JoinPath(request.outputDirectory, kSeamsFile);
-    if (request.painted && request.painted->empty()) {
-        result.table = ReadSeamsCsv(result.csvPath);
-    } else {
-        SurveyInput input;
-        input.configPath = request.configPath;
-        input.mosaicPath = platform::JoinPath(request.outputDirectory, "mosaic.vrt");
-        const batch::Journal journal = batch::Journal::Load(request.outputDirectory);
-        for (const auto& entry : journal.Entries()) {
-            input.inMosaic.insert(entry.first);
+    const batch::Journal journal = batch::Journal::Load(request.outputDirectory);
+    SurveyInput input;
+    input.configPath = request.configPath;
+    input.mosaicPath = platform::JoinPath(request.outputDirectory, batch::kMosaicFile);
+    for (const auto& [sheet, entry] : journal.Entries()) {
+        // A sheet whose latest run failed holds no known content in the
+        // mosaic: blank paper, or what an earlier run painted.
+        if (entry.status == batch::SheetStatus::done) {
+            input.inMosaic.insert(sheet);
         }
-        if (request.painted) {
-            input.painted = *request.painted;
-            result.table = UpdateSeamsCsv(input, request.options, result.csvPath);
-        } else {
-            result.table = MeasureSeams(input, request.options);
+    }
+    // Earlier lines of seams still between sheets of the mosaic, unless every seam is measured again.
+    std::vector<SeamMeasurement> earlier = request.painted ? ReadSeamsCsv(result.csvPath) : std::vector<SeamMeasurement>();
+    const std::size_t written = earlier.size();
+    earlier.erase(std::remove_if(earlier.begin(), earlier.end(),
+                                 [&](const SeamMeasurement& s) {
+                                     return input.inMosaic.count(s.sheet) == 0 || input.inMosaic.count(s.neighbour) == 0;
+                                 }),
+                  earlier.end());
+    if (request.painted && request.painted->empty()) {
+        result.table = std::move(earlier);
+        if (result.table.size() != written) {
             WriteSeamsCsv(result.table, result.csvPath);
         }
+    } else {
+        if (request.painted) {
+            input.painted = *request.painted;
+        }
+        result.table = MergeSeams(earlier, MeasureSeams(input, request.options));
+        WriteSeamsCsv(result.table, result.csvPath);
         result.measured = true;
     }
     MarkSheets(result.table, sheets);

@@ -23,10 +23,11 @@ struct AreaSeamsRequest {
     std::string outputDirectory;             // holds mosaic.vrt, the journal and seams.csv
     std::string configPath = "config.bin";   // outlines and shared edges
     SeamOptions options;
-    // Empty: every seam between sheets of the mosaic (the journal), and
-    // seams.csv holds only those. A set: the seams of these sheets with
-    // their neighbours in the mosaic, merged into seams.csv (its other lines
-    // kept); nothing is measured when the set is empty.
+    // Empty: every seam between sheets of the mosaic (those the journal
+    // records as finished in their latest run), and seams.csv holds only
+    // those. A set: the seams of these sheets with their neighbours in the
+    // mosaic, merged into seams.csv (its lines of other seams between
+    // sheets of the mosaic kept); nothing is measured when the set is empty.
     std::optional<std::set<int>> painted;
     // Written again from the marked sheets when not empty.
     std::string summaryCsv;

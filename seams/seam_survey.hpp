@@ -16,7 +16,8 @@ namespace georef::seams {
 enum class SeamStatus {
     ok,          // measured, within the threshold
     suspect,     // measured beyond the threshold, or the lines do not continue across it
-    unmeasured,  // too few lines cross the edge on one side or the other
+                 // (also when many cross on one side and hardly any on the other)
+    unmeasured,  // too few lines cross the edge on either side to tell
 };
 
 // "ok", "suspect", "unmeasured".
@@ -49,7 +50,7 @@ struct SeamMeasurement {
 struct SurveyInput {
     std::string configPath;      // config.bin: outlines and shared edges
     std::string mosaicPath;      // mosaic.vrt of the area
-    std::set<int> inMosaic;      // sheets whose tiles are in the mosaic
+    std::set<int> inMosaic;      // sheets whose tiles are in the mosaic (their latest run finished)
     std::set<int> painted;       // measure only seams of these; empty: every seam
 };
 
@@ -73,12 +74,6 @@ std::vector<SeamMeasurement> ReadSeamsCsv(const std::string& path);
 // Seams of `older` whose pair `newer` does not hold, then `newer`.
 std::vector<SeamMeasurement> MergeSeams(const std::vector<SeamMeasurement>& older,
                                         const std::vector<SeamMeasurement>& newer);
-
-// Measures the seams, merges them into the table at csvPath (seams measured
-// again replace their earlier lines) and writes it; returns the merged
-// table. Throws std::runtime_error.
-std::vector<SeamMeasurement> UpdateSeamsCsv(const SurveyInput& input, const SeamOptions& options,
-                                            const std::string& csvPath);
 
 // A table for people: one line per seam, suspect ones first, then a count.
 void WriteSeamsTable(const std::vector<SeamMeasurement>& seams, std::ostream& out);

@@ -37,9 +37,10 @@ int BatchMain(int argc, const char* const* argv, std::ostream& out, std::ostream
 }
 
 // Draws 40571 and 40572 into dir/scans (the second shifted north by
-// shiftNorth metres; neither bowed, which would move content off the
+// shiftNorth metres, or with blankSecond a page without a map under the
+// corner file of its map; neither bowed, which would move content off the
 // corners), writes config.bin and runs georef-batch into dir/tiles.
-test::ToolResult DrawAndRun(const std::string& dir, double shiftNorth) {
+test::ToolResult DrawAndRun(const std::string& dir, double shiftNorth, bool blankSecond = false) {
     std::filesystem::create_directories(dir + "/scans");
     for (const std::string sheet : {"40571", "40572"}) {
         std::vector<std::string> args = {"georef-demo-scan", sheet, dir + "/scans/" + sheet + ".jpg",
@@ -51,6 +52,12 @@ test::ToolResult DrawAndRun(const std::string& dir, double shiftNorth) {
         }
         const test::ToolResult drawn = test::RunInProcess(tools::RunDemoScanTool, args);
         EXPECT_EQ(drawn.status, 0) << drawn.err;
+        if (sheet == "40572" && blankSecond) {
+            args[3] = dir + "/scans/blank.txt";  // none is written
+            args.push_back("--page");
+            args.push_back("blank");
+            EXPECT_EQ(test::RunInProcess(tools::RunDemoScanTool, args).status, 0);
+        }
     }
     const test::ToolResult config = test::RunInProcess(
         tools::RunConfigTool, {"georef-config", "40571", "40572", "-o", dir + "/config.bin"});
@@ -175,6 +182,35 @@ TEST(SeamsThroughTheBatch, ASheetDrawnOffIsMeasuredAndSuspect) {
     alone = test::RunInProcess(tools::RunSeamsTool, {"georef-seams", tiles, "--config", config, "--threshold", "100"});
     ASSERT_EQ(alone.status, 0) << alone.err;
     EXPECT_EQ(ReadSeamsCsv(dir.File("tiles/seams.csv"))[0].status, SeamStatus::ok);
+}
+
+TEST(SeamsThroughTheBatch, LinesThatStopDeadAtTheEdgeAreSuspectAndAFailedSheetHasNoSeams) {
+    test::TempDir dir;
+    // The back of the paper scanned instead of 40572's map: the roads and
+    // rivers of 40571 run into blank paper.
+    const test::ToolResult batch = DrawAndRun(dir.Path(), 0.0, true);
+    ASSERT_EQ(batch.status, 0) << batch.out << batch.err;
+    std::vector<SeamMeasurement> seams = ReadSeamsCsv(dir.File("tiles/seams.csv"));
+    ASSERT_EQ(seams.size(), 1u);
+    EXPECT_EQ(seams[0].status, SeamStatus::suspect);
+    EXPECT_EQ(seams[0].features, 0);
+    EXPECT_FALSE(seams[0].alongMetres);
+    EXPECT_EQ(SeamVerdicts(dir.File("tiles/summary.csv")).at("40572"), "suspect");
+    EXPECT_NE(batch.out.find("suspect sheet: 40572"), std::string::npos) << batch.out;
+
+    // 40572 run again and failed: what the mosaic holds there is no sheet's
+    // finished content, so the seam is not measured and its line goes.
+    test::WriteFileBytes(dir.File("scans/40572.txt"), "1 10 10\n");
+    const test::ToolResult again = test::RunInProcess(BatchMain, {"georef-batch", dir.Path() + "/scans",
+                                                                  dir.Path() + "/tiles", "100", "--config",
+                                                                  dir.Path() + "/config.bin"});
+    EXPECT_EQ(again.status, 1) << again.out;
+    EXPECT_TRUE(ReadSeamsCsv(dir.File("tiles/seams.csv")).empty());
+    EXPECT_EQ(SeamVerdicts(dir.File("tiles/summary.csv")).at("40571"), "");
+    test::ToolResult alone = test::RunInProcess(
+        tools::RunSeamsTool, {"georef-seams", dir.Path() + "/tiles", "--config", dir.Path() + "/config.bin"});
+    EXPECT_EQ(alone.status, 0) << alone.err;
+    EXPECT_NE(alone.out.find("0 seams"), std::string::npos) << alone.out;
 }
 
 TEST(SeamsTool, RefusesWhatItCannotMeasure) {
