@@ -14,7 +14,11 @@
 //       40582 turned upside down and painted with corners as if upright.
 //     Each faulty sheet's seams are compared with its true shift (the
 //     displaced and the row-off sheet) or must be suspect (the misnamed and
-//     the turned one).
+//     the turned one). The batch may refuse the misnamed and the turned
+//     scan before painting them (it reads the title, and checks how the
+//     corners fit): the bench says so, then paints them with georef alone
+//     and records them as finished in the journal, as an earlier batch that
+//     let them through would have, so that their seams are measured.
 //  3. time: georef-seams over the whole directory against georef-batch's
 //     time for the area (which includes its own measurement of the seams),
 //     wall and CPU; the target is on CPU time, which a busy machine
@@ -41,6 +45,9 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include "batch/journal.hpp"
+#include "batch/mosaic.hpp"
+#include "raster/jpeg_window.hpp"
 #include "seams/seam_survey.hpp"
 #include "tools/config_tool.hpp"
 #include "geometry/corner_file.hpp"
@@ -167,6 +174,34 @@ double ChildrenCpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// The misnamed and the turned sheet, when the batch refused them, painted
+// by georef alone and recorded as finished.
+void PaintRefused(const std::string& dir, const std::string& tiles, int dpi) {
+    bool painted = false;
+    for (const int sheet : {kMisnamed, kTurned}) {
+        const georef::batch::JournalEntry* entry = georef::batch::Journal::Load(tiles).Find(sheet);
+        if (entry == nullptr || entry->status != georef::batch::SheetStatus::failed) {
+            continue;
+        }
+        std::cout << "  the batch refused " << sheet << ": " << entry->message << "\n  painted with georef alone\n";
+        const std::string base = dir + "/scans/" + std::to_string(sheet);
+        if (Run("cd " + dir + " && " + g_build + "/georef " + std::to_string(sheet) + " " + base + ".txt " + base +
+                ".jpg " + tiles + " " + std::to_string(dpi) + " > " + dir + "/georef-" + std::to_string(sheet) +
+                ".txt 2>&1") != 0) {
+            throw std::runtime_error("georef could not paint " + std::to_string(sheet));
+        }
+        georef::batch::JournalEntry done;
+        done.status = georef::batch::SheetStatus::done;
+        done.fingerprint = "painted by the bench";
+        georef::batch::Journal::Record(tiles, dpi, sheet, done);
+        painted = true;
+    }
+    if (painted) {
+        const std::vector<georef::batch::TileName> names = georef::batch::ListTiles(tiles);
+        georef::batch::WriteMosaic(tiles, georef::raster::ReadJpegSize(tiles + "/" + names.front().file).width);
+    }
+}
+
 struct Outcome {
     double batchSeconds = 0.0;
     double seamsSeconds = 0.0;
@@ -213,6 +248,9 @@ Outcome RunArea(const std::string& work, const std::string& name, double dpi, bo
         "/batch.txt 2>&1");
     outcome.batchSeconds = Seconds(start);
     outcome.batchCpu = ChildrenCpuSeconds() - cpu;
+    if (faults) {
+        PaintRefused(dir, tiles, static_cast<int>(dpi));
+    }
     cpu = ChildrenCpuSeconds();
     start = Clock::now();
     if (Run(g_build + "/georef-seams " + tiles + " --config " + dir + "/config.bin > " + dir + "/seams.txt 2>&1") != 0) {

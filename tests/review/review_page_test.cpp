@@ -325,5 +325,121 @@ TEST_F(ReviewPageTest, RenderedInChromiumShowsEveryImageStatusAndFailureFirst) {
     EXPECT_GT(reddish, 100);  // the failed sheet's outline and fill
 }
 
+// The seams as a person sees them on the overview and in the list.
+const char* const kObserveSeams = R"JS((async () => {
+  const map = document.getElementById('overview');
+  map.scrollIntoView();
+  await new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)));
+  const lines = Array.from(document.querySelectorAll('#overview line.seam')).map(l => {
+    const box = l.getBoundingClientRect();
+    const hit = document.elementFromPoint(box.left + box.width / 2, box.top + box.height / 2);
+    const style = getComputedStyle(l);
+    return { seam: l.closest('a').getAttribute('href'), stroke: style.stroke, dashes: style.strokeDasharray,
+             width: parseFloat(style.strokeWidth), length: Math.hypot(box.width, box.height),
+             onTop: hit !== null && hit.closest('a') === l.closest('a'),
+             title: l.querySelector('title').textContent };
+  });
+  const list = Array.from(document.querySelectorAll('.seams figure')).map(f => {
+    const caption = f.querySelector('figcaption');
+    const style = getComputedStyle(caption);
+    return { id: f.id, color: style.color, weight: style.fontWeight, caption: caption.textContent,
+             shown: f.getBoundingClientRect().height > 0 };
+  });
+  return { lines, list };
+})())JS";
+
+TEST_F(ReviewPageTest, RenderedInChromiumColoursEachSeamByItsOffsetAndListsTheSuspectFirst) {
+    ReviewInput input = Input();
+    const std::vector<SharedEdge> edges = FindSharedEdges(ReadSheetOutlines(s_batch.configPath));
+    ASSERT_GE(edges.size(), 4u);
+    // Figures for four edges: a close seam, one near the threshold, one
+    // suspect, one unmeasured. The one seam strip of two done sheets
+    // (40571 | 40572) is given as suspect, the other done pair as close.
+    const auto figures = [](const SharedEdge& e, std::optional<double> along, const std::string& status) {
+        SeamFigures f;
+        f.first = e.first;
+        f.second = e.second;
+        f.alongMetres = along;
+        f.acrossMetres = along ? std::optional<double>(0.5) : std::nullopt;
+        f.features = along ? 12 : 0;
+        f.status = status;
+        return f;
+    };
+    std::map<std::string, std::string> expected;  // "#seam-A-B" -> what it shows
+    int given = 0;
+    for (const SharedEdge& e : edges) {
+        const std::string id = "#seam-" + std::to_string(e.first) + "-" + std::to_string(e.second);
+        const bool strip = e.first == 40571 && e.second == 40572;
+        const std::string kind = strip ? "suspect" : given == 0 ? "close" : given == 1 ? "near" : given == 2 ? "unmeasured" : "";
+        if (kind.empty()) {
+            continue;
+        }
+        given += strip ? 0 : 1;
+        expected[id] = kind;
+        if (kind == "suspect") {
+            input.seams.push_back(figures(e, 61.0, "suspect"));
+        } else if (kind == "close") {
+            input.seams.push_back(figures(e, 1.0, "ok"));
+        } else if (kind == "near") {
+            input.seams.push_back(figures(e, 22.0, "ok"));
+        } else {
+            input.seams.push_back(figures(e, std::nullopt, "unmeasured"));
+        }
+    }
+    ASSERT_EQ(expected.size(), 4u);
+    const ReviewPage page = WriteReviewPage(input);
+    std::unique_ptr<HeadlessBrowser> browser;
+    try {
+        browser = std::make_unique<HeadlessBrowser>();
+    } catch (const BrowserUnavailable& e) {
+        GTEST_SKIP() << "Chromium cannot start here, the page is not looked at: " << e.what();
+    }
+    browser->Open(page.indexPath);
+    const json seen = browser->Evaluate(kObserveSeams);
+
+    // Each seam with figures is a line along the edge, on top of the
+    // outlines, wide enough to see, its figures in its tooltip.
+    ASSERT_EQ(seen["lines"].size(), 4u) << seen.dump(1);
+    std::map<std::string, Rgb> colourOf;
+    for (const json& line : seen["lines"]) {
+        const std::string kind = expected.at(line["seam"]);
+        EXPECT_TRUE(line["onTop"].get<bool>()) << line.dump();
+        EXPECT_GT(line["length"].get<double>(), 50.0) << line.dump();
+        EXPECT_GE(line["width"].get<double>(), 4.0) << line.dump();
+        const Rgb c = ParseColour(line["stroke"]);
+        colourOf[kind] = c;
+        const std::string title = line["title"];
+        if (kind == "unmeasured") {
+            EXPECT_TRUE(c.r == c.g && c.g == c.b) << line.dump();  // grey
+            EXPECT_NE(line["dashes"], "none") << line.dump();      // and dashed
+            EXPECT_NE(title.find("too few lines cross it"), std::string::npos) << title;
+        } else {
+            EXPECT_EQ(line["dashes"], "none") << line.dump();
+            EXPECT_NE(title.find("12 lines"), std::string::npos) << title;
+        }
+    }
+    const Rgb close = colourOf.at("close"), near = colourOf.at("near"), suspect = colourOf.at("suspect");
+    EXPECT_TRUE(close.g > close.r && close.g > close.b) << "close seam green";
+    EXPECT_TRUE(near.r > near.g && near.g > near.b) << "a seam near the threshold orange";
+    EXPECT_TRUE(suspect.r > 2 * suspect.g && suspect.r > 2 * suspect.b) << "a suspect seam red";
+    EXPECT_GT(near.r - close.r, 100) << "the colour follows the offset";
+
+    // The list of seam strips: the suspect one first, its caption in red
+    // and bold with its figures.
+    ASSERT_GE(seen["list"].size(), 2u) << seen.dump(1);
+    const json& top = seen["list"][0];
+    EXPECT_EQ(top["id"], "seam-40571-40572") << seen["list"].dump(1);
+    EXPECT_TRUE(top["shown"].get<bool>());
+    const Rgb caption = ParseColour(top["color"]);
+    EXPECT_TRUE(caption.r > 2 * caption.g && caption.r > 2 * caption.b) << top.dump();
+    EXPECT_GE(std::stoi(top["weight"].get<std::string>()), 700) << top.dump();
+    EXPECT_NE(top["caption"].get<std::string>().find("suspect: 61.0 m along, 0.5 m across, 12 lines"), std::string::npos)
+        << top.dump();
+    for (std::size_t k = 1; k < seen["list"].size(); ++k) {
+        EXPECT_EQ(ParseColour(seen["list"][k]["color"]).r, ParseColour(seen["list"][k]["color"]).g)
+            << seen["list"][k].dump();  // the others in the page's grey
+    }
+}
+
 }  // namespace
 }  // namespace georef::review
