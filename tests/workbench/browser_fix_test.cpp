@@ -4,13 +4,15 @@
 // view where the corner was drawn and presses "Save and run". The hand
 // corner file holds the drawn corners to a tenth of a pixel, the batch's
 // journal says the sheet is done, and its tiles equal those of the exact
-// corners within JPEG noise.
+// corners within JPEG noise. Then one button removes the hand corner file and
+// runs the sheet from the batch's own corners again.
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -104,6 +106,18 @@ TEST(CornerEditor, FixesARefusedSheetWithFourClicksAndOneButton) {
     // The review page served is the new one: the sheet no longer failed.
     browser->OpenUrl("http://127.0.0.1:" + std::to_string(review.Port()) + "/review/index.html");
     EXPECT_EQ(browser->Evaluate("document.querySelector('#sheet-40572').className").get<std::string>(), "s-done");
+
+    // Back to the batch's own corners with one button: the misread corner
+    // file beside the scan, refused again.
+    browser->OpenUrl("http://127.0.0.1:" + std::to_string(review.Port()) + "/sheet/40572");
+    WaitFor(*browser, "document.body.dataset.ready === '1'");
+    ASSERT_FALSE(browser->Evaluate("document.getElementById('forget').hidden").get<bool>());
+    const auto forget = CentreOf(*browser, "#forget");
+    browser->Click(forget.first, forget.second);
+    WaitFor(*browser, "document.body.dataset.saved");
+    EXPECT_EQ(browser->Evaluate("document.body.dataset.saved").get<std::string>(), "failed");
+    EXPECT_TRUE(browser->Evaluate("document.getElementById('forget').hidden").get<bool>());
+    EXPECT_FALSE(std::filesystem::exists(batch::HandCornersFile(batch.out, kRefusedSheet)));
     browser.reset();
 
     const test::ProcessResult ended = review.Stop(SIGTERM);
