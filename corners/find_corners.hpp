@@ -38,7 +38,8 @@ namespace georef::corners {
 // scan (or refuse one it accepted), so that corners kept from an earlier
 // version are searched again.
 // 3: scans turned by 90, 180 or 270 degrees, and the identity check.
-inline constexpr int kFinderRevision = 3;
+// 4: worn and hidden lines, larger tears, the border's place on every side.
+inline constexpr int kFinderRevision = 4;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

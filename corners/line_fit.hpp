@@ -19,6 +19,7 @@ struct CentrePoint {
     double along = 0.0;
     double across = 0.0;
     bool bothEdges = false;  // midway between two edges, not half a width beyond the inner edge alone
+    double width = 0.0;      // between the two edges, when both show, pixels
 };
 
 struct LineFit {

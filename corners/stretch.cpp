@@ -26,7 +26,7 @@ constexpr double kMinimumDepth = 0.2;
 }  // namespace
 
 StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, double cornerAlong, int direction,
-                        double span, int factor, double dpi) {
+                        double span, int factor, double dpi, double furtherOutMm) {
     StretchPlan p;
     p.side = side;
     p.corner = corner;
@@ -38,7 +38,7 @@ StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, doubl
     // border inward, and past the border's inner line outward.
     const int uncertainty = 2 * factor + 3;
     p.edgeSearchInward = uncertainty + static_cast<int>(std::ceil(MmToPixels(kBorderMm, dpi)));
-    p.edgeSearchOutward = uncertainty + static_cast<int>(std::ceil(MmToPixels(kNeighbourMm, dpi)));
+    p.edgeSearchOutward = uncertainty + static_cast<int>(std::ceil(MmToPixels(kNeighbourMm + furtherOutMm, dpi)));
     p.profileInward = p.edgeSearchInward + 6;
     p.profileOutward = p.edgeSearchOutward + p.maxLineWidth + 6;
     p.halfRows = std::max(1, static_cast<int>(std::lround(MmToPixels(kProfileHalfMm, dpi))));
@@ -121,21 +121,31 @@ Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels) {
 // A line's centre is midway between its edges where both show, whatever the blur; where a
 // filled border or a tick hides the outer edge, the inner edge is a step
 // from paper to solid ink and the centre lies half the drawn width beyond.
-std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
-                                      double dpi) {
-    std::vector<CentrePoint> remaining;
+namespace {
+
+std::vector<CentrePoint> CentrePoints(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width) {
+    std::vector<CentrePoint> points;
     for (const ProfileCrossing& c : stretch.crossings) {
         if (c.line.outerEdge) {
-            remaining.push_back({c.profile, c.along, 0.5 * (c.line.innerEdge + *c.line.outerEdge), true});
+            points.push_back({c.profile, c.along, 0.5 * (c.line.innerEdge + *c.line.outerEdge), true,
+                              std::fabs(*c.line.outerEdge - c.line.innerEdge)});
         } else if (width) {
-            remaining.push_back({c.profile, c.along, c.line.innerEdge + plan.outwardSign * 0.5 * *width, false});
+            points.push_back({c.profile, c.along, c.line.innerEdge + plan.outwardSign * 0.5 * *width, false});
         }
     }
+    return points;
+}
+
+}  // namespace
+
+std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
+                                      double dpi, double keptShare, int mostLines) {
+    std::vector<CentrePoint> remaining = CentrePoints(plan, stretch, width);
     const double zone = MmToPixels(kCornerZoneMm, dpi);
     const int zoneProfiles = std::max(1, static_cast<int>(zone / plan.profileStep) + 1);
-    const double wanted = std::max<double>(kMinimumProfiles, kKeptShare * stretch.profiles);
+    const double wanted = std::max<double>(kMinimumProfiles, keptShare * stretch.profiles);
     std::vector<StretchLine> lines;
-    for (int round = 0; round < 4 && !remaining.empty(); ++round) {
+    for (int round = 0; round < mostLines && !remaining.empty(); ++round) {
         const std::vector<CentrePoint> agreed = Consensus(remaining);
         const std::optional<LineFit> fit = FitRobustly(agreed);
         if (!fit || fit->used < wanted) {
@@ -146,16 +156,19 @@ std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& st
         found.used = fit->used;
         found.rms = fit->rms;
         int near = 0;
+        double widths = 0.0;
         found.fromCorner = std::fabs(plan.stop - plan.start);
         for (const CentrePoint& p : agreed) {
             const bool supports = std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
             found.bothEdges += p.bothEdges && supports;
+            widths += p.bothEdges && supports ? p.width : 0.0;
             near += std::fabs(p.along - plan.start) <= zone && supports;
             if (supports) {
                 found.fromCorner = std::min(found.fromCorner, std::fabs(p.along - plan.start));
             }
         }
         found.atCorner = std::min(1.0, static_cast<double>(near) / zoneProfiles);
+        found.width = found.bothEdges > 0 ? widths / found.bothEdges : 0.0;
         lines.push_back(found);
         std::vector<CentrePoint> rest;
         for (const CentrePoint& p : remaining) {
@@ -166,6 +179,29 @@ std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& st
         remaining.swap(rest);
     }
     return lines;
+}
+
+std::optional<SideLine> FitNearCorner(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
+                                      std::optional<double> width, double from, double to) {
+    std::vector<CentrePoint> near;
+    for (const CentrePoint& p : CentrePoints(plan, stretch, width)) {
+        const double along = std::fabs(p.along - plan.start);
+        if (along >= from && along <= to && std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
+            if (!near.empty() && near.back().profile == p.profile) {
+                // The nearer of two centres on one profile.
+                if (std::fabs(p.across - line.Across(p.along)) < std::fabs(near.back().across - line.Across(p.along))) {
+                    near.back() = p;
+                }
+            } else {
+                near.push_back(p);
+            }
+        }
+    }
+    const std::optional<LineFit> fit = FitRobustly(near);
+    if (!fit || fit->used < kMinimumProfiles) {
+        return std::nullopt;
+    }
+    return fit->line;
 }
 
 std::optional<double> DrawnWidth(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
@@ -192,7 +228,11 @@ std::optional<double> DrawnWidth(const std::vector<StretchPlan>& plans, const st
     if (widths.size() < static_cast<std::size_t>(kMinimumProfiles)) {
         return std::nullopt;
     }
-    return Median(widths);
+    const double median = Median(widths);
+    if (!(median > 0.0)) {
+        return std::nullopt;  // the profiles taken show no line darker than the paper beside it
+    }
+    return median;
 }
 
 }  // namespace georef::corners

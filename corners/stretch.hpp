@@ -51,9 +51,11 @@ struct StretchPlan {
 // searchEdge: the search's inner edge of the side, full resolution;
 // cornerAlong: the corner's along coordinate; direction: +1 when the side
 // runs on from the corner towards larger along; span: length measured;
-// factor: the search's reduction; dpi: the scan's resolution.
+// factor: the search's reduction; dpi: the scan's resolution;
+// furtherOutMm: lines this much further out of the search's edge are
+// measured too, millimetres on the paper.
 StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, double cornerAlong, int direction,
-                        double span, int factor, double dpi);
+                        double span, int factor, double dpi, double furtherOutMm = 0.0);
 
 // A dark line crossed by one profile of a stretch, its edges as across
 // coordinates in the plane frame.
@@ -81,6 +83,7 @@ struct StretchLine {
     SideLine line;
     int used = 0;
     int bothEdges = 0;  // of the profiles used, those that show both edges of the line
+    double width = 0.0; // mean distance between its edges on those profiles, pixels
     double rms = 0.0;
     double atCorner = 0.0;
     // Along distance from the profile next to the corner to the nearest
@@ -91,14 +94,23 @@ struct StretchLine {
 
 // The straight lines of a stretch, most supported first. width: the drawn
 // width of the line, when known, to place the centre of a line whose outer
-// edge does not show.
+// edge does not show; keptShare: the least share of the profiles a line
+// shows on; mostLines: how many lines at most.
 std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
-                                      double dpi);
+                                      double dpi, double keptShare = kKeptShare, int mostLines = 4);
+
+// The line fitted again to its own centres (within kSupportDistance of it)
+// on the profiles from `from` to `to` pixels along from the one next to the
+// corner: a line seen over a long stretch, measured where it lies nearest
+// the corner. Empty when fewer than kMinimumProfiles show it there.
+std::optional<SideLine> FitNearCorner(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
+                                      std::optional<double> width, double from, double to);
 
 // The drawn width of the line from the profiles where both its edges show:
 // its darkness integrated across, over the depth of solid ink; the median
 // over all stretches (plans[k] measured stretches[k]), or, given the lines
-// chosen, over their profiles. Empty when too few profiles show both edges.
+// chosen, over their profiles. Empty when too few profiles show both edges,
+// or when their darkness is no more than the paper's beside them.
 std::optional<double> DrawnWidth(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
                                  const SideEndLines* chosen);
 

@@ -60,13 +60,18 @@ TEST_F(HardSheetsTest, ACornerTornOffOverLidOrBedIsCarriedOnFromItsSides) {
     }
 }
 
-TEST_F(HardSheetsTest, ATearThatLeavesTooLittleOfTheSidesIsRefusedWithItsFigures) {
+TEST_F(HardSheetsTest, ATearOverAQuarterOfTheSidesIsCarriedOnFromWhatIsLeft) {
+    // Too far for the stretches next to the corners: the second look, over
+    // each side to its middle, carries PH's lines on from there.
     const std::string path = m_dir.File("torn.jpg");
-    synthesis::WriteRealisticScan(40573, path, TornScan(0.0, 0.25));
+    const synthesis::RealisticScan scan = synthesis::WriteRealisticScan(40573, path, TornScan(0.0, 0.25));
     const FindResult found = FindCorners(40573, path);
-    ASSERT_FALSE(found.Found());
-    EXPECT_FALSE(found.corners);
-    EXPECT_NE(found.refusal.find("PH"), std::string::npos) << found.refusal;
+    ASSERT_TRUE(found.Found()) << found.refusal;
+    // The sides are bowed by up to 1.5 scan pixels: their straight pieces
+    // carried on over a quarter of the side lean by a pixel or so.
+    EXPECT_LT(WorstError(*found.corners, scan.corners), 2.0);
+    EXPECT_GT(found.extrapolated[2], 600.0);
+    EXPECT_EQ(found.extrapolated[0] + found.extrapolated[1] + found.extrapolated[3], 0.0);
 }
 
 TEST_F(HardSheetsTest, WornLinesAndHatchingKeepTheExactCornersAndTheirOptionsAreChecked) {
