@@ -179,7 +179,8 @@ double ChildrenCpuSeconds() {
 void PaintRefused(const std::string& dir, const std::string& tiles, int dpi) {
     bool painted = false;
     for (const int sheet : {kMisnamed, kTurned}) {
-        const georef::batch::JournalEntry* entry = georef::batch::Journal::Load(tiles).Find(sheet);
+        const georef::batch::Journal journal = georef::batch::Journal::Load(tiles);
+        const georef::batch::JournalEntry* entry = journal.Find(sheet);
         if (entry == nullptr || entry->status != georef::batch::SheetStatus::failed) {
             continue;
         }

@@ -21,10 +21,10 @@ namespace {
 // adds time, not lines.
 constexpr int kLargestHalfRows = 64;
 // A side with this many times the least number of lines a seam is
-// measured on, against a side with under the least share of them, is a
-// seam whose content does not continue: suspect, not unmeasured. (Correct
-// seams of the test landscape have at least a third as many on the side
-// with fewer.)
+// measured on, against a side with too few to measure and under the least
+// share of them, is a seam whose content does not continue: suspect, not
+// unmeasured. (Correct seams of the test landscape at 150 dpi can have an
+// eighth as many lines on one side as on the other, but never too few.)
 constexpr double kOneSidedLeast = 3.0;
 // Where third sheets meet the edge, at both ends.
 constexpr double kEndFraction = 0.02;
@@ -63,7 +63,8 @@ SeamMeasurement Measure(const SeamStrip& strip, const review::SharedEdge& edge, 
     matching.searchPixels = options.searchMetres / pixel;
     const double fewer = static_cast<double>(std::min(first.size(), second.size()));
     const double more = static_cast<double>(std::max(first.size(), second.size()));
-    if (more >= kOneSidedLeast * matching.leastFeatures && fewer < matching.leastShare * more) {
+    if (fewer < matching.leastFeatures && more >= kOneSidedLeast * matching.leastFeatures &&
+        fewer < matching.leastShare * more) {
         m.status = SeamStatus::suspect;  // lines cross on one side and hardly any continue on the other
         return m;
     }

@@ -29,7 +29,7 @@ constexpr int kHeight = 530;
 // Lines, blotches and noise: colour that changes within every block, so a
 // window that took its chroma from the wrong neighbours would show it.
 Rgb Busy(int c, int r) {
-    const std::uint32_t h = static_cast<std::uint32_t>(c * 73856093) ^ static_cast<std::uint32_t>(r * 19349663);
+    const std::uint32_t h = static_cast<std::uint32_t>(c) * 73856093u ^ static_cast<std::uint32_t>(r) * 19349663u;
     const int noise = static_cast<int>(h % 23);
     const bool line = (c + 2 * r) % 37 < 3 || (3 * c - r + 1000) % 53 < 2;
     return Rgb{static_cast<std::uint8_t>(line ? 30 + noise : 200 + noise % 40),
