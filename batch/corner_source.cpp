@@ -40,6 +40,8 @@ std::string FinderKey() {
 //   picture  what the picture shows (PictureKey)
 //   identity the digest of a corner file made elsewhere and whether the
 //            scan's print contradicts the sheet named (IdentityOf)
+//   read     the digest of the corner file and what the margin read about
+//            its corners, as the picture shows it
 class CornerKey {
 public:
     explicit CornerKey(std::string path) : m_path(std::move(path)) {
@@ -126,23 +128,26 @@ std::optional<geometry::CornerPoints> ReadCorners(const std::string& path) {
 }
 
 // Draws the picture of checked corners; empty when drawn, else why not.
+// refusal: why the sheet may not be painted (the check's or the print's
+// word), empty when it may; readingNote: what the margin read.
 std::string DrawChecked(const std::string& picture, const SheetInput& input, DecodedScan& scan,
-                        const geometry::CornerPoints& points, const CornerVerdict& verdict, bool found) noexcept {
+                        const geometry::CornerPoints& points, const CornerVerdict& verdict, bool found,
+                        const std::string& refusal, const std::string& readingNote) noexcept {
     try {
-        if (verdict.Accepted() && !found) {
-            corners::WriteCornerReport(picture, scan.Image(), input.sheet, points);
+        if (refusal.empty() && !found) {
+            corners::WriteCornerReport(picture, scan.Image(), input.sheet, points, readingNote);
             return {};
         }
         corners::FindResult shown;
         shown.measured = points;
-        if (verdict.Accepted()) {
+        if (refusal.empty()) {
             shown.corners = points;
             shown.fit = verdict.fit;
             shown.dpi = verdict.fit.dpi;
         } else {
-            shown.refusal = verdict.refusal;
+            shown.refusal = verdict.Accepted() ? refusal : verdict.refusal;
         }
-        corners::WriteCornerReport(picture, scan.Image(), input.sheet, shown);
+        corners::WriteCornerReport(picture, scan.Image(), input.sheet, shown, readingNote);
         return {};
     } catch (const std::exception& error) {
         return error.what();
@@ -158,24 +163,33 @@ bool SaysDamaged(const std::string& problem) {
 
 // Whether the scan's print contradicts the sheet named, for corners made
 // elsewhere: the refusal's reason, or empty. Kept in the key for the corner
-// file's bytes ("identity DIGEST ok" or "identity DIGEST refused: why").
-std::string IdentityOf(const SheetInput& input, const std::string& cornerFile, const geometry::CornerPoints& points,
-                       CornerKey& key) {
-    const std::string digest = ContentDigest(cornerFile);
+// file's bytes ("identity DIGEST ok" or "identity DIGEST refused: why"),
+// and what was read for the picture ("read DIGEST note"). The scan is read
+// from its decoded pixels, which the picture and the run use too.
+std::string IdentityOf(const SheetInput& input, DecodedScan& scan, const std::string& cornerDigest,
+                       const geometry::CornerPoints& points, CornerKey& key) {
     const std::string kept = key.Get("identity");
-    if (kept.rfind(digest + " ", 0) == 0) {
-        const std::string verdict = kept.substr(digest.size() + 1);
+    if (kept.rfind(cornerDigest + " ", 0) == 0) {
+        const std::string verdict = kept.substr(cornerDigest.size() + 1);
         return verdict.rfind("refused: ", 0) == 0 ? verdict.substr(9) : std::string();
     }
     corners::IdentityCheck check;
     try {
-        check = corners::CheckSheetIdentity(input.sheet, input.scan, points);
+        check = corners::CheckSheetIdentity(input.sheet, scan.Image(), points);
     } catch (const std::exception&) {
         return std::string();  // a damaged scan: the run says so in its own words
     }
     const std::string refusal = check.verdict.contradicted ? check.verdict.message : std::string();
-    key.Set("identity", digest + (refusal.empty() ? " ok" : " refused: " + refusal));
+    key.Set("identity", cornerDigest + (refusal.empty() ? " ok" : " refused: " + refusal));
+    key.Set("read", cornerDigest + " " + corners::ReadingNote(check.reading, check.verdict));
     return refusal;
+}
+
+// What the margin read about the corners of the corner file with this
+// digest, as kept in the key; empty when nothing was kept for them.
+std::string KeptReading(const CornerKey& key, const std::string& cornerDigest) {
+    const std::string kept = key.Get("read");
+    return kept.rfind(cornerDigest + " ", 0) == 0 ? kept.substr(cornerDigest.size() + 1) : std::string();
 }
 
 // The corner finder on the scan, its corner file and picture written and
@@ -203,7 +217,9 @@ CornerSource RunFinder(const SheetInput& input, DecodedScan& scan, const std::st
         return source;
     }
     geometry::WriteCornerFile(foundFile, *found.corners, geometry::CornerPrecision::measured);
-    key.Set("found", ContentDigest(foundFile));
+    const std::string digest = ContentDigest(foundFile);
+    key.Set("found", digest);
+    key.Set("read", digest + " " + corners::ReadingNote(found.reading, found.identity));
     source.cornerFile = foundFile;
     source.found = true;
     return source;
@@ -276,6 +292,7 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
             return source;
         }
         source.verdict = CheckCornerSet(*points, input.sheet, statedDpi, request.acceptMirrored);
+        const std::string cornerDigest = ContentDigest(source.cornerFile);
         if (!source.verdict->Accepted()) {
             source.refusal = (source.found ? "the corners found are refused: " : "the corners of " + source.cornerFile +
                                                                                  " are refused: ") +
@@ -283,17 +300,20 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
         } else if (!source.found) {
             // The finder checked what it found against the print; corners
             // made elsewhere are checked here, once for these bytes.
-            const std::string identity = IdentityOf(input, source.cornerFile, *points, key);
+            const std::string identity = IdentityOf(input, scan, cornerDigest, *points, key);
             if (!identity.empty()) {
                 source.refusal = "the scan is not sheet " + input.sheetText + ": " + identity;
             }
         }
-        // The picture shows these corners on these bytes with this verdict.
-        const std::string shows = ContentDigest(source.cornerFile) + " " +
-                                  BytesDigest(source.verdict->refusal) + (request.acceptMirrored ? " mirrored" : "");
+        // The picture shows these corners on these bytes with this verdict
+        // and what the margin read.
+        const std::string reading = KeptReading(key, cornerDigest);
+        const std::string shows = cornerDigest + " " + BytesDigest(source.refusal + "\n" + reading) +
+                                  (request.acceptMirrored ? " mirrored" : "");
         if (key.Get("picture") == shows && IsFile(picture)) {
             source.picture = picture;
-        } else if (const std::string problem = DrawChecked(picture, input, scan, *points, *source.verdict, source.found);
+        } else if (const std::string problem = DrawChecked(picture, input, scan, *points, *source.verdict,
+                                                           source.found, source.refusal, reading);
                    problem.empty()) {
             source.picture = picture;
             key.Set("picture", shows);

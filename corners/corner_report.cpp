@@ -198,7 +198,23 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
     WriteCornerReport(pngPath, ScanImage(scanPath), sheetNumber, corners);
 }
 
+std::string ReadingNote(const SheetReading& reading, const IdentityVerdict& identity) {
+    if (!reading.attempted) {
+        return {};
+    }
+    std::string note = "read: " + DescribeReading(reading);
+    if (!identity.message.empty() && !identity.contradicted) {
+        note += "; " + identity.message;
+    }
+    return note;
+}
+
 void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber, const FindResult& found) {
+    WriteCornerReport(pngPath, scan, sheetNumber, found, ReadingNote(found.reading, found.identity));
+}
+
+void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber, const FindResult& found,
+                       const std::string& readingNote) {
     const std::optional<geometry::CornerPoints>& corners = found.measured ? found.measured : found.searched;
     if (!corners) {
         throw Failure("no corners to draw: " + found.refusal);
@@ -230,18 +246,11 @@ void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sh
     if (found.turnDegrees != 0) {
         verdict = "scan " + TurnDescription(found.turnDegrees) + "; " + verdict;
     }
-    std::string reading;
-    if (found.reading.attempted) {
-        reading = "read: " + DescribeReading(found.reading);
-        if (!found.identity.message.empty() && !found.identity.contradicted) {
-            reading += "; " + found.identity.message;
-        }
-    }
-    DrawReport(pngPath, scan, sheetNumber, *corners, verdict, notes, reading);
+    DrawReport(pngPath, scan, sheetNumber, *corners, verdict, notes, readingNote);
 }
 
 void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,
-                       const geometry::CornerPoints& corners) {
+                       const geometry::CornerPoints& corners, const std::string& readingNote) {
     std::array<std::string, 4> notes;
     std::string verdict = "corners given";
     try {
@@ -254,7 +263,7 @@ void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sh
     } catch (const math::matrix_error&) {
         verdict += ": no fit (three corners on one line)";
     }
-    DrawReport(pngPath, scan, sheetNumber, corners, verdict, notes);
+    DrawReport(pngPath, scan, sheetNumber, corners, verdict, notes, readingNote);
 }
 
 }  // namespace georef::corners

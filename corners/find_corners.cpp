@@ -204,7 +204,13 @@ IdentityCheck CheckSheetIdentity(int sheetNumber, const std::string& scanPath, c
     if (!geometry::IsValidSheetNumber(sheetNumber)) {
         throw std::invalid_argument(std::to_string(sheetNumber) + " is not a valid sheet number");
     }
-    const ScanImage scan(scanPath);
+    return CheckSheetIdentity(sheetNumber, ScanImage(scanPath), corners);
+}
+
+IdentityCheck CheckSheetIdentity(int sheetNumber, const ScanImage& scan, const geometry::CornerPoints& corners) {
+    if (!geometry::IsValidSheetNumber(sheetNumber)) {
+        throw std::invalid_argument(std::to_string(sheetNumber) + " is not a valid sheet number");
+    }
     const FrameCorners plane = PlaneCorners(corners, scan.Height());
     // Corners made by hand are good to a few pixels.
     constexpr double kHandSlack = 4.0;

@@ -109,6 +109,13 @@ struct IdentityCheck {
     IdentityVerdict verdict;
 };
 IdentityCheck CheckSheetIdentity(int sheetNumber, const std::string& scanPath, const geometry::CornerPoints& corners);
+// The same on a scan already open (or already decoded).
+IdentityCheck CheckSheetIdentity(int sheetNumber, const ScanImage& scan, const geometry::CornerPoints& corners);
+
+// The line of the report picture that says what the margin read and, unless
+// it refused the scan, what that says of the sheet ("read: title 4057/1,
+// ..."); empty when no reading was made.
+std::string ReadingNote(const SheetReading& reading, const IdentityVerdict& identity);
 
 // Writes a PNG a person can judge at a glance: a small view of the whole
 // scan with the quadrilateral of the corners, and an enlarged inset of each
@@ -122,10 +129,15 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
                        const FindResult& found);
 void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, int sheetNumber,
                        const geometry::CornerPoints& corners);
-// The same two on a scan already open (or already decoded).
+// The same two on a scan already open (or already decoded). readingNote is
+// the ReadingNote line to show: for the first form in place of the one of
+// found's own reading (as kept from an earlier search, say), for the second
+// the one of a CheckSheetIdentity; empty for none.
 void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber, const FindResult& found);
+void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber, const FindResult& found,
+                       const std::string& readingNote);
 void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,
-                       const geometry::CornerPoints& corners);
+                       const geometry::CornerPoints& corners, const std::string& readingNote = {});
 
 // The corner file's image frame from the plane frame of a scan of the
 // given height, and back.

@@ -214,8 +214,27 @@ void ScanImage::Read(int column, int row, int width, int height, cv::Mat& rgb) c
 }
 
 cv::Mat ScanImage::ReadReduced(int factor) const {
-    const CacheLimit cache(kReadCacheBytes);
     cv::Mat rgb(std::max(1, m_height / factor), std::max(1, m_width / factor), CV_8UC3);
+    if (m_memory != nullptr) {
+        const std::lock_guard<std::mutex> guard(m_reducedMutex);
+        const int kept = m_reducedFactor;
+        if (kept > 0 && factor % kept == 0 && rgb.rows * (factor / kept) <= m_reduced.rows &&
+            rgb.cols * (factor / kept) <= m_reduced.cols) {
+            // Whole blocks of the kept copy, as of the full image.
+            const cv::Mat blocks = m_reduced(cv::Rect(0, 0, rgb.cols * (factor / kept), rgb.rows * (factor / kept)));
+            if (blocks.size() == rgb.size()) {
+                blocks.copyTo(rgb);
+            } else {
+                cv::resize(blocks, rgb, rgb.size(), 0.0, 0.0, cv::INTER_AREA);
+            }
+            return rgb;
+        }
+        Read(0, 0, rgb.cols * factor, rgb.rows * factor, rgb);
+        m_reduced = rgb.clone();
+        m_reducedFactor = factor;
+        return rgb;
+    }
+    const CacheLimit cache(kReadCacheBytes);
     // Only whole blocks: the last partial block of each edge is left out.
     Read(0, 0, rgb.cols * factor, rgb.rows * factor, rgb);
     return rgb;

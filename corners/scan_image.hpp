@@ -6,6 +6,7 @@
 // centre of pixel (c, r) at (c, r).
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,10 @@ public:
     // The whole image reduced by factor (block averages; a JPEG is decoded
     // at the reduced scale), as 8-bit RGB (CV_8UC3, grey scans repeated).
     // Reduced pixel (i, j) covers plane pixels [i f, (i + 1) f) x [j f, (j + 1) f).
+    // From memory, the copy last reduced from the full image is kept, and
+    // a factor that is a multiple of its factor is reduced from it (the
+    // picture after the search): block averages of block averages, equal
+    // to within a level.
     cv::Mat ReadReduced(int factor) const;
 
     // Full-resolution RGB (CV_8UC3) copies of the given windows, clipped to
@@ -60,6 +65,10 @@ private:
     int m_height = 0;
     int m_bands = 0;  // bands read: 1 (grey) or 3 (RGB)
     const std::uint8_t* m_memory = nullptr;  // the decoded scan, when given; not owned
+    // From memory: the last copy reduced from the full image, and its factor.
+    mutable std::mutex m_reducedMutex;
+    mutable cv::Mat m_reduced;
+    mutable int m_reducedFactor = 0;
     std::optional<double> m_statedDpi;
 };
 

@@ -69,6 +69,39 @@ struct TessDeleter {
 };
 using Engine = std::unique_ptr<tesseract::TessBaseAPI, TessDeleter>;
 
+// The engine of the calling thread, loaded on its first reading and kept
+// for the next sheets (loading the English data costs more than reading a
+// sheet's crops); null when the data cannot be loaded. Every reading sets
+// the character list it needs, so nothing of one sheet carries over to the
+// next but the loaded model.
+tesseract::TessBaseAPI* ThreadEngine() {
+    thread_local Engine engine;
+    if (!engine) {
+        Engine api(new tesseract::TessBaseAPI());
+        // Tesseract's own messages would go to the console; the reading
+        // reports what it found instead.
+        api->SetVariable("debug_file", "/dev/null");
+        if (api->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
+            return nullptr;
+        }
+        api->SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
+        engine = std::move(api);
+    }
+    return engine.get();
+}
+
+// Drops the engine's last image and results when a reading ends.
+class EngineCleared {
+public:
+    explicit EngineCleared(tesseract::TessBaseAPI& api) noexcept : m_api(api) {}
+    ~EngineCleared() { m_api.Clear(); }
+    EngineCleared(const EngineCleared&) = delete;
+    EngineCleared& operator=(const EngineCleared&) = delete;
+
+private:
+    tesseract::TessBaseAPI& m_api;
+};
+
 // Each line Tesseract reads in the image, in reading order.
 std::vector<std::string> ReadLines(tesseract::TessBaseAPI& api, const cv::Mat& grey, double pixelsPerMillimetre) {
     std::vector<std::string> lines;
@@ -228,15 +261,12 @@ cv::Mat CropPlacement::Cut(const TextCrop& crop, const cv::Rect& window, const c
 
 SheetReading ReadCrops(const std::vector<TextCrop>& crops, const std::vector<cv::Mat>& cut) {
     SheetReading reading;
-    Engine api(new tesseract::TessBaseAPI());
-    // Tesseract's own messages would go to the console; the reading reports
-    // what it found instead.
-    api->SetVariable("debug_file", "/dev/null");
-    if (api->Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
+    tesseract::TessBaseAPI* const api = ThreadEngine();
+    if (api == nullptr) {
         reading.unreadableReason = "the OCR engine's English data cannot be loaded";
         return reading;
     }
-    api->SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
+    const EngineCleared cleared(*api);
     KeepOcrOnThisThread();
     reading.attempted = true;
     for (std::size_t i = 0; i < crops.size() && i < cut.size(); ++i) {

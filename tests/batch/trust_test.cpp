@@ -304,7 +304,11 @@ TEST_F(Trust, AMisnamedScanFailsInsteadOfBeingPaintedOverItsNeighbour) {
         EXPECT_FALSE(fs::exists(Out() + "/logs/" + sheet + ".log")) << sheet << ": it ran";
     }
     // The verdict is kept with the corner file's digest: the next batch reads nothing again.
-    EXPECT_NE(test::ReadFileBytes(Out() + "/corners/40573.key").find("identity "), std::string::npos);
+    const std::string key = test::ReadFileBytes(Out() + "/corners/40573.key");
+    EXPECT_NE(key.find("identity "), std::string::npos);
+    // The picture shows what was read, as georef-corners' picture does.
+    EXPECT_NE(key.find("read: title 4057/4"), std::string::npos) << key;
+    EXPECT_TRUE(fs::exists(Out() + "/corners/40573.png"));
     EXPECT_EQ(Run(misnamed).status, 1);
     EXPECT_EQ(StatusOf(Csv(), "40573"), "failed");
 }

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "corners/find_corners.hpp"
 #include "support/in_process.hpp"
+#include "support/raster/jpeg_file.hpp"
 #include "support/temp_dir.hpp"
 #include "synthesis/realistic_scan.hpp"
 #include "tools/corners_tool.hpp"
@@ -58,6 +60,40 @@ TEST_F(SheetIdentityScansTest, AScanOfAnotherSheetIsRefusedNamingWhatItReads) {
     const corners::FindResult upsideDown = corners::FindCorners(40574, turned);
     EXPECT_EQ(upsideDown.turnDegrees, 180);
     EXPECT_EQ(upsideDown.refusal, "the scan reads 4057/3, not 4057/4");
+}
+
+// The batch reads a hand-made corner file's margin from the scan it has
+// decoded for the run, and keeps one OCR engine per thread from sheet to
+// sheet: both read what a fresh engine reads from the file. The picture's
+// reduced copy is made from the search's, to within a level.
+TEST_F(SheetIdentityScansTest, TheDecodedScanAndAKeptEngineReadAsTheFileDoes) {
+    RealisticScanOptions options;
+    options.dpi = 150.0;
+    const synthesis::RealisticScan drawn = WriteRealisticScan(40573, m_dir.File("40573.jpg"), options);
+    const corners::IdentityCheck fromFile = corners::CheckSheetIdentity(40573, m_dir.File("40573.jpg"), drawn.corners);
+    EXPECT_EQ(fromFile.reading.titleSheet, 40573) << corners::DescribeReading(fromFile.reading);
+    EXPECT_FALSE(fromFile.verdict.contradicted);
+    EXPECT_EQ(corners::ReadingNote(fromFile.reading, fromFile.verdict).rfind("read: title 4057/3", 0), 0u);
+
+    const test::JpegImage pixels = test::ReadJpeg(m_dir.File("40573.jpg"));
+    const corners::ScanImage decoded(m_dir.File("40573.jpg"), pixels.rgb.data(), pixels.width, pixels.height);
+    for (int round = 0; round < 2; ++round) {  // the second on the engine the first left
+        const corners::IdentityCheck fromMemory = corners::CheckSheetIdentity(40573, decoded, drawn.corners);
+        EXPECT_EQ(corners::DescribeReading(fromMemory.reading), corners::DescribeReading(fromFile.reading));
+        EXPECT_EQ(fromMemory.verdict.message, fromFile.verdict.message);
+    }
+
+    const cv::Mat search = decoded.ReadReduced(2);
+    const cv::Mat picture = decoded.ReadReduced(4);  // from the search's copy
+    const corners::ScanImage fresh(m_dir.File("40573.jpg"), pixels.rgb.data(), pixels.width, pixels.height);
+    const cv::Mat direct = fresh.ReadReduced(4);
+    ASSERT_EQ(picture.size(), direct.size());
+    EXPECT_EQ(search.cols, pixels.width / 2);
+    cv::Mat difference;
+    cv::absdiff(picture, direct, difference);
+    double largest = 0.0;
+    cv::minMaxLoc(difference.reshape(1), nullptr, &largest);
+    EXPECT_LE(largest, 1.0);
 }
 
 TEST_F(SheetIdentityScansTest, TheRightSheetIsReadInEveryLetteringAndAccepted) {
