@@ -255,7 +255,11 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
     cornerRequest.force = options.force;
     cornerRequest.acceptMirrored = options.acceptMirrored;
     DecodedScan scan(input.scan);  // decoded once, if at all, for the finder, the picture and the run
-    const CornerSource corners = LocateCorners(input, cornerRequest, scan);
+    const CornerSource corners = [&] {
+        // The sheet's files in OUTDIR/corners/ are written under its lock.
+        const std::optional<platform::RegionLock> lock = LockSheetFiles(options.outputDirectory, input.sheet);
+        return LocateCorners(input, cornerRequest, scan);
+    }();
     result.cornerPicture = corners.picture;
     result.cornerFile = corners.cornerFile;
     result.corners = FiguresOf(corners);

@@ -283,6 +283,11 @@ std::optional<platform::RegionLock> LockBatchFiles(const std::string& outputDire
     return platform::RegionLock::Acquire(platform::JoinPath(outputDirectory, kBatchLockFile), 0);
 }
 
+std::optional<platform::RegionLock> LockSheetFiles(const std::string& outputDirectory, int sheet) {
+    // Byte 0 is the batch files'; a sheet's is 1 + its number.
+    return platform::RegionLock::Acquire(platform::JoinPath(outputDirectory, kBatchLockFile), 1 + std::int64_t{sheet});
+}
+
 std::string Fingerprint(const std::string& scanDigest, const std::string& cornerDigest, int dpi,
                         const std::string& sheetRecordsDigest) {
     return "scan " + scanDigest + " corners " + cornerDigest + " dpi " + std::to_string(dpi) + " sheet " +

@@ -74,9 +74,15 @@ private:
 std::string ResolveRecordedPath(const std::string& path, const std::string& outputDirectory);
 
 // Held while a batch reads and replaces files that every batch (or shard)
-// writing into the directory shares: the journal and the mosaic. Empty when
-// the directory takes no lock file.
+// writing into the directory shares: the journal, summary.csv and the
+// mosaic. Empty when the directory takes no lock file.
 std::optional<platform::RegionLock> LockBatchFiles(const std::string& outputDirectory);
+
+// Held while a batch writes one sheet's files in OUTDIR/corners/ (the found
+// corner file, the picture, the key), so that two batches never write them
+// at once and a leftover temporary of them can be told from one being
+// written. Another byte of the same lock file; empty like LockBatchFiles.
+std::optional<platform::RegionLock> LockSheetFiles(const std::string& outputDirectory, int sheet);
 
 // What a finished sheet's tiles depend on, by content: the scan's bytes
 // (its ContentDigest), the corner file's bytes, the output dpi and the

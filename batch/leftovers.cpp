@@ -3,10 +3,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 
+#include "batch/corner_source.hpp"
 #include "batch/journal.hpp"
+#include "geometry/sheet_geometry.hpp"
 #include "platform/file_system.hpp"
 #include "platform/temporary_files.hpp"
 #include "tiling/tile_lock.hpp"
@@ -50,6 +53,39 @@ std::optional<std::pair<int, int>> TileOf(const std::string& target) {
     return std::make_pair(static_cast<int>(x * 10000), static_cast<int>(y * 10000));
 }
 
+// A file the batch shares between all its runs in the output directory,
+// written under the batch lock: summary.csv, summary-K-of-N.csv, mosaic.vrt.
+bool IsBatchFile(const std::string& target) {
+    static const std::regex pattern("summary(-[0-9]+-of-[0-9]+)?\\.csv|mosaic\\.vrt");
+    return target == kJournalFile || std::regex_match(target, pattern);
+}
+
+// The sheet of a target in OUTDIR/corners/ ("40571.txt", ".png", ".key");
+// empty for any other name.
+std::optional<int> SheetOfCornerFile(const std::string& target) {
+    static const std::regex pattern("([0-9]{5})\\.(txt|png|key)");
+    std::smatch match;
+    if (!std::regex_match(target, match, pattern)) {
+        return std::nullopt;
+    }
+    const int sheet = std::stoi(match[1]);
+    return geometry::IsValidSheetNumber(sheet) ? std::optional<int>(sheet) : std::nullopt;
+}
+
+// The targets of the temporaries in directory, by name.
+std::set<std::string> TemporaryTargets(const std::string& directory) {
+    std::set<std::string> targets;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const std::string::size_type infix = name.rfind(kTemporaryInfix);
+        if (infix != std::string::npos && infix > 0) {
+            targets.insert(name.substr(0, infix));
+        }
+    }
+    return targets;
+}
+
 std::size_t CountEntries(const std::string& directory) {
     std::size_t count = 0;
     std::error_code error;
@@ -63,32 +99,38 @@ std::size_t CountEntries(const std::string& directory) {
 
 int RemoveLeftoverTemporaries(const std::string& outputDirectory) noexcept {
     try {
-        // The targets whose temporaries lie here, by name.
-        std::set<std::string> targets;
-        std::error_code error;
-        for (fs::directory_iterator it(outputDirectory, error), end; !error && it != end; it.increment(error)) {
-            const std::string name = it->path().filename().string();
-            const std::string::size_type infix = name.rfind(kTemporaryInfix);
-            if (infix != std::string::npos && infix > 0) {
-                targets.insert(name.substr(0, infix));
-            }
-        }
-        if (targets.empty()) {
+        const std::string corners = FoundCornersDirectory(outputDirectory);
+        const std::string hand = platform::JoinPath(corners, "hand");
+        const std::set<std::string> here = TemporaryTargets(outputDirectory);
+        const std::set<std::string> inCorners = TemporaryTargets(corners);
+        const std::set<std::string> inHand = TemporaryTargets(hand);
+        if (here.empty() && inCorners.empty() && inHand.empty()) {
             return 0;
         }
-        const std::size_t before = CountEntries(outputDirectory);
-        for (const std::string& target : targets) {
+        const std::size_t before = CountEntries(outputDirectory) + CountEntries(corners) + CountEntries(hand);
+        for (const std::string& target : here) {
             const std::string path = platform::JoinPath(outputDirectory, target);
             if (const std::optional<std::pair<int, int>> tile = TileOf(target)) {
                 const std::optional<platform::RegionLock> lock =
                     tiling::LockTile(outputDirectory, tile->first, tile->second);
                 platform::RemoveStaleTemporaries(path, lock.has_value());
-            } else if (target == kJournalFile) {
+            } else if (IsBatchFile(target)) {
                 const std::optional<platform::RegionLock> lock = LockBatchFiles(outputDirectory);
                 platform::RemoveStaleTemporaries(path, lock.has_value());
             }
         }
-        const std::size_t after = CountEntries(outputDirectory);
+        for (const std::string& target : inCorners) {
+            if (const std::optional<int> sheet = SheetOfCornerFile(target)) {
+                const std::optional<platform::RegionLock> lock = LockSheetFiles(outputDirectory, *sheet);
+                platform::RemoveStaleTemporaries(platform::JoinPath(corners, target), lock.has_value());
+            }
+        }
+        for (const std::string& target : inHand) {
+            if (SheetOfCornerFile(target) && target.substr(target.size() - 4) == ".txt") {
+                platform::RemoveStaleTemporaries(platform::JoinPath(hand, target), false);
+            }
+        }
+        const std::size_t after = CountEntries(outputDirectory) + CountEntries(corners) + CountEntries(hand);
         return before > after ? static_cast<int>(before - after) : 0;
     } catch (...) {
         return 0;

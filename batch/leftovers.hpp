@@ -9,8 +9,13 @@
 namespace georef::batch {
 
 // Removes the leftover temporaries of tiles and world files, each under its
-// tile's lock, and of the journal under the batch lock. Returns how many
-// went. Throws nothing; what cannot be removed stays.
+// tile's lock; of the journal, summary.csv (and a shard's summary) and
+// mosaic.vrt under the batch lock; of a sheet's found corner file, picture
+// and key in OUTDIR/corners/ under the sheet's lock; and of hand-made corner
+// files (OUTDIR/corners/hand/, whose writers take no lock) those last
+// written before this process started. Only names of the form
+// TARGET.tmp-XXXXXX of those targets are touched, never another file.
+// Returns how many went. Throws nothing; what cannot be removed stays.
 int RemoveLeftoverTemporaries(const std::string& outputDirectory) noexcept;
 
 }  // namespace georef::batch

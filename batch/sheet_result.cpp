@@ -1,10 +1,13 @@
 #include "batch/sheet_result.hpp"
 
 #include <cstdio>
+#include <filesystem>
 #include <iomanip>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
+#include "batch/journal.hpp"
 #include "platform/atomic_file.hpp"
 
 namespace georef::batch {
@@ -82,6 +85,10 @@ void WriteSummaryCsv(const std::vector<SheetResult>& results, const std::string&
              << CsvField(r.scan) << ',' << CsvField(r.cornerFile) << ',' << CsvField(r.logPath) << ','
              << r.seams << ',' << (r.earlier ? "earlier" : "this") << '\n';
     }
+    // Under the batch lock, as every writer of the file: a temporary of it
+    // found under that lock is a killed run's.
+    const std::string directory = std::filesystem::path(path).parent_path().string();
+    const std::optional<platform::RegionLock> lock = LockBatchFiles(directory.empty() ? "." : directory);
     platform::AtomicFile file(path);
     const std::string bytes = text.str();
     if (std::fwrite(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {

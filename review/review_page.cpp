@@ -15,6 +15,7 @@
 #include "platform/atomic_file.hpp"
 #include "platform/web_text.hpp"
 #include "review/mosaic.hpp"
+#include "review/page_directory.hpp"
 #include "review/page_assets.hpp"
 #include "review/seam_marks.hpp"
 #include "review/sheet_outlines.hpp"
@@ -167,63 +168,6 @@ std::vector<MapPoint> Simplify(const std::vector<MapPoint>& ring, double toleran
     }
     return kept;
 }
-
-// The new page's directory beside OUTDIR/review, removed unless swapped in.
-class StagingDirectory {
-public:
-    explicit StagingDirectory(const fs::path& outputDirectory) {
-        std::string pattern = (outputDirectory / ".review-new-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw ReviewError("cannot create a directory in " + outputDirectory.string() + ": " +
-                              std::strerror(errno));
-        }
-        m_path = pattern;
-        // mkdtemp makes the directory private; the page is as readable as any file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(pattern.c_str(), 0777 & ~mask);
-    }
-    ~StagingDirectory() {
-        if (!m_path.empty()) {
-            std::error_code ignored;
-            fs::remove_all(m_path, ignored);
-        }
-    }
-    StagingDirectory(const StagingDirectory&) = delete;
-    StagingDirectory& operator=(const StagingDirectory&) = delete;
-
-    const fs::path& Path() const noexcept { return m_path; }
-
-    // Puts the staged page in the place of target (an earlier page is moved
-    // aside first and removed once the new one is there).
-    void SwapInto(const fs::path& target) {
-        fs::path old;
-        if (fs::exists(fs::symlink_status(target))) {
-            std::string pattern = (target.parent_path() / ".review-old-XXXXXX").string();
-            if (::mkdtemp(pattern.data()) == nullptr || std::rename(target.c_str(), (pattern + "/page").c_str()) != 0) {
-                throw ReviewError("cannot move the earlier page " + target.string() + " aside: " +
-                                  std::strerror(errno));
-            }
-            old = pattern;
-        }
-        if (std::rename(m_path.c_str(), target.c_str()) != 0) {
-            const std::string reason = std::strerror(errno);
-            if (!old.empty()) {
-                std::rename((old / "page").c_str(), target.c_str());
-                fs::remove_all(old);
-            }
-            throw ReviewError("cannot put the page in place at " + target.string() + ": " + reason);
-        }
-        m_path.clear();
-        if (!old.empty()) {
-            std::error_code ignored;
-            fs::remove_all(old, ignored);
-        }
-    }
-
-private:
-    fs::path m_path;
-};
 
 using batch::CornerFigures;
 
@@ -558,6 +502,7 @@ ReviewPage WriteReviewPage(const ReviewInput& input, const PageOptions& options)
         throw ReviewError("the output directory " + input.outputDirectory + " does not exist");
     }
     const fs::path target = outputDirectory / "review";
+    const std::optional<platform::RegionLock> lock = LockPages(outputDirectory);
     StagingDirectory staging(outputDirectory);
     ReviewPage page;
     try {

@@ -73,6 +73,14 @@ public:
 // or unreadable mosaic or corner picture does not stop the page (no mosaic
 // given is said on the page only, as the caller knows it): the page
 // says so in its place and the warning is returned. Throws ReviewError.
+// Pages are drawn under a kernel lock of the output directory
+// (OUTDIR/.georef-review.lock), one at a time.
 ReviewPage WriteReviewPage(const ReviewInput& input, const PageOptions& options = {});
+
+// Removes what page writers killed midway left in the output directory (the
+// new page's directory, .review-new-XXXXXX, or an earlier page moved aside,
+// .review-old-XXXXXX), under the lock every page writer holds, so that no
+// page being drawn is touched. Returns how many went. Throws nothing.
+int RemoveLeftoverPages(const std::string& outputDirectory) noexcept;
 
 }  // namespace georef::review

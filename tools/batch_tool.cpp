@@ -23,6 +23,7 @@
 #include "platform/failure.hpp"
 #include "platform/file_system.hpp"
 #include "platform/program_info.hpp"
+#include "platform/temporary_files.hpp"
 #include "review/review_page.hpp"
 #include "seams/area_seams.hpp"
 
@@ -213,6 +214,17 @@ bool WriteReview(const BatchOptions& options, const BatchReport& report,
     }
 }
 
+// What page writers killed midway left in the output directory: the page's
+// new or moved-aside directory (under the page writers' lock) and the page
+// key's temporary (its writer takes no lock: only one older than this run).
+void RemoveLeftoverPages(const std::string& outputDirectory, std::ostream& out) {
+    platform::RemoveStaleTemporaries(platform::JoinPath(platform::JoinPath(outputDirectory, "review"), ".page-key"));
+    if (const int removed = review::RemoveLeftoverPages(outputDirectory); removed > 0) {
+        out << "removed " << removed << " unfinished review page" << (removed == 1 ? "" : "s")
+            << " that killed runs left in " << outputDirectory << std::endl;
+    }
+}
+
 // --shard K/N. K counts from 1 or from 0: 0/N is the same share as N/N, so
 // a job array numbered 0..N-1 and one numbered 1..N both cover every share
 // once, and a task given its own array index again runs the same share.
@@ -297,6 +309,7 @@ int RunBatchTool(int argc, const char* const* argv, std::ostream& out, std::ostr
             return *status;
         }
         const BatchOptions options = ParseCommandLine(argc, argv, liveProgress);
+        RemoveLeftoverPages(options.outputDirectory, out);
         BatchReport report = batch::RunBatch(options, out);
         out << '\n';
         batch::WriteSummaryTable(report.results, out);

@@ -6,17 +6,25 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
 
 #include "area.hpp"
 #include "tools/batch_tool.hpp"
 #include "batch/content_key.hpp"
 #include "batch/journal.hpp"
 #include "geometry/corner_fit.hpp"
+#include "platform/atomic_file.hpp"
 #include "support/in_process.hpp"
 #include "support/raster/jpeg_file.hpp"
 #include "tools/config_tool.hpp"
@@ -409,6 +417,76 @@ TEST_F(Trust, ARunLeavesNoLeftoversShortLogsAndSaysAnEmptyMosaicOnce) {
               std::string::npos)
         << none.out;
     EXPECT_EQ(none.err.find("mosaic"), std::string::npos) << none.err;
+}
+
+// A batch killed while writing its shared files, a sheet's corner files and
+// the review page leaves temporaries under the real writers' names; the next
+// batch (every sheet skipped) removes them under the locks their writers
+// hold, and touches no file that only looks like one.
+TEST_F(Trust, ABatchKilledMidwayLeavesNothingTheNextStartKeepsAndNoUsersFileGoes) {
+    ASSERT_EQ(Run().status, 0);
+    const std::string hand = Out() + "/corners/hand";
+    fs::create_directories(hand);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A run that dies (kill -9) with these files open.
+        std::vector<std::unique_ptr<platform::AtomicFile>> open;
+        for (const std::string& target : {Out() + "/summary.csv", Out() + "/mosaic.vrt", Out() + "/corners/40571.key",
+                                          Out() + "/corners/40572.txt", hand + "/40573.txt"}) {
+            open.push_back(std::make_unique<platform::AtomicFile>(target));
+            std::fputs("partial", open.back()->Stream());
+            std::fflush(open.back()->Stream());
+        }
+        open.push_back(std::make_unique<platform::AtomicFile>(Out() + "/corners/40571.png",
+                                                              platform::AtomicFile::Access::byName));
+        fs::create_directories(Out() + "/.review-new-Ab3xYz/seams");
+        fs::create_directories(Out() + "/.review-old-Zx81Qa/page");
+        ::raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const auto temporaries = [](const std::string& directory) {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(directory)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(".tmp-") != std::string::npos || name.rfind(".review-", 0) == 0) {
+                names.insert(name);
+            }
+        }
+        return names;
+    };
+    ASSERT_EQ(temporaries(Out()).size(), 4u);
+    ASSERT_EQ(temporaries(Out() + "/corners").size(), 3u);
+    ASSERT_EQ(temporaries(hand).size(), 1u);
+    // The hand file's writers take no lock: only one older than the run goes.
+    const std::string oldHand = hand + "/" + *temporaries(hand).begin();
+    fs::last_write_time(oldHand, fs::last_write_time(oldHand) - std::chrono::hours(1));
+    test::WriteFileBytes(hand + "/40574.txt.tmp-Live01", "a writer at work");
+    fs::last_write_time(hand + "/40574.txt.tmp-Live01", fs::file_time_type::clock::now() + std::chrono::hours(1));
+    // Not ours, though they look alike.
+    const std::vector<std::string> users = {Out() + "/mine.csv.tmp-Ab3xYz", Out() + "/corners/notes.txt.tmp-Ab3xYz",
+                                            Out() + "/corners/40571.txt.tmp-old", Out() + "/corners/4057.png.tmp-Ab3xYz",
+                                            Out() + "/summary.csv.bak"};
+    for (const std::string& user : users) {
+        test::WriteFileBytes(user, "a user's");
+    }
+    fs::create_directories(Out() + "/.review-new-mine");
+
+    const test::ToolResult skipped = Run();
+    EXPECT_EQ(skipped.status, 0) << skipped.out;
+    EXPECT_NE(skipped.out.find("removed 2 unfinished review pages that killed runs left"), std::string::npos)
+        << skipped.out;
+    EXPECT_NE(skipped.out.find("removed 6 temporary files that killed runs left"), std::string::npos) << skipped.out;
+    EXPECT_EQ(temporaries(Out()), (std::set<std::string>{".review-new-mine", "mine.csv.tmp-Ab3xYz"}));
+    EXPECT_EQ(temporaries(Out() + "/corners"), (std::set<std::string>{"notes.txt.tmp-Ab3xYz", "40571.txt.tmp-old",
+                                                                       "4057.png.tmp-Ab3xYz"}));
+    EXPECT_EQ(temporaries(hand), std::set<std::string>{"40574.txt.tmp-Live01"});
+    for (const std::string& user : users) {
+        EXPECT_EQ(test::ReadFileBytes(user), "a user's") << user;
+    }
+    EXPECT_EQ(Summary(Csv()).size(), kSheets.size());
 }
 
 // The batch decodes a scan once and hands the pixels to the run: the tiles
