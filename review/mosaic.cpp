@@ -2,13 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_hash_set.h>
+#include <cpl_string.h>
 #include <gdal.h>
+#include <gdal_priv.h>
+#include <vrtdataset.h>
 
 #include "gdal_support/dataset_handle.hpp"
 #include "gdal_support/quiet_errors.hpp"
@@ -37,6 +44,43 @@ struct EastNorth {
 };
 
 EastNorth FromOutput(const transform::OutputPoint& p) noexcept { return {-p.Y, -p.X}; }
+
+struct StripPlan {
+    EastNorth start;   // where the strip begins on the edge, metres
+    EastNorth along;   // unit vector along the edge
+    EastNorth across;  // unit vector towards the second sheet
+    double pixel = 0.0;  // metres per strip pixel
+    int width = 0;       // strip pixels
+    int halfRows = 0;
+    int height = 0;
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // mosaic pixels read
+};
+
+// A file's identity and state: device, inode, size and times; empty when it
+// cannot be looked at.
+std::string FileState(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return {};
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "%llu:%llu:%lld:%lld.%09ld:%lld.%09ld",
+                  static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino),
+                  static_cast<long long>(info.st_size), static_cast<long long>(info.st_mtim.tv_sec),
+                  info.st_mtim.tv_nsec, static_cast<long long>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec);
+    return text;
+}
+
+// 64-bit FNV-1a of text, as 16 hex digits.
+std::string Fnv1a(const std::string& text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
 
 }  // namespace
 
@@ -68,6 +112,96 @@ struct Mosaic::Dataset {
         }
         PaintMaskedWhite(x0, y0, w, h, outW, outH, rgb);
         return rgb;
+    }
+
+    // Where a seam strip lies: along the edge west to east on a parallel,
+    // south to north on a meridian; across (image rows downwards) towards
+    // the second sheet; the window of mosaic pixels it reads. Empty when the
+    // edge has no length or the strip misses the mosaic.
+    std::optional<StripPlan> PlanStrip(const SharedEdge& edge, const StripOptions& options) const {
+        StripPlan plan;
+        EastNorth start = FromOutput(edge.from);
+        EastNorth end = FromOutput(edge.to);
+        if ((edge.meridian && start.n > end.n) || (!edge.meridian && start.e > end.e)) {
+            std::swap(start, end);
+        }
+        const double length = std::hypot(end.e - start.e, end.n - start.n);  // metres
+        if (!(length > 0.0) || !std::isfinite(length)) {
+            return std::nullopt;
+        }
+        plan.start = start;
+        plan.along = {(end.e - start.e) / length, (end.n - start.n) / length};
+        plan.across = {plan.along.n, -plan.along.e};  // along turned clockwise
+        plan.pixel = std::max(gt[1], length / std::max(1, options.maxLengthPixels));  // metres
+        const double halfWidth = length * options.halfWidthFraction;
+        plan.width = std::max(1, static_cast<int>(std::lround(length / plan.pixel)));
+        plan.halfRows = std::max(1, static_cast<int>(std::lround(halfWidth / plan.pixel)));
+        plan.height = 2 * plan.halfRows + 1;
+
+        // The mosaic window around the strip's four corners, in mosaic pixels.
+        double minCol = INFINITY, maxCol = -INFINITY, minRow = INFINITY, maxRow = -INFINITY;
+        for (const double u : {0.0, static_cast<double>(plan.width)}) {
+            for (const double v : {-plan.halfRows - 1.0, plan.halfRows + 1.0}) {
+                const double e = start.e + u * plan.pixel * plan.along.e + v * plan.pixel * plan.across.e;
+                const double n = start.n + u * plan.pixel * plan.along.n + v * plan.pixel * plan.across.n;
+                minCol = std::min(minCol, Column(e));
+                maxCol = std::max(maxCol, Column(e));
+                minRow = std::min(minRow, Row(n));
+                maxRow = std::max(maxRow, Row(n));
+            }
+        }
+        plan.x0 = std::max(0, static_cast<int>(std::floor(minCol)));
+        plan.y0 = std::max(0, static_cast<int>(std::floor(minRow)));
+        plan.x1 = std::min(width, static_cast<int>(std::ceil(maxCol)) + 1);
+        plan.y1 = std::min(height, static_cast<int>(std::ceil(maxRow)) + 1);
+        if (plan.x0 >= plan.x1 || plan.y0 >= plan.y1) {
+            return std::nullopt;
+        }
+        return plan;
+    }
+
+    // The files GDAL reads for the window [x0, x1) x [y0, y1) of mosaic
+    // pixels: of a VRT the sources that meet it, of any other raster its
+    // own files.
+    std::vector<std::string> FilesOf(int x0, int y0, int x1, int y1) const {
+        std::vector<std::string> files;
+        GDALDataset* dataset = GDALDataset::FromHandle(Handle(handle));
+        auto* vrt = dynamic_cast<VRTDataset*>(dataset);
+        auto* band = vrt == nullptr ? nullptr : dynamic_cast<VRTSourcedRasterBand*>(vrt->GetRasterBand(1));
+        if (band == nullptr) {
+            char** list = GDALGetFileList(Handle(handle));
+            for (char** f = list; f != nullptr && *f != nullptr; ++f) {
+                files.emplace_back(*f);
+            }
+            CSLDestroy(list);
+            return files;
+        }
+        const gdal_support::QuietErrors quiet;
+        for (int i = 0; i < band->nSources; ++i) {
+            VRTSource* source = band->papoSources[i];
+            if (source == nullptr || !source->IsSimpleSource()) {
+                continue;
+            }
+            auto* simple = static_cast<VRTSimpleSource*>(source);
+            double reqX = 0, reqY = 0, reqW = 0, reqH = 0;
+            int rx = 0, ry = 0, rw = 0, rh = 0, ox = 0, oy = 0, ow = 0, oh = 0;
+            bool failed = false;
+            if (!simple->GetSrcDstWindow(x0, y0, x1 - x0, y1 - y0, x1 - x0, y1 - y0, &reqX, &reqY, &reqW, &reqH, &rx,
+                                         &ry, &rw, &rh, &ox, &oy, &ow, &oh, failed)) {
+                continue;
+            }
+            char** list = nullptr;
+            int count = 0;
+            int capacity = 0;
+            CPLHashSet* seen = CPLHashSetNew(CPLHashSetHashStr, CPLHashSetEqualStr, nullptr);
+            simple->GetFileList(&list, &count, &capacity, seen);
+            CPLHashSetDestroy(seen);
+            for (int k = 0; k < count; ++k) {
+                files.emplace_back(list[k]);
+            }
+            CSLDestroy(list);
+        }
+        return files;
     }
 
     // Where the mosaic says it has no tile (its mask), the page's white
@@ -142,44 +276,18 @@ WrittenImage Mosaic::WriteOverview(const std::string& jpegPath, int maxWidth) co
 std::optional<WrittenImage> Mosaic::WriteSeamStrip(const SharedEdge& edge, const std::string& jpegPath,
                                                    const StripOptions& options) const {
     const Dataset& d = *m_dataset;
-    // Along the edge: west to east on a parallel, south to north on a
-    // meridian; across (image rows downwards): towards the second sheet.
-    EastNorth start = FromOutput(edge.from);
-    EastNorth end = FromOutput(edge.to);
-    if ((edge.meridian && start.n > end.n) || (!edge.meridian && start.e > end.e)) {
-        std::swap(start, end);
-    }
-    const double length = std::hypot(end.e - start.e, end.n - start.n);  // metres
-    if (!(length > 0.0) || !std::isfinite(length)) {
+    const std::optional<StripPlan> plan = d.PlanStrip(edge, options);
+    if (!plan) {
         return std::nullopt;
     }
-    const EastNorth along{(end.e - start.e) / length, (end.n - start.n) / length};
-    const EastNorth across{along.n, -along.e};  // along turned clockwise
-    const double pixel = std::max(d.gt[1], length / std::max(1, options.maxLengthPixels));  // metres
-    const double halfWidth = length * options.halfWidthFraction;
-    const int width = std::max(1, static_cast<int>(std::lround(length / pixel)));
-    const int halfRows = std::max(1, static_cast<int>(std::lround(halfWidth / pixel)));
-    const int height = 2 * halfRows + 1;
-
-    // The mosaic window around the strip's four corners, in mosaic pixels.
-    double minCol = INFINITY, maxCol = -INFINITY, minRow = INFINITY, maxRow = -INFINITY;
-    for (const double u : {0.0, static_cast<double>(width)}) {
-        for (const double v : {-halfRows - 1.0, halfRows + 1.0}) {
-            const double e = start.e + u * pixel * along.e + v * pixel * across.e;
-            const double n = start.n + u * pixel * along.n + v * pixel * across.n;
-            minCol = std::min(minCol, d.Column(e));
-            maxCol = std::max(maxCol, d.Column(e));
-            minRow = std::min(minRow, d.Row(n));
-            maxRow = std::max(maxRow, d.Row(n));
-        }
-    }
-    const int x0 = std::max(0, static_cast<int>(std::floor(minCol)));
-    const int y0 = std::max(0, static_cast<int>(std::floor(minRow)));
-    const int x1 = std::min(d.width, static_cast<int>(std::ceil(maxCol)) + 1);
-    const int y1 = std::min(d.height, static_cast<int>(std::ceil(maxRow)) + 1);
-    if (x0 >= x1 || y0 >= y1) {
-        return std::nullopt;
-    }
+    const EastNorth& start = plan->start;
+    const EastNorth& along = plan->along;
+    const EastNorth& across = plan->across;
+    const double pixel = plan->pixel;
+    const int width = plan->width;
+    const int halfRows = plan->halfRows;
+    const int height = plan->height;
+    const int x0 = plan->x0, y0 = plan->y0, x1 = plan->x1, y1 = plan->y1;
     // The window is read at the strip's pixel size, then sampled along the
     // turned strip (nearest pixel of the averaged window).
     const double reduce = pixel / d.gt[1];  // mosaic pixels per window pixel, >= 1
@@ -219,6 +327,32 @@ std::optional<WrittenImage> Mosaic::WriteSeamStrip(const SharedEdge& edge, const
     }
     WriteJpeg(jpegPath, strip.data(), width, height, kJpegQuality);
     return WrittenImage{width, height, {}};
+}
+
+std::string Mosaic::ImageKey(const SharedEdge* edge, int maxPixels, const StripOptions& options) const {
+    const Dataset& d = *m_dataset;
+    std::string text;
+    char head[400];
+    std::snprintf(head, sizeof head, "%d %d %.17g %.17g %.17g %.17g %d %d %.17g\n", d.width, d.height, d.gt[0],
+                  d.gt[1], d.gt[3], d.gt[5], kJpegQuality, maxPixels, options.halfWidthFraction);
+    text += head;
+    int x0 = 0, y0 = 0, x1 = d.width, y1 = d.height;
+    if (edge != nullptr) {
+        std::snprintf(head, sizeof head, "%.17g %.17g %.17g %.17g %d %d\n", edge->from.X, edge->from.Y, edge->to.X,
+                      edge->to.Y, edge->meridian ? 1 : 0, options.maxLengthPixels);
+        text += head;
+        const std::optional<StripPlan> plan = d.PlanStrip(*edge, options);
+        if (!plan) {
+            return Fnv1a(text + "outside\n");
+        }
+        x0 = plan->x0, y0 = plan->y0, x1 = plan->x1, y1 = plan->y1;
+    }
+    std::vector<std::string> files = d.FilesOf(x0, y0, x1, y1);
+    std::sort(files.begin(), files.end());
+    for (const std::string& file : files) {
+        text += file + ' ' + FileState(file) + '\n';
+    }
+    return Fnv1a(text);
 }
 
 void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int height, int quality) {

@@ -84,6 +84,14 @@ public:
     std::optional<WrittenImage> WriteSeamStrip(const SharedEdge& edge, const std::string& jpegPath,
                                                const StripOptions& options = {}) const;
 
+    // What an image of the mosaic is drawn from, as a key: the overview
+    // (edge null, at most maxPixels wide) or the seam strip of edge; the
+    // mosaic's size and place, the image's options and every file GDAL reads
+    // for it (of a VRT the tiles under the image) with its inode, size and
+    // times. Equal keys draw equal images, so an earlier page's image of an
+    // equal key can stand in for drawing it again.
+    std::string ImageKey(const SharedEdge* edge, int maxPixels, const StripOptions& options = {}) const;
+
 private:
     struct Dataset;
     explicit Mosaic(std::unique_ptr<Dataset> dataset);

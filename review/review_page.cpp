@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -26,6 +27,9 @@ namespace georef::review {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The file of a page that says what each of its images was drawn from.
+constexpr const char* kImageKeys = ".images";
 
 // Order of the table by default: what needs a look comes first.
 int StatusRank(SheetStatus status) noexcept {
@@ -213,6 +217,7 @@ public:
         ReadOutlines();
         CollectRows();
         OpenMosaic();
+        ReadImageKeys();
         std::ostringstream html;
         html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
              << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -230,6 +235,7 @@ public:
         }
         html << "<script>" << detail::kPageScript << "</script>\n</body>\n</html>\n";
 
+        WriteImageKeys();
         const std::string text = html.str();
         platform::AtomicFile index((m_staging / "index.html").string());
         if (std::fwrite(text.data(), 1, text.size(), index.Stream()) != text.size()) {
@@ -280,6 +286,59 @@ private:
         });
     }
 
+    // The keys (Mosaic::ImageKey) of the images of the page in place, from
+    // its .images file: one "name<TAB>key<TAB>width<TAB>height" a line.
+    void ReadImageKeys() {
+        std::ifstream in(m_final / kImageKeys);
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            std::string name;
+            KeptImage kept;
+            if (std::getline(fields, name, '\t') && std::getline(fields, kept.key, '\t') &&
+                (fields >> kept.width >> kept.height) && kept.width > 0 && kept.height > 0) {
+                m_kept[name] = kept;
+            }
+        }
+    }
+
+    void WriteImageKeys() {
+        std::string text;
+        for (const auto& [name, image] : m_drawn) {
+            text += name + '\t' + image.key + '\t' + std::to_string(image.width) + '\t' +
+                    std::to_string(image.height) + '\n';
+        }
+        platform::AtomicFile file((m_staging / kImageKeys).string());
+        if (std::fwrite(text.data(), 1, text.size(), file.Stream()) != text.size()) {
+            throw ReviewError("cannot write " + file.Target());
+        }
+        file.Commit(platform::Durability::renamedOnly);
+    }
+
+    // The image name (relative to the page) drawn from what key says: the
+    // earlier page's, linked into the new page when it was drawn from the
+    // same, else drawn by draw. Empty when draw draws nothing.
+    template <typename Draw>
+    std::optional<WrittenImage> Image(const std::string& name, const std::string& key, Draw draw) {
+        const auto kept = m_kept.find(name);
+        if (!key.empty() && kept != m_kept.end() && kept->second.key == key) {
+            std::error_code error;
+            fs::create_hard_link(m_final / name, m_staging / name, error);
+            if (error) {
+                error.clear();
+                fs::copy_file(m_final / name, m_staging / name, error);
+            }
+            if (!error) {
+                m_drawn[name] = kept->second;
+                return WrittenImage{kept->second.width, kept->second.height, m_mosaic->Extent()};
+            }
+        }
+        std::optional<WrittenImage> image = draw((m_staging / name).string());
+        if (image && !key.empty()) {
+            m_drawn[name] = KeptImage{key, image->width, image->height};
+        }
+        return image;
+    }
+
     void OpenMosaic() {
         if (m_input.mosaicPath.empty()) {
             // The caller knows it gave none: said on the page, not returned.
@@ -318,7 +377,11 @@ private:
         std::optional<WrittenImage> image;
         if (m_mosaic) {
             try {
-                image = m_mosaic->WriteOverview((m_staging / "overview.jpg").string(), m_options.overviewMaxWidth);
+                image = Image("overview.jpg", m_mosaic->ImageKey(nullptr, m_options.overviewMaxWidth),
+                              [&](const std::string& path) {
+                                  return std::optional<WrittenImage>(
+                                      m_mosaic->WriteOverview(path, m_options.overviewMaxWidth));
+                              });
                 frame.Add(image->extent.west, image->extent.south);
                 frame.Add(image->extent.east, image->extent.north);
             } catch (const MosaicError& e) {
@@ -457,7 +520,8 @@ private:
             const std::string name = std::to_string(e.first) + "-" + std::to_string(e.second) + ".jpg";
             std::optional<WrittenImage> image;
             try {
-                image = m_mosaic->WriteSeamStrip(e, (m_staging / "seams" / name).string(), strip);
+                image = Image("seams/" + name, m_mosaic->ImageKey(&e, 0, strip),
+                              [&](const std::string& path) { return m_mosaic->WriteSeamStrip(e, path, strip); });
             } catch (const MosaicError& error) {
                 m_page.warnings.push_back(error.what());
             }
@@ -491,6 +555,13 @@ private:
     std::optional<Mosaic> m_mosaic;
     ReviewPage m_page;
     std::vector<std::string> m_notes;  // what the page says that the caller knows already
+    struct KeptImage {
+        std::string key;
+        int width = 0;
+        int height = 0;
+    };
+    std::map<std::string, KeptImage> m_kept;   // the earlier page's images, by name
+    std::map<std::string, KeptImage> m_drawn;  // this page's
 };
 
 }  // namespace

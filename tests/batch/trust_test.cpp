@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <set>
 
 #include "area.hpp"
@@ -487,6 +489,60 @@ TEST_F(Trust, ABatchKilledMidwayLeavesNothingTheNextStartKeepsAndNoUsersFileGoes
         EXPECT_EQ(test::ReadFileBytes(user), "a user's") << user;
     }
     EXPECT_EQ(Summary(Csv()).size(), kSheets.size());
+}
+
+// The page is drawn once a batch, and an image of it whose tiles are
+// unchanged is taken over from the page before instead of being read from
+// the mosaic again.
+TEST_F(Trust, ThePageTakesOverTheImagesOfUnchangedTilesAndRedrawsTheOthers) {
+    ASSERT_EQ(Run().status, 0);
+    const std::string page = Out() + "/review";
+    const auto inode = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    std::map<std::string, ino_t> first;
+    for (const auto& entry : fs::recursive_directory_iterator(page)) {
+        if (entry.path().extension() == ".jpg") {
+            first[entry.path().string()] = inode(entry.path().string());
+        }
+    }
+    ASSERT_GE(first.size(), 2u);  // the overview and at least one seam
+    // The page's own images as it shows them (name and size).
+    const auto images = [&] {
+        static const std::regex tag("<img [^>]*src=\"(overview|seams/)[^>]*>");
+        const std::string html = test::ReadFileBytes(page + "/index.html");
+        std::vector<std::string> tags;
+        for (std::sregex_iterator it(html.begin(), html.end(), tag), end; it != end; ++it) {
+            tags.push_back(it->str());
+        }
+        return tags;
+    };
+    const std::vector<std::string> shown = images();
+    ASSERT_EQ(shown.size(), first.size());
+    fs::remove(page + "/.page-key");  // drawn again, from the same tiles
+    ASSERT_EQ(Run().status, 0);
+    EXPECT_EQ(images(), shown);
+    for (const auto& [path, number] : first) {
+        EXPECT_EQ(inode(path), number) << path << " was drawn again";
+    }
+    // A tile written again: the overview, which reads every tile, is drawn anew.
+    std::string tile;
+    for (const auto& entry : fs::directory_iterator(Out())) {
+        if (entry.path().extension() == ".jpg") {
+            tile = entry.path().string();
+        }
+    }
+    const std::string bytes = test::ReadFileBytes(tile);
+    fs::remove(tile);
+    test::WriteFileBytes(tile, bytes);
+    fs::remove(page + "/.page-key");
+    ASSERT_EQ(Run().status, 0);
+    EXPECT_NE(inode(page + "/overview.jpg"), first[page + "/overview.jpg"]);
+    EXPECT_EQ(images(), shown);
+    for (const auto& [path, number] : first) {
+        EXPECT_TRUE(fs::exists(path)) << path;
+    }
 }
 
 // The batch decodes a scan once and hands the pixels to the run: the tiles
