@@ -1,4 +1,4 @@
-// georef-trust-bench BUILDDIR WORKDIR [--twelve]
+// georef-trust-bench BUILDDIR WORKDIR [--twelve] [--no-varied]
 //
 // The batch's trust targets on four neighbouring sheets (40571 to 40574)
 // drawn as realistic 300-dpi scans with their exact corner files:
@@ -21,7 +21,8 @@
 //     (corners found) against georef-corners and georef run per sheet one
 //     after another; target at most 0.8 x the wall time.
 //
-// The machine is shared: read the ratios within one run.
+// --no-varied leaves out 3. The machine is shared: read the ratios within
+// one run.
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -354,12 +355,17 @@ void VariedSet() {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: georef-trust-bench BUILDDIR WORKDIR [--twelve]\n";
+        std::cerr << "usage: georef-trust-bench BUILDDIR WORKDIR [--twelve] [--no-varied]\n";
         return 2;
     }
     g_build = fs::absolute(argv[1]).string();
     g_work = fs::absolute(argv[2]).string();
-    const bool twelve = argc > 3 && std::string(argv[3]) == "--twelve";
+    bool twelve = false;
+    bool varied = true;
+    for (int i = 3; i < argc; ++i) {
+        twelve = twelve || std::string(argv[i]) == "--twelve";
+        varied = varied && std::string(argv[i]) != "--no-varied";
+    }
     fs::create_directories(g_work);
     const std::vector<std::string>& sheets = twelve ? kTwelve : kCell;
     if (!fs::exists(W("drawn/complete"))) {
@@ -410,7 +416,9 @@ int main(int argc, char** argv) {
                 renamed.wall / n);
 
     // 3. The varied set.
-    VariedSet();
+    if (varied) {
+        VariedSet();
+    }
 
     // 4. Twelve sheets, --jobs 2, against the two programs one after another.
     if (twelve) {
