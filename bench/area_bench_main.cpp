@@ -20,11 +20,7 @@
 //
 // Timings on a shared machine are noisy: read the ratios within one run.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +31,7 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -42,10 +39,7 @@
 #include <vector>
 
 #include "batch/journal.hpp"
-#include "bench/jpeg_codec.hpp"
-#include "platform/stdio_file.hpp"
-#include "synthesis/demo_scan.hpp"
-#include "tools/config_tool.hpp"
+#include "bench/bench_area.hpp"
 
 namespace {
 
@@ -64,42 +58,10 @@ std::string g_build;
 std::string g_work;
 
 pid_t Start(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> strings = {program};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : strings) {
-        argv.push_back(s.data());
-    }
-    argv.push_back(nullptr);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (::chdir(g_work.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    return pid;
+    return georef::bench::StartProgram(program, args, g_work);
 }
 
-int Wait(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// CPU seconds (user + system) of all children waited for so far.
-double ChildrenCpuSeconds() {
-    struct rusage usage {};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+int Wait(pid_t pid) { return georef::bench::WaitProgram(pid); }
 
 double Seconds(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -120,18 +82,6 @@ int RunGeoref(const std::string& sheet, const std::string& out) {
 
 std::vector<std::string> BatchArgs(const std::string& scans, const std::string& out) {
     return {scans, out, std::to_string(kTileDpi), "--jobs", "2"};
-}
-
-std::vector<std::uint8_t> Decode(const std::string& path, int& width, int& height) {
-    georef::platform::StdioFile file = georef::platform::OpenStdioFile(path, "rb");
-    if (!file) {
-        throw std::runtime_error("cannot open " + path);
-    }
-    georef::bench::ReadJpegSize(file.get(), width, height);
-    std::rewind(file.get());
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
-    georef::bench::DecodeRgb(file.get(), pixels.data(), width, height);
-    return pixels;
 }
 
 struct Comparison {
@@ -160,38 +110,14 @@ Comparison Compare(const std::string& a, const std::string& b) {
         if (!fs::exists(b + "/" + name)) {
             continue;
         }
-        int wa = 0, ha = 0, wb = 0, hb = 0;
-        const std::vector<std::uint8_t> pa = Decode(a + "/" + name, wa, ha);
-        const std::vector<std::uint8_t> pb = Decode(b + "/" + name, wb, hb);
-        if (pa.size() != pb.size()) {
+        const std::optional<double> off = georef::bench::ShareOfPixelsOff(a + "/" + name, b + "/" + name, kDifferentLevels);
+        if (!off) {
             ++comparison.missing;
             continue;
         }
-        std::size_t differing = 0;
-        for (std::size_t i = 0; i < pa.size(); i += 3) {
-            for (std::size_t c = 0; c < 3; ++c) {
-                if (std::abs(pa[i + c] - pb[i + c]) > kDifferentLevels) {
-                    ++differing;
-                    break;
-                }
-            }
-        }
-        comparison.worstShare = std::max(comparison.worstShare, static_cast<double>(differing) / (pa.size() / 3));
+        comparison.worstShare = std::max(comparison.worstShare, *off);
     }
     return comparison;
-}
-
-// Sheet -> status of the last summary.csv in out.
-std::map<std::string, std::string> Statuses(const std::string& out) {
-    std::ifstream in(out + "/summary.csv");
-    std::map<std::string, std::string> statuses;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        const std::string::size_type comma = line.find(',');
-        statuses[line.substr(0, comma)] = line.substr(comma + 1, line.find(',', comma + 1) - comma - 1);
-    }
-    return statuses;
 }
 
 void MakeArea() {
@@ -211,25 +137,14 @@ void MakeArea() {
                 options.dpi = kScanDpi;
                 options.rotationDegrees = (i % 3 == 0) ? 0.4 : -0.3;
                 const std::string base = g_work + "/scans/" + missing[i];
-                const auto scan = georef::synthesis::WriteDemoScan(std::stoi(missing[i]), base + ".jpg", options);
-                georef::geometry::WriteCornerFile(base + ".txt", scan.corners,
-                                                  georef::geometry::CornerPrecision::exact);
+                georef::bench::DrawSheet(std::stoi(missing[i]), base + ".jpg", base + ".txt", options);
             }
         });
     }
     for (std::thread& painter : painters) {
         painter.join();
     }
-    std::vector<std::string> args = {"georef-config", "-o", g_work + "/config.bin"};
-    args.insert(args.end(), kArea.begin(), kArea.end());
-    std::vector<const char*> argvConfig;
-    for (const std::string& arg : args) {
-        argvConfig.push_back(arg.c_str());
-    }
-    std::ostringstream out;
-    if (georef::tools::RunConfigTool(static_cast<int>(argvConfig.size()), argvConfig.data(), out, std::cerr) != 0) {
-        throw std::runtime_error("georef-config failed");
-    }
+    georef::bench::WriteAreaConfig(kArea, g_work + "/config.bin");
 }
 
 void BatchAgainstSequential() {
@@ -237,7 +152,7 @@ void BatchAgainstSequential() {
     std::vector<double> ratios;
     for (int pair = 1; pair <= 2; ++pair) {
         Fresh(g_work + "/sequential");
-        const double cpuBefore = ChildrenCpuSeconds();
+        const double cpuBefore = georef::bench::ChildrenCpuSeconds();
         const Clock::time_point a = Clock::now();
         for (const std::string& sheet : kArea) {
             if (RunGeoref(sheet, "sequential") != 0) {
@@ -245,12 +160,12 @@ void BatchAgainstSequential() {
             }
         }
         const double sequential = Seconds(a);
-        const double sequentialCpu = ChildrenCpuSeconds() - cpuBefore;
+        const double sequentialCpu = georef::bench::ChildrenCpuSeconds() - cpuBefore;
         Fresh(g_work + "/batch");
         const Clock::time_point b = Clock::now();
         const int status = Wait(Start(Batch(), BatchArgs("scans", "batch")));
         const double batch = Seconds(b);
-        const double batchCpu = ChildrenCpuSeconds() - cpuBefore - sequentialCpu;
+        const double batchCpu = georef::bench::ChildrenCpuSeconds() - cpuBefore - sequentialCpu;
         const Comparison comparison = Compare(g_work + "/sequential", g_work + "/batch");
         ratios.push_back(batch / sequential);
         std::printf("pair %d: sequential %.2f s, batch %.2f s (status %d), batch/sequential %.3f; "
@@ -346,7 +261,7 @@ void KillAndResume(int kills, double batchSeconds) {
         const int status = Wait(Start(Batch(), BatchArgs("scans", "killed")));
         rerun += RunAgain(before, out);
         int skipped = 0;
-        for (const auto& [sheet, state] : Statuses(out)) {
+        for (const auto& [sheet, state] : georef::bench::SummaryStatuses(out)) {
             skipped += state == "skipped" ? 1 : 0;
         }
         const Comparison comparison = Compare(g_work + "/uninterrupted", out);

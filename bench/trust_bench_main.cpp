@@ -24,11 +24,6 @@
 // --no-varied leaves out 3. The machine is shared: read the ratios within
 // one run.
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -36,16 +31,13 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "bench/jpeg_codec.hpp"
-#include "geometry/corner_fit.hpp"
-#include "platform/stdio_file.hpp"
-#include "synthesis/demo_scan.hpp"
+#include "bench/bench_area.hpp"
+#include "geometry/corner_file.hpp"
 #include "synthesis/realistic_scan.hpp"
-#include "tools/config_tool.hpp"
 
 namespace {
 
@@ -66,36 +58,7 @@ std::string g_work;
 
 // Runs program in the work directory, output discarded; the exit status.
 int Run(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> strings = {g_build + "/" + program};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : strings) {
-        argv.push_back(s.data());
-    }
-    argv.push_back(nullptr);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (::chdir(g_work.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-double ChildrenCpuSeconds() {
-    struct rusage usage {};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return georef::bench::WaitProgram(georef::bench::StartProgram(g_build + "/" + program, args, g_work));
 }
 
 // Wall and CPU seconds of what f runs.
@@ -105,10 +68,10 @@ struct Cost {
 };
 template <typename F>
 Cost Measure(F f) {
-    const double cpu = ChildrenCpuSeconds();
+    const double cpu = georef::bench::ChildrenCpuSeconds();
     const Clock::time_point start = Clock::now();
     f();
-    return Cost{std::chrono::duration<double>(Clock::now() - start).count(), ChildrenCpuSeconds() - cpu};
+    return Cost{std::chrono::duration<double>(Clock::now() - start).count(), georef::bench::ChildrenCpuSeconds() - cpu};
 }
 
 std::string W(const std::string& name) { return g_work + "/" + name; }
@@ -116,18 +79,6 @@ std::string W(const std::string& name) { return g_work + "/" + name; }
 void Fresh(const std::string& directory) {
     fs::remove_all(directory);
     fs::create_directories(directory);
-}
-
-std::vector<std::uint8_t> Decode(const std::string& path, int& width, int& height) {
-    georef::platform::StdioFile file = georef::platform::OpenStdioFile(path, "rb");
-    if (!file) {
-        throw std::runtime_error("cannot open " + path);
-    }
-    georef::bench::ReadJpegSize(file.get(), width, height);
-    std::rewind(file.get());
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
-    georef::bench::DecodeRgb(file.get(), pixels.data(), width, height);
-    return pixels;
 }
 
 // Whether the tiles of directory equal those of reference (every tile of
@@ -141,51 +92,18 @@ bool SameTiles(const std::string& reference, const std::string& directory) {
         if (!fs::exists(other)) {
             return false;
         }
-        int wa = 0, ha = 0, wb = 0, hb = 0;
-        const std::vector<std::uint8_t> a = Decode(entry.path().string(), wa, ha);
-        const std::vector<std::uint8_t> b = Decode(other, wb, hb);
-        if (a.size() != b.size()) {
-            return false;
-        }
-        std::size_t differing = 0;
-        for (std::size_t i = 0; i < a.size(); i += 3) {
-            for (std::size_t c = 0; c < 3; ++c) {
-                if (std::abs(a[i + c] - b[i + c]) > kDifferentLevels) {
-                    ++differing;
-                    break;
-                }
-            }
-        }
-        if (static_cast<double>(differing) / static_cast<double>(a.size() / 3) > kWrongShare) {
+        const std::optional<double> off =
+            georef::bench::ShareOfPixelsOff(entry.path().string(), other, kDifferentLevels);
+        if (!off || *off > kWrongShare) {
             return false;
         }
     }
     return true;
 }
 
-std::map<std::string, std::string> Statuses(const std::string& out) {
-    std::ifstream in(out + "/summary.csv");
-    std::map<std::string, std::string> statuses;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        const std::string::size_type comma = line.find(',');
-        statuses[line.substr(0, comma)] = line.substr(comma + 1, line.find(',', comma + 1) - comma - 1);
-    }
-    return statuses;
-}
-
 georef::geometry::CornerPoints Corners(const std::string& path) {
     std::ifstream in(path);
     return *georef::geometry::ReadCornerPoints(in);
-}
-
-void WriteCorners(const std::string& path, const georef::geometry::CornerPoints& corners) {
-    std::ofstream out(path, std::ios::trunc);
-    out.precision(10);
-    for (const georef::geometry::CornerPoint& c : corners) {
-        out << c.id << ' ' << c.x << ' ' << c.y << '\n';
-    }
 }
 
 // A realistic scan of the sheet with its exact corner file beside it, drawn once.
@@ -195,24 +113,8 @@ georef::synthesis::RealisticScan Draw(const std::string& sheet, const std::strin
     georef::synthesis::RealisticScanOptions options = georef::synthesis::VariedRealisticOptions(seed);
     options.dpi = kScanDpi;
     options.rotationDegrees = rotation;
-    const std::string scan = directory + "/" + sheet + ".jpg";
-    const georef::synthesis::RealisticScan drawn = georef::synthesis::WriteRealisticScan(std::stoi(sheet), scan, options);
-    WriteCorners(directory + "/" + sheet + ".txt", drawn.corners);
-    return drawn;
-}
-
-void MakeConfig(const std::vector<std::string>& sheets) {
-    std::vector<std::string> args = {"georef-config", "-o", W("config.bin")};
-    args.insert(args.end(), sheets.begin(), sheets.end());
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    if (georef::tools::RunConfigTool(static_cast<int>(argv.size()), argv.data(), out, err) != 0) {
-        throw std::runtime_error("georef-config failed: " + err.str());
-    }
+    return georef::bench::DrawSheet(std::stoi(sheet), directory + "/" + sheet + ".jpg", directory + "/" + sheet + ".txt",
+                                    options);
 }
 
 // Copies the scans (and, with corners, the corner files) of sheets into directory.
@@ -249,7 +151,7 @@ struct Tally {
 // Checks the sheet of a scenario: done only with right pixels.
 void Judge(Tally& tally, const std::string& scenario, const std::string& out, const std::string& sheet,
            const std::string& reference, bool mustBeDone) {
-    const std::string status = Statuses(out)[sheet];
+    const std::string status = georef::bench::SummaryStatuses(out)[sheet];
     const bool done = status == "done" || status == "skipped";
     const bool right = done && SameTiles(reference, out);
     tally.done += done ? 1 : 0;
@@ -295,20 +197,20 @@ void VariedSet() {
     };
     one("y counted from the top", "40571", [&](const std::string& scans, const std::string&) {
         int w = 0, h = 0;
-        Decode(scans + "/40571.jpg", w, h);
+        georef::bench::DecodeJpeg(scans + "/40571.jpg", w, h);
         georef::geometry::CornerPoints c = Corners(scans + "/40571.txt");
         for (auto& p : c) {
             p.y = h - 2.0 - p.y;
         }
-        WriteCorners(scans + "/40571.txt", c);
+        georef::geometry::WriteCornerFile(scans + "/40571.txt", c, georef::geometry::CornerPrecision::exact);
         return Reference("40571", W("drawn"), kCheckDpi);
     });
     one("one corner from the top", "40572", [&](const std::string& scans, const std::string&) {
         int w = 0, h = 0;
-        Decode(scans + "/40572.jpg", w, h);
+        georef::bench::DecodeJpeg(scans + "/40572.jpg", w, h);
         georef::geometry::CornerPoints c = Corners(scans + "/40572.txt");
         c[1].y = h - 2.0 - c[1].y;
-        WriteCorners(scans + "/40572.txt", c);
+        georef::geometry::WriteCornerFile(scans + "/40572.txt", c, georef::geometry::CornerPrecision::exact);
         return Reference("40572", W("drawn"), kCheckDpi);
     });
     one("damaged scan", "40574", [&](const std::string& scans, const std::string&) {
@@ -375,7 +277,7 @@ int main(int argc, char** argv) {
             Draw(sheet, W("drawn"), seed++);
         }
         Draw("40573", W("rescan"), 41, 2.5);
-        MakeConfig(kTwelve);
+        georef::bench::WriteAreaConfig(kTwelve, W("config.bin"));
         std::ofstream(W("drawn/complete")) << "\n";
     }
 
@@ -409,7 +311,7 @@ int main(int argc, char** argv) {
     fs::rename(W("archive"), W("archive-2023"));
     const Cost renamed = Measure([&] { Run("georef-batch", BatchArgs(W("archive-2023"), W("batch-found"), kTileDpi, 1)); });
     int skipped = 0;
-    for (const auto& [sheet, status] : Statuses(W("batch-found"))) {
+    for (const auto& [sheet, status] : georef::bench::SummaryStatuses(W("batch-found"))) {
         skipped += status == "skipped" ? 1 : 0;
     }
     std::printf("renamed folder: %d of %zu skipped, %.3f s per sheet (target under 0.05)\n", skipped, kCell.size(),
