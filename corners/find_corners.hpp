@@ -39,7 +39,10 @@ namespace georef::corners {
 // version are searched again.
 // 3: scans turned by 90, 180 or 270 degrees, and the identity check.
 // 4: worn and hidden lines, larger tears, the border's place on every side.
-inline constexpr int kFinderRevision = 4;
+// 5: thin neat lines at low resolution: a side whose line taken has a
+// fainter line inside it near both corners, or whose two ends take other
+// lines, is refused; profiles average at least five rows.
+inline constexpr int kFinderRevision = 5;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

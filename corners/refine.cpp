@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "corners/fainter_line.hpp"
 #include "corners/side_choice.hpp"
 #include "corners/stretch.hpp"
 
@@ -19,6 +20,10 @@
 namespace georef::corners {
 
 namespace {
+
+// A line inside the line taken shows an inner edge at least this steep on
+// the mean profile next to a corner, share of the contrast per pixel.
+constexpr double kFainterEdge = 0.04;
 
 std::string Where(Side side, int corner) {
     return std::string(SideName(side)) + " near " + kCornerNames[static_cast<std::size_t>(corner)];
@@ -64,6 +69,29 @@ SideEndLines MovedToEdge(SideEndLines lines, Edge edge, double width) {
         }
     }
     return lines;
+}
+
+// A side whose line taken has a fainter line inside it near both corners:
+// the refusal, or empty. The line taken may then be the border's or a
+// road's, darker than a thin neat line beside it.
+std::optional<std::string> FainterLinesInside(const std::vector<StretchPlan>& plans, const std::vector<cv::Mat>& greys,
+                                              const SideEndLines& lines, double dpi) {
+    for (Side side : kSides) {
+        const std::array<std::size_t, 2> at = StretchesOf(side, plans);
+        std::array<std::optional<FainterLine>, 2> seen;
+        for (std::size_t end = 0; end < 2; ++end) {
+            seen[end] = FainterLineInside(plans[at[end]], greys[at[end]], lines[static_cast<std::size_t>(side)][end], dpi);
+        }
+        if (seen[0] && seen[1] && std::min(seen[0]->edge, seen[1]->edge) >= kFainterEdge) {
+            char text[300];
+            std::snprintf(text, sizeof text,
+                          ": near both corners a fainter line runs %.1f and %.1f pixels inside the line taken (the neat "
+                          "line, merged with the border or a road?)",
+                          seen[0]->innerEdge, seen[1]->innerEdge);
+            return SideName(side) + std::string(text);
+        }
+    }
+    return std::nullopt;
 }
 
 // Each stretch from its own pixels; with two threads this one measures the
@@ -118,9 +146,13 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
     }
     windows.insert(windows.end(), alsoRead.begin(), alsoRead.end());
     std::vector<cv::Mat> along;
+    std::vector<cv::Mat> greys;  // each stretch's window, oriented
     {
         std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
         first.stretches = MeasureStretches(first.plans, pixels, threads);
+        for (std::size_t k = 0; k < first.plans.size(); ++k) {
+            greys.push_back(OrientedGrey(first.plans[k], pixels[k]));
+        }
         along.assign(std::make_move_iterator(pixels.begin() + static_cast<std::ptrdiff_t>(first.plans.size())),
                      std::make_move_iterator(pixels.end()));
     }
@@ -165,6 +197,9 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
     }
     if (!centres.Found()) {
         return RefineResult::Refused(centres.Refusal());
+    }
+    if (const std::optional<std::string> why = FainterLinesInside(first.plans, greys, centres->lines, dpi)) {
+        return RefineResult::Refused(*why);
     }
     RefinedFrame frame;
     frame.lines = MovedToEdge(centres->lines, edge, width.value_or(0.0));

@@ -10,6 +10,16 @@
 
 namespace georef::corners {
 
+std::array<std::size_t, 2> StretchesOf(Side side, const std::vector<StretchPlan>& plans) {
+    std::array<std::size_t, 2> at{};
+    for (std::size_t k = 0; k < plans.size(); ++k) {
+        if (plans[k].side == side) {
+            at[static_cast<std::size_t>(plans[k].end)] = k;
+        }
+    }
+    return at;
+}
+
 namespace {
 
 constexpr double kBowToleranceMm = 0.35;  // the two ends of a side agree within this
@@ -41,19 +51,12 @@ constexpr double kWornPresent = 0.6;
 // within this, millimetres on the paper (the border is printed alike on
 // every side).
 constexpr double kBorderAgreementMm = 0.1;
+// The line taken at both ends of a side lies equally far inside the
+// side's outermost line within this, pixels or millimetres on the paper.
+constexpr double kGapAgreement = 1.5;
+constexpr double kGapAgreementMm = 0.2;
 
 // ---- Choosing each side's line ---------------------------------------------
-
-// A side's two stretches: indices into the plans, end 0 then end 1.
-std::array<std::size_t, 2> StretchesOf(Side side, const std::vector<StretchPlan>& plans) {
-    std::array<std::size_t, 2> at{};
-    for (std::size_t k = 0; k < plans.size(); ++k) {
-        if (plans[k].side == side) {
-            at[static_cast<std::size_t>(plans[k].end)] = k;
-        }
-    }
-    return at;
-}
 
 // The lines of a side's two stretches, and where they are compared.
 struct SideLinesSeen {
@@ -123,6 +126,14 @@ SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& 
         emptyCorner[end] = std::none_of(seen.lines[end].begin(), seen.lines[end].end(),
                                         [](const StretchLine& l) { return l.atCorner >= kCornerShare; });
     }
+    // Which of two pairs lies further inside is told where their lines were
+    // measured, next to the corners: a line fitted to pieces of two lines
+    // (a border's filled minutes and its thin line) may lean, and at the
+    // side's middle seem to lie inside the neat line. On the second look,
+    // whose lines may be carried over a third of the side, at the middle.
+    const std::array<double, 2> at = whole ? std::array<double, 2>{seen.middle, seen.middle}
+                                           : std::array<double, 2>{plans[seen.stretch[0]].start,
+                                                                   plans[seen.stretch[1]].start};
     const auto carriable = [&](const StretchLine& l, std::size_t end) {
         const StretchPlan& plan = plans[seen.stretch[end]];
         return l.atCorner >= kCornerShare ||
@@ -167,7 +178,7 @@ SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& 
                 }
                 continue;
             }
-            const double position = outward * 0.5 * (a.line.Across(seen.middle) + b.line.Across(seen.middle));
+            const double position = outward * 0.5 * (a.line.Across(at[0]) + b.line.Across(at[1]));
             if (!pairing.chosen || position < innermost) {
                 pairing.chosen = std::array<StretchLine, 2>{a, b};
                 innermost = position;
@@ -205,7 +216,7 @@ SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& 
     // Of the lines carried on, the innermost, as above: a border line
     // outside the neat line is torn off with it.
     for (const std::array<StretchLine, 2>& pair : carried) {
-        const double position = outward * 0.5 * (pair[0].line.Across(seen.middle) + pair[1].line.Across(seen.middle));
+        const double position = outward * 0.5 * (pair[0].line.Across(at[0]) + pair[1].line.Across(at[1]));
         if (!pairing.chosen || position < innermost) {
             pairing.chosen = pair;
             innermost = position;
@@ -272,6 +283,44 @@ std::optional<std::string> InnerLineAtOneEnd(const SideLinesSeen& seen, const st
     return std::nullopt;
 }
 
+// Both ends of a side must have taken the same line. Its outermost line
+// seen at both ends (the outer frame, as a rule) is one line; the line
+// taken lies as far inside it near one corner as near the other, bowed or
+// not, when it is one line. At a low resolution a side may otherwise pair
+// the neat line near one corner with the border's line next to it near
+// the other, where the two agree within the bow allowed at the side's
+// middle. The refusal, after the side's name, or empty.
+std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const std::array<StretchLine, 2>& chosen,
+                                              const std::vector<StretchPlan>& plans, double tolerance, double dpi) {
+    const int outward = Outward(seen.side);
+    std::array<const StretchLine*, 2> outermost{};
+    for (std::size_t end = 0; end < 2; ++end) {
+        for (const StretchLine& l : seen.lines[end]) {
+            if (!outermost[end] || outward * (l.line.Across(seen.middle) - outermost[end]->line.Across(seen.middle)) > 0.0) {
+                outermost[end] = &l;
+            }
+        }
+    }
+    if (!outermost[0] || !outermost[1] ||
+        std::fabs(outermost[0]->line.Across(seen.middle) - outermost[1]->line.Across(seen.middle)) > tolerance) {
+        return std::nullopt;
+    }
+    std::array<double, 2> gap{};
+    for (std::size_t end = 0; end < 2; ++end) {
+        const double at = plans[seen.stretch[end]].start;
+        gap[end] = outward * (outermost[end]->line.Across(at) - chosen[end].line.Across(at));
+    }
+    if (std::fabs(gap[0] - gap[1]) <= std::max(kGapAgreement, MmToPixels(kGapAgreementMm, dpi))) {
+        return std::nullopt;
+    }
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  ": the line taken lies %.1f pixels inside the outermost line near %s but %.1f near %s (not one line)",
+                  gap[0], kCornerNames[static_cast<std::size_t>(plans[seen.stretch[0]].corner)], gap[1],
+                  kCornerNames[static_cast<std::size_t>(plans[seen.stretch[1]].corner)]);
+    return std::string(text);
+}
+
 // The lines a look sees along a side.
 SideLinesSeen SeeSide(Side side, const Look& look, std::optional<double> width, double dpi, double keptShare,
                       int mostLines) {
@@ -327,6 +376,9 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
         refusal = SideName(side) + WhyNoPair(choice.seen, choice.pairing, first.plans, first.stretches, tolerance);
     } else if (const std::optional<std::string> why = InnerLineAtOneEnd(choice.seen, *choice.pairing.chosen, first.plans)) {
         refusal = SideName(side) + *why;
+    } else if (const std::optional<std::string> other =
+                   EndsTakeOtherLines(choice.seen, *choice.pairing.chosen, first.plans, tolerance, dpi)) {
+        refusal = SideName(side) + *other;
     } else {
         return choice;
     }
@@ -346,6 +398,10 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
         return StageResult<SideChoice>::Refused(refusal);
     }
     if (const std::optional<std::string> why = InnerLineAtOneEnd(again.seen, *again.pairing.chosen, second->plans)) {
+        return StageResult<SideChoice>::Refused(SideName(side) + *why);
+    }
+    if (const std::optional<std::string> why =
+            EndsTakeOtherLines(again.seen, *again.pairing.chosen, second->plans, tolerance, dpi)) {
         return StageResult<SideChoice>::Refused(SideName(side) + *why);
     }
     return again;

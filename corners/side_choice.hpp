@@ -41,6 +41,9 @@ struct ChosenLines {
     std::array<double, 4> carried{};
 };
 
+// A side's two stretches in a look's plans: indices, end 0 then end 1.
+std::array<std::size_t, 2> StretchesOf(Side side, const std::vector<StretchPlan>& plans);
+
 // width: the drawn width, when known, for lines whose outer edge is hidden;
 // second: the second look, when taken. The refusal names the side and why.
 StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi);

@@ -16,6 +16,9 @@ namespace {
 constexpr double kMaxLineWidthMm = 0.65;  // widest neat line measured
 constexpr double kProfileStepMm = 0.25;   // between profiles along a side
 constexpr double kProfileHalfMm = 0.17;   // rows (or columns) averaged on each side of a profile
+// and at least this many: a thin line at a low resolution shows on few pixels,
+// each as grainy as at a high one.
+constexpr int kLeastHalfRows = 2;
 constexpr double kCornerGapMm = 2.5;      // profiles start this far from the corner
 constexpr double kCornerZoneMm = 4.0;     // the neat line must show on the first profiles of this length
 constexpr double kNeighbourMm = 1.7;      // lines this far outside the search's edge are measured too
@@ -41,7 +44,7 @@ StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, doubl
     p.edgeSearchOutward = uncertainty + static_cast<int>(std::ceil(MmToPixels(kNeighbourMm + furtherOutMm, dpi)));
     p.profileInward = p.edgeSearchInward + 6;
     p.profileOutward = p.edgeSearchOutward + p.maxLineWidth + 6;
-    p.halfRows = std::max(1, static_cast<int>(std::lround(MmToPixels(kProfileHalfMm, dpi))));
+    p.halfRows = std::max(kLeastHalfRows, static_cast<int>(std::lround(MmToPixels(kProfileHalfMm, dpi))));
     p.profileStep = std::max(2, static_cast<int>(std::lround(MmToPixels(kProfileStepMm, dpi))));
     p.start = cornerAlong + direction * MmToPixels(kCornerGapMm, dpi);
     p.stop = cornerAlong + direction * span;
@@ -59,12 +62,14 @@ StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, doubl
     return p;
 }
 
+cv::Mat OrientedGrey(const StretchPlan& plan, const cv::Mat& pixels) {
+    cv::Mat grey = Luminance(pixels);
+    return RunsDown(plan.side) ? grey : cv::Mat(grey.t());
+}
+
 Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels) {
     Stretch stretch;
-    cv::Mat grey = Luminance(pixels);
-    if (!RunsDown(plan.side)) {
-        grey = grey.t();
-    }
+    const cv::Mat grey = OrientedGrey(plan, pixels);
     // grey: rows are along, columns across, origin at (oriented.y, oriented.x).
     const cv::Rect& oriented = plan.oriented;
     cv::Mat values;
@@ -222,17 +227,19 @@ std::optional<double> DrawnWidth(const std::vector<StretchPlan>& plans, const st
                     continue;
                 }
             }
-            widths.push_back(l.area / (l.paper - s.ink));
+            // Where the border lies close outside the line, the paper beside
+            // it is taken partly on the border's ink and the area comes out
+            // too small, even below nothing: such profiles do not count.
+            const double width = l.area / (l.paper - s.ink);
+            if (width > 0.0) {
+                widths.push_back(width);
+            }
         }
     }
     if (widths.size() < static_cast<std::size_t>(kMinimumProfiles)) {
         return std::nullopt;
     }
-    const double median = Median(widths);
-    if (!(median > 0.0)) {
-        return std::nullopt;  // the profiles taken show no line darker than the paper beside it
-    }
-    return median;
+    return Median(widths);
 }
 
 }  // namespace georef::corners

@@ -74,6 +74,10 @@ struct Stretch {
     double ink = 0.0;  // grey level of solid ink in the window
 };
 
+// The stretch's window as grey levels, oriented (rows along the side).
+// pixels: RGB, plane frame, as read for the plan's window.
+cv::Mat OrientedGrey(const StretchPlan& plan, const cv::Mat& pixels);
+
 // Measures the profiles of a stretch in its window's pixels (RGB, plane frame).
 Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels);
 

@@ -1,0 +1,34 @@
+#pragma once
+// A fainter line inside the line taken as a side's neat line. At low
+// resolution a thin neat line may be too faint to measure on single
+// profiles when the border (its inner band line, or the outer frame) or a
+// road beside it is darker: the darker line is then taken in its place, and
+// the frame it makes has the sheet's shape, only a few pixels larger. Near
+// each corner, many profiles across the line taken, aligned on it and
+// averaged, show the fainter line that single profiles miss.
+//
+// Frames: a stretch's oriented window (stretch.hpp): rows along the side,
+// columns across it, origin at the plan's oriented rectangle.
+
+#include <optional>
+
+#include <opencv2/core.hpp>
+
+#include "corners/frame.hpp"
+#include "corners/stretch.hpp"
+
+namespace georef::corners {
+
+// A fainter line seen parallel to a side's line near one corner.
+struct FainterLine {
+    double innerEdge = 0.0;  // its inner edge's distance inside the line taken, pixels
+    double edge = 0.0;       // the steepness of that edge, share of the stretch's contrast per pixel
+};
+
+// The most marked line within the border's width inside `line` (plane
+// frame), on the mean of the stretch's profiles next to its corner aligned
+// on `line`; empty when none shows. grey: OrientedGrey of the stretch.
+std::optional<FainterLine> FainterLineInside(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line,
+                                             double dpi);
+
+}  // namespace georef::corners

@@ -1,0 +1,107 @@
+// The corner finder at low resolution, where a thin neat line may merge
+// with the border's inner line, the outer frame or a road beside it: it
+// finds the neat line itself or refuses, and never writes the corners of a
+// darker line next to it. The scans are those on which an earlier finder
+// took one side on the outer frame 11 pixels out (seed 200 at 150 dpi),
+// every side on the border's inner line 4 to 5 pixels out (seed 203), or
+// one end of a side on the border's line, 4 to 5 pixels out (seeds 206,
+// 210 and 219 of the plain scan at 120 dpi, seed 220 at 150 dpi).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "corners/find_corners.hpp"
+#include "support/temp_dir.hpp"
+#include "synthesis/realistic_scan.hpp"
+
+namespace georef::corners {
+namespace {
+
+double WorstError(const geometry::CornerPoints& found, const geometry::CornerPoints& truth) {
+    double worst = 0.0;
+    for (int k = 0; k < 4; ++k) {
+        worst = std::max(worst, std::hypot(found[k].x - truth[k].x, found[k].y - truth[k].y));
+    }
+    return worst;
+}
+
+class MergedLinesTest : public ::testing::Test {
+protected:
+    // Draws the varied scan of the seed (or the plain one) at the
+    // resolution as a JPEG, and finds its corners; truth: the exact corners
+    // drawn.
+    FindResult Find(int sheet, std::uint64_t seed, double dpi, geometry::CornerPoints& truth, bool varied = true) {
+        synthesis::RealisticScanOptions options;
+        if (varied) {
+            options = synthesis::VariedRealisticOptions(seed);
+        }
+        options.seed = seed;
+        options.dpi = dpi;
+        const std::string path = m_dir.File("scan-" + std::to_string(seed) + ".jpg");
+        truth = synthesis::WriteRealisticScan(sheet, path, options).corners;
+        return FindCorners(sheet, path);
+    }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(MergedLinesTest, ALineBesideAThinNeatLineIsNeverTakenForIt) {
+    // Seed 200: ticks, a 0.8 px neat line with a road pressed against it
+    // along the top; seed 203: filled minutes, a 0.7 px neat line 4 pixels
+    // inside the border's inner line, both blurred by 1.2 px.
+    for (const auto& [sheet, seed] : {std::pair<int, std::uint64_t>{40571, 200}, {40574, 203}}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        geometry::CornerPoints truth{};
+        const FindResult found = Find(sheet, seed, 150.0, truth);
+        if (found.Found()) {
+            EXPECT_LT(WorstError(*found.corners, truth), 1.5);
+        } else {
+            // The refusal says the line taken is not the neat line: a
+            // fainter line inside it, or none of the border's lines outside it.
+            EXPECT_TRUE(found.refusal.find("fainter line") != std::string::npos ||
+                        found.refusal.find("none of the border's lines") != std::string::npos)
+                << found.refusal;
+        }
+    }
+}
+
+TEST_F(MergedLinesTest, BothEndsOfASideTakeTheSameLine) {
+    // A 0.8 px neat line at 120 dpi, 4.5 px inside the border's filled
+    // minutes and their thin line, and at 150 dpi a 1.4 px one: near one
+    // corner of a side the border's line was taken, near the other the
+    // neat line, and the two agreed at the side's middle.
+    struct Case {
+        int sheet;
+        std::uint64_t seed;
+        double dpi;
+        bool varied;
+    };
+    for (const Case& c : {Case{40573, 206, 120.0, false}, Case{40573, 210, 120.0, false},
+                          Case{40574, 219, 120.0, false}, Case{40571, 220, 150.0, true}}) {
+        SCOPED_TRACE("seed " + std::to_string(c.seed));
+        geometry::CornerPoints truth{};
+        const FindResult found = Find(c.sheet, c.seed, c.dpi, truth, c.varied);
+        if (found.Found()) {
+            EXPECT_LT(WorstError(*found.corners, truth), 1.5);
+        } else {
+            EXPECT_FALSE(found.refusal.empty());
+        }
+    }
+}
+
+TEST_F(MergedLinesTest, ThinNeatLinesApartFromTheBorderAreStillFoundExactly) {
+    // The same kind of scan where the neat line stands clear of the border.
+    for (const auto& [sheet, seed] : {std::pair<int, std::uint64_t>{40572, 201}, {40571, 204}}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        geometry::CornerPoints truth{};
+        const FindResult found = Find(sheet, seed, 150.0, truth);
+        ASSERT_TRUE(found.Found()) << found.refusal;
+        EXPECT_LT(WorstError(*found.corners, truth), 0.5);
+    }
+}
+
+}  // namespace
+}  // namespace georef::corners
