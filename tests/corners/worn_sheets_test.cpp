@@ -12,19 +12,14 @@
 #include <string>
 
 #include "corners/find_corners.hpp"
+#include "support/corner_error.hpp"
 #include "support/temp_dir.hpp"
 #include "synthesis/realistic_scan.hpp"
 
 namespace georef::corners {
 namespace {
 
-double WorstError(const geometry::CornerPoints& found, const geometry::CornerPoints& truth) {
-    double worst = 0.0;
-    for (int k = 0; k < 4; ++k) {
-        worst = std::max(worst, std::hypot(found[k].x - truth[k].x, found[k].y - truth[k].y));
-    }
-    return worst;
-}
+using test::WorstError;
 
 class WornSheetsTest : public ::testing::Test {
 protected:
