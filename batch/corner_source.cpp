@@ -86,7 +86,10 @@ private:
 };
 
 // The corner file given or found beside the scan or in --corners; empty
-// cornerFile with the places tried as the refusal when there is none.
+// cornerFile with the places looked in as the refusal when there is none:
+// "no corner file given (looked for 40574.txt in OUTDIR/corners/hand, in
+// DIR and beside the scan in SCANDIR)". It follows the finder's refusal,
+// which is the reason the sheet fails.
 CornerSource GivenCornerFile(const SheetInput& input, const std::string& cornersDirectory,
                              const std::string& outputDirectory) {
     CornerSource source;
@@ -104,21 +107,23 @@ CornerSource GivenCornerFile(const SheetInput& input, const std::string& corners
         return source;
     }
     const std::string name = input.sheetText + ".txt";
-    std::string tried;
+    std::string looked = "looked for " + name + " in " + fs::path(hand).parent_path().string();
     if (!cornersDirectory.empty()) {
         const std::string candidate = platform::JoinPath(cornersDirectory, name);
         if (IsFile(candidate)) {
             source.cornerFile = candidate;
             return source;
         }
-        tried = candidate + " or ";
+        looked += ", in " + cornersDirectory;
     }
-    const std::string beside = platform::JoinPath(fs::path(input.scan).parent_path().string(), name);
+    const std::string scanDirectory = fs::path(input.scan).parent_path().string();
+    const std::string beside = platform::JoinPath(scanDirectory, name);
     if (IsFile(beside)) {
         source.cornerFile = beside;
         return source;
     }
-    source.refusal = "no corner file at " + tried + beside;
+    looked += " and beside the scan in " + (scanDirectory.empty() ? std::string(".") : scanDirectory);
+    source.refusal = "no corner file given (" + looked + ")";
     return source;
 }
 
@@ -279,7 +284,7 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
                 }
             }
             if (source.cornerFile.empty()) {
-                source.refusal += " (" + notGiven + ")";
+                source.refusal += "; " + notGiven;  // why the finder failed comes first
                 key.Save();
                 return source;
             }

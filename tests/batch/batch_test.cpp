@@ -150,7 +150,15 @@ TEST_F(Batch, ASheetWithoutCornersFailsAndTheOthersRun) {
     expected["40574"] = "failed";
     EXPECT_EQ(Statuses(Out() + "/summary.csv"), expected);
     EXPECT_NE(result.out.find("40572  failed"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("no corner file"), std::string::npos) << result.out;
+    // The finder's reason first, then where a corner file was looked for.
+    const std::size_t refused = result.out.find("40572 failed: the corner finder refused: ");
+    EXPECT_NE(refused, std::string::npos) << result.out;
+    const std::size_t looked =
+        result.out.find("; no corner file given (looked for 40572.txt in " + Out() + "/corners/hand, in " +
+                        m_dir.File("corners") + " and beside the scan in " + Scans() + ")");
+    EXPECT_NE(looked, std::string::npos) << result.out;
+    EXPECT_LT(refused, looked);
+    EXPECT_EQ(result.out.find("(no corner file at"), std::string::npos) << result.out;
     // What is wrong with the scan comes first, with GDAL's reason.
     EXPECT_NE(result.out.find("40574 failed: cannot read the scan " + Scans() + "/40574.jpg: not an image"),
               std::string::npos)
