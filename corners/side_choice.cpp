@@ -6,7 +6,9 @@
 #include <string>
 #include <utility>
 
+#include "corners/border_place.hpp"
 #include "corners/line_fit.hpp"
+#include "corners/side_lines.hpp"
 
 namespace georef::corners {
 
@@ -23,75 +25,21 @@ std::array<std::size_t, 2> StretchesOf(Side side, const std::vector<StretchPlan>
 namespace {
 
 constexpr double kBowToleranceMm = 0.35;  // the two ends of a side agree within this
-// Least share of a side's profiles on which the neat line shows both edges
-// (a filled border may hide the outer edge on the others).
-constexpr double kLineShare = 0.1;
-// Least share of the profiles next to a corner that must show the neat line.
-constexpr double kCornerShare = 0.5;
 // A line that does not run into its corner (torn off, hidden, worn away) is
 // carried on to it only when it shows on the half of the stretch next to
 // the corner.
 constexpr double kLongestCarry = 0.5;
-
-// On the second look, a line of a stretch shows on this share of its
-// profiles (an eighth of the side).
-constexpr double kWholeKeptShare = 0.25;
-// Lines looked for in each such stretch: a road, its other edge, the
-// border's lines may all run beside the neat line there.
-constexpr int kWholeLines = 6;
 // A line carried on to an empty corner shows on this share of the side's
 // profiles (about half the side is present), and is carried on at most this
 // share of its stretch (a third of the side).
 constexpr double kWholePresent = 0.5;
 constexpr double kWholeCarry = 0.7;
-// A line worn away or hidden next to a corner where a line outside it runs
-// on shows on this share of the side's profiles.
-constexpr double kWornPresent = 0.6;
-// The line outside a worn one lies as far outside the other sides' lines
-// within this, millimetres on the paper (the border is printed alike on
-// every side).
-constexpr double kBorderAgreementMm = 0.1;
 // The line taken at both ends of a side lies equally far inside the
 // side's outermost line within this, pixels or millimetres on the paper.
 constexpr double kGapAgreement = 1.5;
 constexpr double kGapAgreementMm = 0.2;
 
 // ---- Choosing each side's line ---------------------------------------------
-
-// The lines of a side's two stretches, and where they are compared.
-struct SideLinesSeen {
-    Side side = Side::left;
-    std::array<std::size_t, 2> stretch{};           // indices of the plans, end 0 then end 1
-    std::array<std::vector<StretchLine>, 2> lines;  // of each stretch, most supported first
-    std::array<int, 2> profiles{};                  // of each stretch
-    double middle = 0.0;                            // along coordinate half-way between the two
-    std::optional<double> width;                    // the drawn width the lines were measured with
-};
-
-// Half the width of a line seen: its own where it shows both edges, else
-// the drawn width its centre was placed with beyond its inner edge.
-double HalfWidth(const StretchLine& l, std::optional<double> width) noexcept {
-    return 0.5 * (2 * l.bothEdges >= l.used ? l.width : width.value_or(0.0));
-}
-
-// The pair of lines taken as the side's neat line, one per end, and what the
-// search for it saw, to word a refusal.
-struct SidePairing {
-    std::optional<std::array<StretchLine, 2>> chosen;
-    std::array<bool, 2> carried{};  // the chosen line stops short of the corner at that end
-    double closestGap = -1.0;  // of the pairs that do not meet, the closest (-1 when none)
-    double bestCorner = 0.0;   // of the pairs that meet, the best share of profiles next to a corner
-    bool onlyEdges = false;    // a pair was passed over as a one-sided edge
-    // Of the pairs that meet but stop too far short of an empty corner, the
-    // nearest: its distance from the corner and the end.
-    double shortOf = -1.0;
-    std::size_t shortEnd = 0;
-    // When the line chosen is worn away or hidden next to a corner, where a
-    // line outside it runs on: how far outside the chosen line's centre the
-    // other's inner edge lies, pixels (0 otherwise). The outer line must be
-    // the border's, as far outside the other sides' lines.
-    double outerLine = 0.0;
-};
 
 // Of the lines seen at both ends of the side, the neat line is the
 // innermost that runs straight from one end to the other and shows right up
@@ -321,47 +269,6 @@ std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const s
     return std::string(text);
 }
 
-// The lines a look sees along a side.
-SideLinesSeen SeeSide(Side side, const Look& look, std::optional<double> width, double dpi, double keptShare,
-                      int mostLines) {
-    SideLinesSeen seen;
-    seen.side = side;
-    seen.stretch = StretchesOf(side, look.plans);
-    for (std::size_t end = 0; end < 2; ++end) {
-        const std::size_t k = seen.stretch[end];
-        seen.lines[end] = StretchLines(look.plans[k], look.stretches[k], width, dpi, keptShare, mostLines);
-        seen.profiles[end] = look.stretches[k].profiles;
-    }
-    seen.middle = 0.5 * (look.plans[seen.stretch[0]].start + look.plans[seen.stretch[1]].start);
-    seen.width = width;
-    return seen;
-}
-
-// How far outside the chosen line's centre at each end the inner edges of
-// the lines seen outside it there lie, pixels.
-std::vector<double> LinesOutside(const SideLinesSeen& seen, const std::array<StretchLine, 2>& chosen,
-                                 const std::vector<StretchPlan>& plans) {
-    std::vector<double> outside;
-    for (std::size_t end = 0; end < 2; ++end) {
-        const StretchPlan& plan = plans[seen.stretch[end]];
-        const double along = 0.5 * (plan.start + plan.stop);
-        for (const StretchLine& l : seen.lines[end]) {
-            const double centre = Outward(seen.side) * (l.line.Across(along) - chosen[end].line.Across(along));
-            if (centre > 2.0 * kSupportDistance) {
-                outside.push_back(centre - HalfWidth(l, seen.width));
-            }
-        }
-    }
-    return outside;
-}
-
-// A side's line as one look chose it.
-struct SideChoice {
-    SideLinesSeen seen;
-    SidePairing pairing;
-    const Look* look = nullptr;
-};
-
 // The neat line of a side: on the first look, and when that refuses and a
 // second look was taken, on the second. The refusal is the first look's
 // when the second sees no more.
@@ -407,152 +314,6 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
     return again;
 }
 
-// The border is printed alike on every side: lines some way outside the
-// neat line that two or more sides show outside the line taken there. A
-// side whose profiles reach as far out but show none of them outside its
-// line has taken the border's line (its neat line hidden next to both
-// corners, by hatching, say): the one line as far inside it is taken
-// instead, carried on to the corners it does not reach, when it is drawn
-// along most of the side (found on the second look when the first does
-// not show it); without it the side is refused, as it is when a line lies
-// as far inside and what lies outside is not seen. sides: the choices,
-// changed in place; slack: how closely the border's offsets agree, pixels.
-// Offsets are taken from the centre of the line taken to the inner edge of
-// the line outside it: a border line whose outer edge is hidden gives the
-// same as one that shows both.
-std::optional<std::string> AgreeWithBorder(std::array<std::optional<SideChoice>, 4>& sides, const Look* second,
-                                           std::optional<double> width, double dpi, double tolerance, double slack) {
-    std::array<std::vector<double>, 4> outside;
-    for (Side side : kSides) {
-        const SideChoice& c = *sides[static_cast<std::size_t>(side)];
-        outside[static_cast<std::size_t>(side)] = LinesOutside(c.seen, *c.pairing.chosen, c.look->plans);
-    }
-    const auto near = [slack](const std::vector<double>& offsets, double d) {
-        return std::any_of(offsets.begin(), offsets.end(), [&](double o) { return std::fabs(o - d) <= slack; });
-    };
-    // The border's offsets: each seen on two sides or more.
-    std::vector<double> border;
-    for (std::size_t s = 0; s < 4; ++s) {
-        for (const double d : outside[s]) {
-            int sidesShowing = 0;
-            for (std::size_t t = 0; t < 4; ++t) {
-                sidesShowing += near(outside[t], d);
-            }
-            if (sidesShowing >= 2) {
-                border.push_back(d);
-            }
-        }
-    }
-    if (border.empty()) {
-        return std::nullopt;
-    }
-    const double nearest = *std::min_element(border.begin(), border.end());
-    const auto anyBorder = [&](const std::vector<double>& offsets) {
-        return std::any_of(border.begin(), border.end(), [&](double d) { return near(offsets, d); });
-    };
-    for (Side side : kSides) {
-        const std::size_t s = static_cast<std::size_t>(side);
-        const SideChoice& c = *sides[s];
-        if (anyBorder(outside[s])) {
-            continue;
-        }
-        const int outward = Outward(side);
-        const std::array<StretchLine, 2>& taken = *c.pairing.chosen;
-        // Whether a look's profiles reach the border's nearest line outside
-        // the line taken, and the lines it shows there.
-        const auto reached = [&](const SideLinesSeen& seen, const Look& look) {
-            for (std::size_t end = 0; end < 2; ++end) {
-                const StretchPlan& plan = look.plans[seen.stretch[end]];
-                const double along = 0.5 * (plan.start + plan.stop);
-                const double reach =
-                    outward * (plan.searchEdge.Across(along) - taken[end].line.Across(along)) + plan.edgeSearchOutward;
-                if (nearest + slack > reach) {
-                    return false;
-                }
-            }
-            return true;
-        };
-        const auto beyond = [&](const SideLinesSeen& seen, const Look& look) { return LinesOutside(seen, taken, look.plans); };
-        // The lines as far inside the line taken as the border lies outside
-        // the others', told apart by more than a road's two edges are.
-        std::vector<double> inside;
-        for (std::size_t end = 0; end < 2; ++end) {
-            const StretchPlan& plan = c.look->plans[c.seen.stretch[end]];
-            const double along = 0.5 * (plan.start + plan.stop);
-            for (const StretchLine& l : c.seen.lines[end]) {
-                const double in =
-                    outward * (taken[end].line.Across(along) - l.line.Across(along)) - HalfWidth(taken[end], c.seen.width);
-                if (near(border, in) && !near(inside, in)) {
-                    inside.push_back(in);
-                }
-            }
-        }
-        bool seenOutside = reached(c.seen, *c.look);
-        if (!seenOutside && second != nullptr && c.look != second) {
-            const SideLinesSeen further = SeeSide(side, *second, width, dpi, kWholeKeptShare, kWholeLines);
-            if (anyBorder(beyond(further, *second))) {
-                continue;
-            }
-            seenOutside = reached(further, *second);
-        }
-        char text[300];
-        if (!seenOutside) {
-            if (inside.empty()) {
-                continue;  // nothing tells
-            }
-            std::snprintf(text, sizeof text,
-                          ": a line %.1f pixels inside the line taken lies as far inside it as the border lies "
-                          "outside the other sides' lines, and what lies outside it is not seen",
-                          inside.front());
-            return std::string(SideName(side)) + text;
-        }
-        if (inside.size() != 1) {
-            std::snprintf(text, sizeof text,
-                          ": the line taken shows none of the border's lines outside it (%.1f pixels outside the "
-                          "other sides' lines) and %zu lines lie as far inside it",
-                          nearest, inside.size());
-            return std::string(SideName(side)) + text;
-        }
-        // The line inside, on this look or the second.
-        const double takenAt = outward * 0.5 * (taken[0].line.Across(c.seen.middle) + taken[1].line.Across(c.seen.middle)) -
-                               0.5 * (HalfWidth(taken[0], c.seen.width) + HalfWidth(taken[1], c.seen.width));
-        std::optional<SideChoice> inner;
-        for (const Look* look : {c.look, second}) {
-            if (inner || look == nullptr) {
-                continue;
-            }
-            SideChoice again;
-            again.look = look;
-            again.seen = look == c.look ? c.seen : SeeSide(side, *look, width, dpi, kWholeKeptShare, kWholeLines);
-            const int profiles = again.seen.profiles[0] + again.seen.profiles[1];
-            for (const StretchLine& a : again.seen.lines[0]) {
-                for (const StretchLine& b : again.seen.lines[1]) {
-                    const double a0 = outward * a.line.Across(again.seen.middle);
-                    const double b0 = outward * b.line.Across(again.seen.middle);
-                    const bool drawn = a.bothEdges + b.bothEdges >= kLineShare * (a.used + b.used);
-                    const double present = profiles > 0 ? static_cast<double>(a.used + b.used) / profiles : 0.0;
-                    if (std::fabs(a0 - b0) <= tolerance && std::fabs(0.5 * (a0 + b0) - (takenAt - inside[0])) <= slack &&
-                        drawn && present >= kWornPresent && !inner) {
-                        again.pairing.chosen = std::array<StretchLine, 2>{a, b};
-                        again.pairing.carried = {a.atCorner < kCornerShare, b.atCorner < kCornerShare};
-                        again.pairing.outerLine = inside[0];
-                        inner = again;
-                    }
-                }
-            }
-        }
-        if (!inner) {
-            std::snprintf(text, sizeof text,
-                          ": the line taken shows none of the border's lines outside it, and the line %.1f pixels "
-                          "inside it is not drawn along most of the side",
-                          inside[0]);
-            return std::string(SideName(side)) + text;
-        }
-        sides[s] = inner;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi) {
@@ -569,40 +330,8 @@ StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std:
     if (const std::optional<std::string> why = AgreeWithBorder(sides, second, width, dpi, tolerance, agreement)) {
         return StageResult<ChosenLines>::Refused(*why);
     }
-    // A line worn away or hidden next to a corner is the neat line only
-    // when the line outside it, running on into the corner, is the
-    // border's: another side shows a line as far outside its own (or is
-    // worn with the same line outside).
-    for (Side side : kSides) {
-        const SideChoice& c = *sides[static_cast<std::size_t>(side)];
-        if (!(c.pairing.outerLine > 0.0)) {
-            continue;
-        }
-        bool border = false;
-        for (Side other : kSides) {
-            const SideChoice& o = *sides[static_cast<std::size_t>(other)];
-            if (other == side) {
-                continue;
-            }
-            if (o.pairing.outerLine > 0.0) {
-                // Two sides worn alike: the same border outside both.
-                border = border || std::fabs(o.pairing.outerLine - c.pairing.outerLine) <= agreement;
-                continue;
-            }
-            for (const double out : LinesOutside(o.seen, *o.pairing.chosen, o.look->plans)) {
-                border = border || std::fabs(out - c.pairing.outerLine) <= agreement;
-            }
-        }
-        if (!border) {
-            const std::size_t end = c.pairing.carried[0] ? 0 : 1;
-            char text[300];
-            std::snprintf(text, sizeof text,
-                          ": its line stops short of corner %s, where a line %.1f pixels outside it runs on; no other "
-                          "side shows a line as far outside its own (the border?)",
-                          kCornerNames[static_cast<std::size_t>(c.look->plans[c.seen.stretch[end]].corner)],
-                          c.pairing.outerLine);
-            return StageResult<ChosenLines>::Refused(std::string(SideName(side)) + text);
-        }
+    if (const std::optional<std::string> why = WornLinesMeetBorder(sides, agreement)) {
+        return StageResult<ChosenLines>::Refused(*why);
     }
     ChosenLines chosen;
     for (Side side : kSides) {
@@ -629,6 +358,5 @@ StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std:
     }
     return chosen;
 }
-
 
 }  // namespace georef::corners
