@@ -42,7 +42,10 @@ namespace georef::corners {
 // 5: thin neat lines at low resolution: a side whose line taken has a
 // fainter line inside it near both corners, or whose two ends take other
 // lines, is refused; profiles average at least five rows.
-inline constexpr int kFinderRevision = 5;
+// 6: a side that cannot be told from the lines beside it, or that lies
+// otherwise inside the border's outer frame than the other sides, is placed
+// from its frame and the gap measured on the other sides.
+inline constexpr int kFinderRevision = 6;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

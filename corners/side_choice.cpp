@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "corners/border_gap.hpp"
 #include "corners/border_place.hpp"
 #include "corners/line_fit.hpp"
 #include "corners/side_lines.hpp"
@@ -319,16 +320,28 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
 StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi) {
     const double tolerance = std::max(3.0, MmToPixels(kBowToleranceMm, dpi));
     std::array<std::optional<SideChoice>, 4> sides;
+    std::optional<std::string> refusal;  // the first side's refused
     for (Side side : kSides) {
         StageResult<SideChoice> choice = ChooseSide(side, first, second, width, dpi, tolerance);
-        if (!choice.Found()) {
-            return StageResult<ChosenLines>::Refused(choice.Refusal());
+        if (choice.Found()) {
+            sides[static_cast<std::size_t>(side)] = *choice;
+        } else if (!refusal) {
+            refusal = choice.Refusal();
         }
-        sides[static_cast<std::size_t>(side)] = *choice;
+    }
+    // Sides refused placed from the border's outer frame (border_gap.hpp).
+    if (refusal && (second == nullptr || PlaceFromFrame(sides, first, *second, width, dpi))) {
+        return StageResult<ChosenLines>::Refused(*refusal);
     }
     const double agreement = std::max(1.0, MmToPixels(kBorderAgreementMm, dpi));
     if (const std::optional<std::string> why = AgreeWithBorder(sides, second, width, dpi, tolerance, agreement)) {
         return StageResult<ChosenLines>::Refused(*why);
+    }
+    // Once more for the sides taken that lie otherwise inside their frame.
+    if (second != nullptr) {
+        if (const std::optional<std::string> why = PlaceFromFrame(sides, first, *second, width, dpi)) {
+            return StageResult<ChosenLines>::Refused(*why);
+        }
     }
     if (const std::optional<std::string> why = WornLinesMeetBorder(sides, agreement)) {
         return StageResult<ChosenLines>::Refused(*why);

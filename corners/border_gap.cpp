@@ -1,0 +1,235 @@
+#include "corners/border_gap.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "corners/line_fit.hpp"
+#include "corners/stage_result.hpp"
+#include "corners/stretch.hpp"
+
+namespace georef::corners {
+
+namespace {
+
+// A side's neat line as found, next to each corner (centre of the drawn
+// line, pixels), and whether it was measured next to the corners (not
+// carried over a large part of the side), so that the gap is known there.
+struct FoundSide {
+    std::array<SideLine, 2> lines;
+    bool nextToCorners = true;
+};
+
+// Every side's neat line next to each corner, the sides placed from the
+// frame, the gap used (pixels) and on how many sides it was measured alike.
+struct FramePlacedLines {
+    SideEndLines lines;
+    std::array<bool, 4> placed{};
+    double gap = 0.0;
+    int sidesMeasured = 0;
+};
+
+// The two ends of a side's frame agree within this at the side's middle,
+// millimetres on the paper, and at least kLeastBow pixels (as the neat
+// line's ends do).
+constexpr double kBowToleranceMm = 0.35;
+constexpr double kLeastBow = 3.0;
+// The frame is looked for among this many lines of each stretch of the look
+// over each side to its middle, each shown on this share of its profiles.
+constexpr int kFrameLines = 6;
+constexpr double kFrameShare = 0.25;
+// The frame shows on the profiles nearest the corner of this share of the
+// part of a stretch that the first look measures (lettering outside the
+// frame and the other side's frame may hide it next to the corner).
+constexpr double kFrameFromCorner = 0.25;
+// Least share of the profiles next to a corner that show the neat line.
+constexpr double kLineAtCorner = 0.5;
+// A drawn line shows both its edges on this share of its profiles at least.
+constexpr double kDrawnShare = 0.1;
+// The gaps measured next to the corners of the sides found agree within
+// this, millimetres on the paper, and at least kLeastAgreement pixels; the
+// neat line placed from the frame is seen within as much of where it is
+// placed, next to one corner of its side at least.
+constexpr double kGapAgreementMm = 0.15;
+constexpr double kLeastAgreement = 1.0;
+// Least number of sides found on which the gap is measured.
+constexpr int kLeastSidesMeasured = 2;
+
+// Distance between two nearly parallel lines of a side at `along`, measured
+// across them, positive when `outer` lies outside `inner` (pixels).
+double Outside(Side side, const SideLine& outer, const SideLine& inner, double along) noexcept {
+    return Outward(side) * (outer.Across(along) - inner.Across(along)) / std::sqrt(1.0 + inner.b * inner.b);
+}
+
+// A side's outer frame next to each of its corners, from the look over the
+// side to its middle: the outermost line of each stretch, drawn, shown
+// next to its corner, the two one line; each fitted again over the part of the
+// stretch next to its corner that the first look measures. Empty when it is
+// not seen so.
+std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, std::optional<double> width,
+                                               double dpi) {
+    const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
+    const double middle = 0.5 * (second.plans[at[0]].start + second.plans[at[1]].start);
+    std::array<StretchLine, 2> outermost;
+    for (std::size_t end = 0; end < 2; ++end) {
+        const std::size_t k = at[end];
+        const std::vector<StretchLine> lines =
+            StretchLines(second.plans[k], second.stretches[k], width, dpi, kFrameShare, kFrameLines);
+        if (lines.empty()) {
+            return std::nullopt;
+        }
+        outermost[end] = *std::max_element(lines.begin(), lines.end(), [side, middle](const StretchLine& a, const StretchLine& b) {
+            return Outward(side) * a.line.Across(middle) < Outward(side) * b.line.Across(middle);
+        });
+        const StretchLine& l = outermost[end];
+        const StretchPlan& plan = second.plans[k];
+        const double reach = kSpanShare / kWholeSpanShare * std::fabs(plan.stop - plan.start);
+        if (l.bothEdges < kDrawnShare * l.used || l.fromCorner > kFrameFromCorner * reach) {
+            return std::nullopt;
+        }
+    }
+    const double tolerance = std::max(kLeastBow, MmToPixels(kBowToleranceMm, dpi));
+    if (std::fabs(outermost[0].line.Across(middle) - outermost[1].line.Across(middle)) > tolerance) {
+        return std::nullopt;
+    }
+    std::array<SideLine, 2> near;
+    for (std::size_t end = 0; end < 2; ++end) {
+        const StretchPlan& plan = second.plans[at[end]];
+        const double reach = kSpanShare / kWholeSpanShare * std::fabs(plan.stop - plan.start);
+        const std::optional<SideLine> fitted =
+            FitNearCorner(plan, second.stretches[at[end]], outermost[end].line, width, 0.0, reach);
+        if (!fitted) {
+            return std::nullopt;
+        }
+        near[end] = *fitted;
+    }
+    return near;
+}
+
+// Each side's neat line next to its corners, the sides found unchanged
+// unless their gap disagrees (as PlaceFromFrame below).
+StageResult<FramePlacedLines> PlaceLines(const std::array<std::optional<FoundSide>, 4>& found, const Look& first,
+                                         const Look& second, std::optional<double> width, double dpi) {
+    const double agreement = std::max(kLeastAgreement, MmToPixels(kGapAgreementMm, dpi));
+    // The gap next to each corner of the sides found next to their corners
+    // whose frame is seen.
+    std::array<std::optional<std::array<SideLine, 2>>, 4> frames;
+    std::array<std::optional<std::array<double, 2>>, 4> gaps;
+    std::vector<double> all;
+    for (Side side : kSides) {
+        const std::size_t s = static_cast<std::size_t>(side);
+        frames[s] = FrameOf(side, second, width, dpi);
+        if (!found[s] || !found[s]->nextToCorners || !frames[s]) {
+            continue;
+        }
+        const std::array<std::size_t, 2> at = StretchesOf(side, first.plans);
+        gaps[s] = std::array<double, 2>{};
+        for (std::size_t end = 0; end < 2; ++end) {
+            (*gaps[s])[end] = Outside(side, (*frames[s])[end], found[s]->lines[end], first.plans[at[end]].start);
+            all.push_back((*gaps[s])[end]);
+        }
+    }
+    FramePlacedLines placed;
+    if (all.empty()) {
+        placed.placed = {!found[0], !found[1], !found[2], !found[3]};
+    } else {
+        std::nth_element(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(all.size() / 2), all.end());
+        const double median = all[all.size() / 2];
+        double sum = 0.0;
+        int agreeing = 0;
+        for (std::size_t s = 0; s < 4; ++s) {
+            const bool agrees = gaps[s] && std::fabs((*gaps[s])[0] - median) <= agreement &&
+                                std::fabs((*gaps[s])[1] - median) <= agreement;
+            placed.placed[s] = !found[s] || (gaps[s] && !agrees);
+            if (agrees) {
+                sum += (*gaps[s])[0] + (*gaps[s])[1];
+                ++agreeing;
+            }
+        }
+        placed.sidesMeasured = agreeing;
+        placed.gap = agreeing > 0 ? sum / (2.0 * agreeing) : 0.0;
+    }
+    char text[300];
+    for (Side side : kSides) {
+        const std::size_t s = static_cast<std::size_t>(side);
+        if (!placed.placed[s]) {
+            if (found[s]) {
+                placed.lines[s] = found[s]->lines;
+            }
+            continue;
+        }
+        if (placed.sidesMeasured < kLeastSidesMeasured) {
+            std::snprintf(text, sizeof text,
+                          "%s: the gap from the neat line to the border's outer frame agrees on %d other sides (%d "
+                          "needed)",
+                          SideName(side), placed.sidesMeasured, kLeastSidesMeasured);
+            return StageResult<FramePlacedLines>::Refused(text);
+        }
+        if (!frames[s]) {
+            std::snprintf(text, sizeof text, "%s: the border's outer frame is not one line from corner to corner",
+                          SideName(side));
+            return StageResult<FramePlacedLines>::Refused(text);
+        }
+        const std::array<std::size_t, 2> at = StretchesOf(side, first.plans);
+        bool seen = false;
+        for (std::size_t end = 0; end < 2; ++end) {
+            SideLine line = (*frames[s])[end];
+            line.a -= Outward(side) * placed.gap * std::sqrt(1.0 + line.b * line.b);
+            placed.lines[s][end] = line;
+            const StretchPlan& plan = first.plans[at[end]];
+            for (const StretchLine& l : StretchLines(plan, first.stretches[at[end]], width, dpi)) {
+                const double off = Outside(side, l.line, line, plan.start);
+                seen = seen || (std::fabs(off) <= agreement && l.atCorner >= kLineAtCorner);
+            }
+        }
+        if (!seen) {
+            std::snprintf(text, sizeof text,
+                          "%s: no line is seen near either corner %.1f pixels inside the border's outer frame, "
+                          "as on the other sides",
+                          SideName(side), placed.gap);
+            return StageResult<FramePlacedLines>::Refused(text);
+        }
+    }
+    return placed;
+}
+
+}  // namespace
+
+std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 4>& sides, const Look& first,
+                                          const Look& second, std::optional<double> width, double dpi) {
+    std::array<std::optional<FoundSide>, 4> found;
+    for (Side side : kSides) {
+        const std::optional<SideChoice>& c = sides[static_cast<std::size_t>(side)];
+        if (c) {
+            found[static_cast<std::size_t>(side)] =
+                FoundSide{{(*c->pairing.chosen)[0].line, (*c->pairing.chosen)[1].line}, c->look == &first};
+        }
+    }
+    const StageResult<FramePlacedLines> placed = PlaceLines(found, first, second, width, dpi);
+    if (!placed.Found()) {
+        return placed.Refusal();
+    }
+    for (Side side : kSides) {
+        const std::size_t s = static_cast<std::size_t>(side);
+        if (!placed->placed[s]) {
+            continue;
+        }
+        // Taken as a line of the first look that shows on every profile.
+        SideChoice c;
+        c.look = &first;
+        c.seen = SeeSide(side, first, width, dpi, kKeptShare, 4);
+        std::array<StretchLine, 2> lines;
+        for (std::size_t end = 0; end < 2; ++end) {
+            lines[end].line = placed->lines[s][end];
+            lines[end].used = c.seen.profiles[end];
+            lines[end].atCorner = 1.0;
+        }
+        c.pairing.chosen = lines;
+        sides[s] = c;
+    }
+    return std::nullopt;
+}
+
+}  // namespace georef::corners

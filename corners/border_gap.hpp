@@ -1,0 +1,40 @@
+#pragma once
+// A side's neat line placed from the border's outer frame, when the neat
+// line itself cannot be told from the lines beside it along that side (at a
+// low resolution a thin neat line merges with the border's inner line or a
+// road pressed against it).
+//
+// The outer frame is the border's widest line and lies outside everything
+// else that runs along a side, so it is seen on every side; the gap from the
+// neat line to it is printed alike on the four sides of a sheet but differs
+// from sheet to sheet. It is measured on the sides whose neat line was found
+// and carried to the others: their neat line is their frame moved inward by
+// that gap, next to each corner.
+//
+// Frames: plane pixels of the scan (frame.hpp).
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "corners/frame.hpp"
+#include "corners/side_choice.hpp"
+#include "corners/side_lines.hpp"
+
+namespace georef::corners {
+
+// Places from their frame the sides not chosen (empty in `sides`), and
+// the sides chosen next to their corners whose gap to the frame next to a
+// corner differs from the other sides' (they took another line there).
+// Nothing changes when every side is chosen and no gap is measured or all
+// agree. sides: the choices, changed in place; first: the look that
+// measured next to the corners; second: the look over each side to its
+// middle, which reaches far enough out to see the frame; width: the neat
+// line's drawn width, when known. The refusal, with the sides unchanged,
+// when a side is to be placed and the gap does not agree on two other
+// sides, its frame is not one line from corner to corner, or the neat line
+// placed from it is seen near neither corner of its side.
+std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 4>& sides, const Look& first,
+                                          const Look& second, std::optional<double> width, double dpi);
+
+}  // namespace georef::corners
