@@ -56,6 +56,27 @@ struct StripPlan {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // mosaic pixels read
 };
 
+// How much coarser than the strip's own pixel a pixel of a JPEG tile's
+// reduced level may be for the strip to take it (see StripPixel).
+constexpr double kLevelSlack = 1.5;
+
+// The seam strip's pixel, metres: fine enough for maxLengthPixels along the
+// edge and never finer than the mosaic's own; but when a level at which
+// JPEG tiles decode without their full image (1/2, 1/4 or 1/8 of their
+// pixels) lies at most kLevelSlack coarser, that level's. Its tiles are then
+// decoded at that scale, which for a 300 dpi mosaic is the scale of the
+// overview drawn just before, and GDAL still holds those blocks: the strips
+// of a meridian and of a parallel come from the same decoding.
+double StripPixel(double mosaicPixel, double length, int maxLengthPixels) noexcept {
+    const double wanted = std::max(1.0, length / std::max(1, maxLengthPixels) / mosaicPixel);  // mosaic pixels
+    for (const double level : {1.0, 2.0, 4.0, 8.0}) {
+        if (level >= wanted && level <= kLevelSlack * wanted) {
+            return level * mosaicPixel;
+        }
+    }
+    return wanted * mosaicPixel;
+}
+
 // A file's identity and state: device, inode, size and times; empty when it
 // cannot be looked at.
 std::string FileState(const std::string& path) {
@@ -132,7 +153,7 @@ struct Mosaic::Dataset {
         plan.start = start;
         plan.along = {(end.e - start.e) / length, (end.n - start.n) / length};
         plan.across = {plan.along.n, -plan.along.e};  // along turned clockwise
-        plan.pixel = std::max(gt[1], length / std::max(1, options.maxLengthPixels));  // metres
+        plan.pixel = StripPixel(gt[1], length, options.maxLengthPixels);  // metres
         const double halfWidth = length * options.halfWidthFraction;
         plan.width = std::max(1, static_cast<int>(std::lround(length / plan.pixel)));
         plan.halfRows = std::max(1, static_cast<int>(std::lround(halfWidth / plan.pixel)));
@@ -338,7 +359,8 @@ std::string Mosaic::ImageKey(const SharedEdge* edge, int maxPixels, const StripO
     text += head;
     int x0 = 0, y0 = 0, x1 = d.width, y1 = d.height;
     if (edge != nullptr) {
-        std::snprintf(head, sizeof head, "%.17g %.17g %.17g %.17g %d %d\n", edge->from.X, edge->from.Y, edge->to.X,
+        // "levels": strips drawn at the tiles' reduced levels (StripPixel).
+        std::snprintf(head, sizeof head, "%.17g %.17g %.17g %.17g %d %d levels\n", edge->from.X, edge->from.Y, edge->to.X,
                       edge->to.Y, edge->meridian ? 1 : 0, options.maxLengthPixels);
         text += head;
         const std::optional<StripPlan> plan = d.PlanStrip(*edge, options);

@@ -53,7 +53,7 @@ struct WrittenImage {
 
 // How a seam strip is cut.
 struct StripOptions {
-    int maxLengthPixels = 1200;      // along the edge
+    int maxLengthPixels = 1200;      // along the edge, at most (see WriteSeamStrip)
     double halfWidthFraction = 0.03; // each side of the edge, as a share of its length
 };
 
@@ -79,7 +79,9 @@ public:
     // above the edge and the second below it: for a parallel, west at left;
     // for a meridian, north at right. The edge runs through the middle row,
     // marked by short red ticks at both ends; never finer than the mosaic's
-    // own pixels. Parts outside the mosaic are white. Empty (nothing
+    // own pixels, and at the pixel of a JPEG tile's reduced level (1/2, 1/4,
+    // 1/8) when one is a little coarser than maxLengthPixels asks, so that
+    // the tiles are decoded at that scale only. Parts outside the mosaic are white. Empty (nothing
     // written) when the strip misses the mosaic entirely. Throws MosaicError.
     std::optional<WrittenImage> WriteSeamStrip(const SharedEdge& edge, const std::string& jpegPath,
                                                const StripOptions& options = {}) const;
