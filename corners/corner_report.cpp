@@ -1,21 +1,16 @@
 // The report picture of a corner set: a view of the whole scan and an inset
-// of each corner, written as PNG through GDAL.
+// of each corner, written as PNG.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <cpl_string.h>
-#include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
 #include "corners/find_corners.hpp"
 #include "corners/orientation.hpp"
+#include "corners/png_writer.hpp"
 #include "corners/scan_image.hpp"
-#include "gdal_support/dataset_handle.hpp"
-#include "gdal_support/quiet_errors.hpp"
 #include "platform/atomic_file.hpp"
 #include "platform/failure.hpp"
 
@@ -31,8 +26,6 @@ const cv::Scalar kFrameColour(230, 30, 30);  // RGB
 const cv::Scalar kLineColour(20, 170, 40);
 const cv::Scalar kCornerColour(230, 30, 30);
 const cv::Scalar kTextColour(0, 0, 0);
-
-using gdal_support::DatasetHandle;
 
 void Text(cv::Mat& canvas, const std::string& text, int x, int y, const cv::Scalar& colour = kTextColour) {
     // The picture's letters are ASCII: a degree sign becomes a blank.
@@ -54,43 +47,13 @@ cv::Point Fixed(double x, double y) {
     return {static_cast<int>(std::lround(x * 16.0)), static_cast<int>(std::lround(y * 16.0))};
 }
 
-// Writes image as a PNG file named name, everything in the file itself (no
-// side file); false when GDAL could not.
-bool CopyAsPng(GDALDriverH png, GDALDatasetH image, const std::string& name) {
-    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-    // The fastest deflate level: a picture a person looks at once, written for
-    // every sheet of a batch, is not worth zlib's default effort (about a
-    // tenth of a 300-dpi sheet's CPU time in a batch, for a file 11 % smaller).
-    char zlevel[] = "ZLEVEL=1";
-    char* options[] = {zlevel, nullptr};
-    DatasetHandle written(GDALCreateCopy(png, name.c_str(), image, FALSE, options, nullptr, nullptr));
-    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
-    return written != nullptr;  // closing flushes the file
-}
-
+// Written beside the target and renamed when complete.
 void WritePng(const std::string& path, const cv::Mat& rgb) {
-    const gdal_support::QuietErrors quiet;
-    GDALAllRegister();
-    GDALDriverH memory = GDALGetDriverByName("MEM");
-    GDALDriverH png = GDALGetDriverByName("PNG");
-    if (memory == nullptr || png == nullptr) {
-        throw Failure("cannot write the report " + path + ": GDAL lacks the PNG driver");
-    }
-    const DatasetHandle image(GDALCreate(memory, "", rgb.cols, rgb.rows, 3, GDT_Byte, nullptr));
-    int bands[3] = {1, 2, 3};
-    if (!image || GDALDatasetRasterIO(image.get(), GF_Write, 0, 0, rgb.cols, rgb.rows, rgb.data, rgb.cols, rgb.rows,
-                                      GDT_Byte, 3, bands, 3, static_cast<int>(rgb.step[0]), 1) != CE_None) {
-        throw Failure("cannot write the report " + path + ": cannot build the picture in memory");
-    }
-    // Written beside the target and renamed when complete.
     std::string problem;
     try {
-        platform::AtomicFile file(path, platform::AtomicFile::Access::byName);
-        if (CopyAsPng(png, image.get(), file.TemporaryName())) {
-            file.Commit();
-        } else {
-            problem = gdal_support::LastMessage("cannot write the file");
-        }
+        platform::AtomicFile file(path);
+        WriteRgbPng(file.Stream(), rgb);
+        file.Commit();
     } catch (const std::runtime_error& error) {
         problem = error.what();
     }

@@ -1,0 +1,18 @@
+#pragma once
+// Writes an 8-bit RGB image as PNG through libpng, with the settings of a
+// picture a person looks at once: no row filter and the fastest deflate
+// level. For the noisy scans of the corner pictures, filtering rows costs
+// as much as compressing them and makes the file no smaller.
+
+#include <cstdio>
+
+#include <opencv2/core.hpp>
+
+namespace georef::corners {
+
+// rgb: CV_8UC3, channels in R, G, B order, rows top first. The stream stays
+// open and owned by the caller. Throws georef::Failure with libpng's
+// reason when the image cannot be written.
+void WriteRgbPng(std::FILE* stream, const cv::Mat& rgb);
+
+}  // namespace georef::corners
