@@ -36,18 +36,14 @@ struct FramePlacedLines {
 // line's ends do).
 constexpr double kBowToleranceMm = 0.35;
 constexpr double kLeastBow = 3.0;
-// The frame is looked for among this many lines of each stretch of the look
-// over each side to its middle, each shown on this share of its profiles.
+// The frame's outer edge is looked for among this many lines of each
+// stretch of the look over each side to its middle, each shown on this
+// share of its profiles: it ends the border on every profile, whether the
+// frame stands alone or merges with the filled minutes inside it.
 constexpr int kFrameLines = 6;
-constexpr double kFrameShare = 0.25;
-// The frame shows on the profiles nearest the corner of this share of the
-// part of a stretch that the first look measures (lettering outside the
-// frame and the other side's frame may hide it next to the corner).
-constexpr double kFrameFromCorner = 0.25;
+constexpr double kFrameShare = 0.5;
 // Least share of the profiles next to a corner that show the neat line.
 constexpr double kLineAtCorner = 0.5;
-// A drawn line shows both its edges on this share of its profiles at least.
-constexpr double kDrawnShare = 0.1;
 // The gaps measured next to the corners of the sides found agree within
 // this, millimetres on the paper, and at least kLeastAgreement pixels; the
 // neat line placed from the frame is seen within as much of where it is
@@ -63,43 +59,73 @@ double Outside(Side side, const SideLine& outer, const SideLine& inner, double a
     return Outward(side) * (outer.Across(along) - inner.Across(along)) / std::sqrt(1.0 + inner.b * inner.b);
 }
 
-// A side's outer frame next to each of its corners, from the look over the
-// side to its middle: the outermost line of each stretch, drawn, shown
-// next to its corner, the two one line; each fitted again over the part of the
-// stretch next to its corner that the first look measures. Empty when it is
-// not seen so.
-std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, std::optional<double> width,
-                                               double dpi) {
+// The straight lines along which a stretch's profiles come back from ink
+// to paper, each on `share` of the profiles at least, most supported first.
+std::vector<LineFit> RiseLines(const Stretch& stretch, double share) {
+    std::vector<CentrePoint> remaining = stretch.rises;
+    const double wanted = std::max<double>(kMinimumProfiles, share * stretch.profiles);
+    std::vector<LineFit> lines;
+    for (int round = 0; round < kFrameLines && !remaining.empty(); ++round) {
+        const std::optional<LineFit> fit = FitRobustly(Consensus(remaining));
+        if (!fit || fit->used < wanted) {
+            break;
+        }
+        lines.push_back(*fit);
+        std::vector<CentrePoint> rest;
+        for (const CentrePoint& p : remaining) {
+            if (std::fabs(p.across - fit->line.Across(p.along)) > 2.0 * kSupportDistance) {
+                rest.push_back(p);
+            }
+        }
+        remaining.swap(rest);
+    }
+    return lines;
+}
+
+// The line fitted again to the rises within kSupportDistance of it on the
+// profiles up to `reach` pixels along from the one next to the corner.
+std::optional<SideLine> RisesNearCorner(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
+                                        double reach) {
+    std::vector<CentrePoint> near;
+    for (const CentrePoint& p : stretch.rises) {
+        if (std::fabs(p.along - plan.start) <= reach && std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
+            near.push_back(p);
+        }
+    }
+    const std::optional<LineFit> fit = FitRobustly(near);
+    if (!fit || fit->used < kMinimumProfiles) {
+        return std::nullopt;
+    }
+    return fit->line;
+}
+
+// The outer edge of a side's frame next to each of its corners, from the
+// look over the side to its middle: the outermost straight line along which
+// the profiles come back from ink to paper, on most of them, the same line
+// at both ends; each fitted again over the part of the stretch next to its
+// corner that the first look measures. Empty when it is not seen so.
+std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, double dpi) {
     const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
     const double middle = 0.5 * (second.plans[at[0]].start + second.plans[at[1]].start);
-    std::array<StretchLine, 2> outermost;
+    std::array<SideLine, 2> outermost;
     for (std::size_t end = 0; end < 2; ++end) {
-        const std::size_t k = at[end];
-        const std::vector<StretchLine> lines =
-            StretchLines(second.plans[k], second.stretches[k], width, dpi, kFrameShare, kFrameLines);
+        const std::vector<LineFit> lines = RiseLines(second.stretches[at[end]], kFrameShare);
         if (lines.empty()) {
             return std::nullopt;
         }
-        outermost[end] = *std::max_element(lines.begin(), lines.end(), [side, middle](const StretchLine& a, const StretchLine& b) {
-            return Outward(side) * a.line.Across(middle) < Outward(side) * b.line.Across(middle);
-        });
-        const StretchLine& l = outermost[end];
-        const StretchPlan& plan = second.plans[k];
-        const double reach = kSpanShare / kWholeSpanShare * std::fabs(plan.stop - plan.start);
-        if (l.bothEdges < kDrawnShare * l.used || l.fromCorner > kFrameFromCorner * reach) {
-            return std::nullopt;
-        }
+        outermost[end] = std::max_element(lines.begin(), lines.end(), [side, middle](const LineFit& a, const LineFit& b) {
+                             return Outward(side) * a.line.Across(middle) < Outward(side) * b.line.Across(middle);
+                         })->line;
     }
     const double tolerance = std::max(kLeastBow, MmToPixels(kBowToleranceMm, dpi));
-    if (std::fabs(outermost[0].line.Across(middle) - outermost[1].line.Across(middle)) > tolerance) {
+    if (std::fabs(outermost[0].Across(middle) - outermost[1].Across(middle)) > tolerance) {
         return std::nullopt;
     }
     std::array<SideLine, 2> near;
     for (std::size_t end = 0; end < 2; ++end) {
         const StretchPlan& plan = second.plans[at[end]];
         const double reach = kSpanShare / kWholeSpanShare * std::fabs(plan.stop - plan.start);
-        const std::optional<SideLine> fitted =
-            FitNearCorner(plan, second.stretches[at[end]], outermost[end].line, width, 0.0, reach);
+        const std::optional<SideLine> fitted = RisesNearCorner(plan, second.stretches[at[end]], outermost[end], reach);
         if (!fitted) {
             return std::nullopt;
         }
@@ -120,7 +146,7 @@ StageResult<FramePlacedLines> PlaceLines(const std::array<std::optional<FoundSid
     std::vector<double> all;
     for (Side side : kSides) {
         const std::size_t s = static_cast<std::size_t>(side);
-        frames[s] = FrameOf(side, second, width, dpi);
+        frames[s] = FrameOf(side, second, dpi);
         if (!found[s] || !found[s]->nextToCorners || !frames[s]) {
             continue;
         }
@@ -202,10 +228,13 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
     std::array<std::optional<FoundSide>, 4> found;
     for (Side side : kSides) {
         const std::optional<SideChoice>& c = sides[static_cast<std::size_t>(side)];
-        if (c) {
-            found[static_cast<std::size_t>(side)] =
-                FoundSide{{(*c->pairing.chosen)[0].line, (*c->pairing.chosen)[1].line}, c->look == &first};
+        if (!c) {
+            continue;
         }
+        // A side chosen on the look over its halves is not measured: the
+        // gap next to its corners is known less well.
+        const FoundSide f{{(*c->pairing.chosen)[0].line, (*c->pairing.chosen)[1].line}, c->look == &first};
+        found[static_cast<std::size_t>(side)] = f;
     }
     const StageResult<FramePlacedLines> placed = PlaceLines(found, first, second, width, dpi);
     if (!placed.Found()) {

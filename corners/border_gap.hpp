@@ -4,12 +4,15 @@
 // low resolution a thin neat line merges with the border's inner line or a
 // road pressed against it).
 //
-// The outer frame is the border's widest line and lies outside everything
-// else that runs along a side, so it is seen on every side; the gap from the
-// neat line to it is printed alike on the four sides of a sheet but differs
-// from sheet to sheet. It is measured on the sides whose neat line was found
-// and carried to the others: their neat line is their frame moved inward by
-// that gap, next to each corner.
+// The border's outer frame is its outermost line: every profile across a
+// side comes back from ink to paper at the frame's outer edge, whether the
+// frame stands alone or merges with filled minutes inside it, and nothing
+// else runs as straight beyond it (frame_edge.hpp). The gap from the neat
+// line's centre to that edge is printed alike on the four sides of a sheet
+// but differs from sheet to sheet. It is measured on the sides whose neat
+// line was found next to their corners and carried to the others: their
+// neat line is their frame's outer edge moved inward by that gap, next to
+// each corner.
 //
 // Frames: plane pixels of the scan (frame.hpp).
 

@@ -45,7 +45,9 @@ namespace georef::corners {
 // 6: a side that cannot be told from the lines beside it, or that lies
 // otherwise inside the border's outer frame than the other sides, is placed
 // from its frame and the gap measured on the other sides.
-inline constexpr int kFinderRevision = 6;
+// 7: the frame taken by its outer edge, so that a frame merged with filled
+// minutes is seen on every side.
+inline constexpr int kFinderRevision = 7;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

@@ -5,6 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "corners/frame_edge.hpp"
 #include "corners/line_fit.hpp"
 #include "corners/scan_image.hpp"
 
@@ -117,6 +118,9 @@ Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels) {
                 crossing.line.outerEdge = toAcross(*measured.outerEdge);
             }
             stretch.crossings.push_back(crossing);
+        }
+        for (const double rise : PaperRises(P, minDepth)) {
+            stretch.rises.push_back({stretch.profiles, static_cast<double>(row + oriented.y), toAcross(rise)});
         }
         stretch.seen += found.empty() ? 0 : 1;
     }

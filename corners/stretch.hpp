@@ -14,6 +14,7 @@
 #include <opencv2/core.hpp>
 
 #include "corners/frame.hpp"
+#include "corners/line_fit.hpp"
 #include "corners/line_profile.hpp"
 #include "geometry/map_scale.hpp"
 
@@ -72,6 +73,9 @@ struct Stretch {
     int profiles = 0;
     int seen = 0;      // profiles with a line
     double ink = 0.0;  // grey level of solid ink in the window
+    // Where the profiles come back from ink to paper going outward
+    // (frame_edge.hpp); across in the plane frame, bothEdges unused.
+    std::vector<CentrePoint> rises;
 };
 
 // The stretch's window as grey levels, oriented (rows along the side).
