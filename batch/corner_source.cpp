@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "batch/content_key.hpp"
+#include "batch/hand_corners.hpp"
 #include "corners/find_corners.hpp"
 #include "corners/scan_image.hpp"
 #include "geometry/corner_fit.hpp"
@@ -296,7 +297,13 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
                              " does not hold four corners (lines of id, x and y)";
             return source;
         }
-        source.verdict = CheckCornerSet(*points, input.sheet, statedDpi, request.acceptMirrored);
+        // A mirrored fit may be meant for all sheets (--accept-mirrored) or,
+        // recorded beside it, for the hand corner file as it is now.
+        const bool acceptMirrored =
+            request.acceptMirrored ||
+            (source.cornerFile == HandCornersFile(request.outputDirectory, input.sheetText) &&
+             HandCornersAcceptMirrored(request.outputDirectory, input.sheetText));
+        source.verdict = CheckCornerSet(*points, input.sheet, statedDpi, acceptMirrored);
         const std::string cornerDigest = ContentDigest(source.cornerFile);
         if (!source.verdict->Accepted()) {
             source.refusal = (source.found ? "the corners found are refused: " : "the corners of " + source.cornerFile +
@@ -314,7 +321,7 @@ CornerSource LocateCorners(const SheetInput& input, const CornerRequest& request
         // and what the margin read.
         const std::string reading = KeptReading(key, cornerDigest);
         const std::string shows = cornerDigest + " " + BytesDigest(source.refusal + "\n" + reading) +
-                                  (request.acceptMirrored ? " mirrored" : "");
+                                  (acceptMirrored ? " mirrored" : "");
         if (key.Get("picture") == shows && IsFile(picture)) {
             source.picture = picture;
         } else if (const std::string problem = DrawChecked(picture, input, scan, *points, *source.verdict,

@@ -48,7 +48,8 @@ std::string FoundCornersDirectory(const std::string& outputDirectory);
 
 // The corner file placed by hand for a sheet of an output directory
 // (OUTDIR/corners/hand/SHEET.txt, sheetText five digits): the latest word
-// on the sheet's corners, taken before any other source.
+// on the sheet's corners, taken before any other source. A mirrored fit of
+// it may be accepted beside it (hand_corners.hpp).
 std::string HandCornersFile(const std::string& outputDirectory, const std::string& sheetText);
 
 // The sheet's corners, checked, and its picture. Throws nothing: a scan that

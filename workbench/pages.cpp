@@ -98,7 +98,7 @@ a click on the reduced scan moves the chosen corner's view there. Corners start 
 <div id="corners"></div>
 </div>
 <p><label><input type="checkbox" id="mirrored"> the scan is mirrored (film scanned from its back):
-accept a mirrored fit</label></p>
+accept a mirrored fit (kept with the hand corner file while it is unchanged)</label></p>
 <p><button id="save">Save and run</button> <button id="forget" hidden>Remove the hand corner file and run</button>
 <span id="outcome"></span></p>
 <div id="checks"></div>
@@ -250,7 +250,9 @@ async function run(forget) {
   const forget = document.getElementById('forget');
   forget.hidden = !info.handFileExists;
   forget.onclick = () => run(true);
-  document.getElementById('mirrored').onchange = check;
+  const mirroredBox = document.getElementById('mirrored');
+  mirroredBox.checked = Boolean(info.mirroredAccepted);  // as recorded with the hand corner file
+  mirroredBox.onchange = check;
   drawOutline();
   await check();
   await Promise.all(Array.from(document.querySelectorAll('.view img')).map(img =>

@@ -15,6 +15,7 @@
 #include "batch/batch_run.hpp"
 #include "batch/corner_check.hpp"
 #include "batch/corner_source.hpp"
+#include "batch/hand_corners.hpp"
 #include "batch/journal.hpp"
 #include "batch/mosaic.hpp"
 #include "batch/sheet_list.hpp"
@@ -329,6 +330,7 @@ std::string Workbench::SheetJson(int sheet) {
     out["startSource"] = source;
     out["handFile"] = batch::HandCornersFile(m_options.outputDirectory, state.sheetText);
     out["handFileExists"] = platform::Exists(out["handFile"].get<std::string>());
+    out["mirroredAccepted"] = batch::HandCornersAcceptMirrored(m_options.outputDirectory, state.sheetText);
     return out.dump();
 }
 
@@ -394,8 +396,18 @@ std::string Workbench::SaveAndRun(int sheet, const PlaneCorners& plane, bool acc
     if (error) {
         throw RequestError(409, "cannot make " + fs::path(handFile).parent_path().string() + ": " + error.message());
     }
-    geometry::WriteCornerFile(handFile, points, geometry::CornerPrecision::measured);
-    return RunFixedSheet(state, acceptMirrored).dump();
+    try {
+        // The old choice goes before the file changes, the new one is
+        // recorded after: a fix cut short leaves a mirrored fit refused.
+        batch::ForgetMirroredHandCorners(m_options.outputDirectory, state.sheetText);
+        geometry::WriteCornerFile(handFile, points, geometry::CornerPrecision::measured);
+        if (acceptMirrored) {
+            batch::AcceptMirroredHandCorners(m_options.outputDirectory, state.sheetText);
+        }
+    } catch (const std::runtime_error& problem) {
+        throw RequestError(409, problem.what());
+    }
+    return RunFixedSheet(state).dump();
 }
 
 std::string Workbench::ForgetHandCorners(int sheet) {
@@ -405,11 +417,16 @@ std::string Workbench::ForgetHandCorners(int sheet) {
     if (!platform::Exists(handFile) || platform::IsDirectory(handFile)) {
         throw RequestError(404, "sheet " + state.sheetText + " has no hand corner file (" + handFile + ")");
     }
+    try {
+        batch::ForgetMirroredHandCorners(m_options.outputDirectory, state.sheetText);
+    } catch (const std::runtime_error& problem) {
+        throw RequestError(409, problem.what());
+    }
     std::error_code error;
     if (!fs::remove(handFile, error) || error) {
         throw RequestError(409, "cannot remove " + handFile + (error ? ": " + error.message() : std::string()));
     }
-    nlohmann::json out = RunFixedSheet(state, false);
+    nlohmann::json out = RunFixedSheet(state);
     out["removed"] = handFile;
     return out.dump();
 }
@@ -439,7 +456,7 @@ std::vector<seams::SeamMeasurement> Workbench::MeasureSeams(int sheet, batch::Sh
     }
 }
 
-json Workbench::RunFixedSheet(const SheetState& state, bool acceptMirrored) {
+json Workbench::RunFixedSheet(const SheetState& state) {
     {
         // The run decodes the scan itself: the one held goes first (requests
         // still using it keep it until they end).
@@ -451,7 +468,8 @@ json Workbench::RunFixedSheet(const SheetState& state, bool acceptMirrored) {
     options.configFile = m_options.configFile;
     options.dpi = m_dpi;
     options.jobs = 1;
-    options.acceptMirrored = acceptMirrored;
+    // A mirrored fit is accepted as a later batch accepts it: for the hand
+    // corner file it was recorded for (batch/hand_corners.hpp).
     batch::SheetInput input;
     input.sheet = state.sheet;
     input.sheetText = state.sheetText;

@@ -78,7 +78,8 @@ public:
     std::string AreaJson();
 
     // JSON: the scan's size, the starting corners (plane frame) and where
-    // they came from, the sheet's status. Opens the scan.
+    // they came from, the sheet's status, its hand corner file and whether a
+    // mirrored fit of it is accepted. Opens the scan.
     std::string SheetJson(int sheet);
 
     // Width and height of the sheet's scan, pixels, from its header.
@@ -94,13 +95,14 @@ public:
     // as georef-batch --accept-mirrored checks them).
     std::string Check(int sheet, const PlaneCorners& corners, bool acceptMirrored = false);
 
-    // Writes the hand corner file atomically, runs the sheet as the batch
-    // does (acceptMirrored: as georef-batch --accept-mirrored runs it), writes
-    // the review page again; JSON with the outcome. One fix at a time: the
-    // page and the mosaic are the whole area's.
+    // Writes the hand corner file atomically (acceptMirrored: with the
+    // record that its mirrored fit is meant, which later batches honour while
+    // the file is unchanged, batch/hand_corners.hpp), runs the sheet as the
+    // batch does, writes the review page again; JSON with the outcome. One
+    // fix at a time: the page and the mosaic are the whole area's.
     std::string SaveAndRun(int sheet, const PlaneCorners& corners, bool acceptMirrored = false);
 
-    // Removes the sheet's hand corner file and runs the sheet as the batch
+    // Removes the sheet's hand corner file (and its mirrored record) and runs the sheet as the batch
     // does without it, from the corners it finds or is given; JSON with the
     // outcome, as SaveAndRun. Throws RequestError (404) when the sheet has no
     // hand corner file.
@@ -124,7 +126,7 @@ private:
     PlaneCorners StartingCorners(const SheetState& state, const ScanView& scan, std::string& source);
     // Runs the sheet as the batch does and refreshes what the page shows;
     // with m_fixMutex held.
-    nlohmann::json RunFixedSheet(const SheetState& state, bool acceptMirrored);
+    nlohmann::json RunFixedSheet(const SheetState& state);
     // The seams of a sheet painted again measured with its neighbours into
     // seams.csv, each sheet of the report's area marked as its seams say and
     // summary.csv written again, as the batch does at its end; the table of

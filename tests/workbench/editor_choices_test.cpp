@@ -1,6 +1,7 @@
 // The editor's two other choices, over HTTP to a georef-review process:
 // "accept mirrored" for film scanned from its back (as georef-batch
-// --accept-mirrored), and removing a sheet's hand corner file, which runs
+// --accept-mirrored), kept with the hand corner file for later batches
+// while the file is unchanged, and removing a sheet's hand corner file, which runs
 // the sheet again from the batch's own corners. Both change state, so both
 // need the page's header.
 
@@ -10,12 +11,16 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "batch/corner_source.hpp"
-#include "corners/find_corners.hpp"
+#include "batch/hand_corners.hpp"
 #include "batch/journal.hpp"
+#include "corners/find_corners.hpp"
 #include "reviewed_batch.hpp"
 #include "support/raster/jpeg_file.hpp"
 #include "support/raster/tile_comparison.hpp"
@@ -40,6 +45,16 @@ public:
             headers.emplace("X-Georef-Review", "1");
         }
         const httplib::Result answer = m_client.Post(path.c_str(), headers, body.dump(), "application/json");
+        if (!answer) {
+            ADD_FAILURE() << "no answer to " << path;
+            return {0, json()};
+        }
+        return {answer->status, answer->status == 200 ? json::parse(answer->body) : json(answer->body)};
+    }
+
+    // GET path with the cookie: the status and the answer, JSON when it is 200.
+    std::pair<int, json> Get(const std::string& path) {
+        const httplib::Result answer = m_client.Get(path.c_str(), {{"Cookie", "georef_review=" + m_token}});
         if (!answer) {
             ADD_FAILURE() << "no answer to " << path;
             return {0, json()};
@@ -90,6 +105,33 @@ TEST(EditorChoices, AMirroredScanIsPaintedOnlyWhenAcceptedAndAHandFileCanBeRemov
     EXPECT_TRUE(tiles.onlyInOne.empty());
     EXPECT_LT(tiles.worstShare, test::kLostSheetShare) << tiles.worstTile;
 
+    // The choice is kept with the hand corner file: a later batch paints the
+    // sheet from it again, and the editor opens with the box ticked.
+    const std::string record = batch::MirroredHandCornersFile(batch.out, kRefusedSheet);
+    EXPECT_TRUE(fs::exists(record));
+    const auto opened = editor.Get("/api/sheet/40572");
+    ASSERT_EQ(opened.first, 200);
+    EXPECT_TRUE(opened.second["mirroredAccepted"].get<bool>()) << opened.second;
+    const auto batchRun = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = {batch.dir.File("scans"), batch.out, std::to_string(kOutputDpi), "--config",
+                                         batch.config};
+        args.insert(args.end(), more.begin(), more.end());
+        return test::RunProcess(GEOREF_BATCH_EXE, args, batch.dir.Path());
+    };
+    const test::ProcessResult again = batchRun({"--force", "--jobs", "1"});
+    EXPECT_EQ(again.exitStatus, 0) << again.out << again.err;
+    ASSERT_NE(batch::Journal::Load(batch.out).Find(40572), nullptr);
+    EXPECT_EQ(batch::Journal::Load(batch.out).Find(40572)->status, batch::SheetStatus::done);
+    EXPECT_EQ(batch::Journal::Load(batch.out).Find(40572)->cornerFile, handFile);
+    // Only while the file is unchanged: edited since, its fit is refused.
+    std::ofstream(handFile, std::ios::app) << "# looked at again\n";
+    const test::ProcessResult edited = batchRun({});
+    EXPECT_EQ(edited.exitStatus, 1) << edited.out << edited.err;
+    EXPECT_NE(edited.out.find("40572 failed: the corners of " + handFile + " are refused"), std::string::npos)
+        << edited.out;
+    EXPECT_NE(edited.out.find("mirrored fit"), std::string::npos) << edited.out;
+    EXPECT_FALSE(editor.Get("/api/sheet/40572").second["mirroredAccepted"].get<bool>());
+
     // Removing the hand file needs the header too; then the batch's own
     // corner file (the misread one beside the scan) is taken and refused.
     EXPECT_EQ(editor.Post("/api/sheet/40572/forget", json::object(), false).first, 403);
@@ -97,6 +139,7 @@ TEST(EditorChoices, AMirroredScanIsPaintedOnlyWhenAcceptedAndAHandFileCanBeRemov
     const auto forgotten = editor.Post("/api/sheet/40572/forget", json::object());
     ASSERT_EQ(forgotten.first, 200) << forgotten.second;
     EXPECT_FALSE(fs::exists(handFile));
+    EXPECT_FALSE(fs::exists(record));
     EXPECT_EQ(forgotten.second["status"], "failed");
     EXPECT_EQ(forgotten.second["cornerFile"], batch.dir.File("scans/40572.txt"));
     const batch::Journal journal = batch::Journal::Load(batch.out);
