@@ -22,6 +22,19 @@ namespace {
 
 constexpr const char* kHeader = "georef-batch journal";
 constexpr const char* kBatchLockFile = ".georef-batch.lock";
+constexpr const char* kSeamThresholdWord = "seam-threshold ";
+
+// The shortest text that reads back as value ("25", "12.5").
+std::string ShortestText(double value) {
+    char text[32];
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (std::strtod(text, nullptr) == value) {
+            break;
+        }
+    }
+    return text;
+}
 
 std::string Escape(const std::string& text) {
     std::string escaped;
@@ -232,6 +245,15 @@ Journal Journal::Load(const std::string& outputDirectory) {
             }
             continue;
         }
+        if (line.rfind(kSeamThresholdWord, 0) == 0) {
+            const std::string text = line.substr(std::char_traits<char>::length(kSeamThresholdWord));
+            char* end = nullptr;
+            const double metres = std::strtod(text.c_str(), &end);
+            if (!text.empty() && *end == '\0' && std::isfinite(metres) && metres > 0) {
+                journal.m_seamThresholdMetres = metres;
+            }
+            continue;
+        }
         int sheet = 0;
         JournalEntry entry;
         const bool parsed = line.find('\t') == std::string::npos ? ParseLegacyLine(line, sheet, entry)
@@ -260,8 +282,26 @@ void Journal::Record(const std::string& outputDirectory, int dpi, int sheet,
     } else {
         journal.m_entries.erase(sheet);
     }
-    std::string bytes = std::string(kHeader) + '\n' + "dpi " + std::to_string(dpi) + '\n';
-    for (const auto& [number, item] : journal.m_entries) {
+    journal.m_dpi = dpi;
+    journal.Write(outputDirectory);
+}
+
+void Journal::RecordSeamThreshold(const std::string& outputDirectory, double metres) {
+    const std::optional<platform::RegionLock> lock = LockBatchFiles(outputDirectory);
+    Journal journal = Load(outputDirectory);
+    if (!journal.m_dpi || journal.m_seamThresholdMetres == metres) {
+        return;
+    }
+    journal.m_seamThresholdMetres = metres;
+    journal.Write(outputDirectory);
+}
+
+void Journal::Write(const std::string& outputDirectory) const {
+    std::string bytes = std::string(kHeader) + '\n' + "dpi " + std::to_string(m_dpi.value_or(0)) + '\n';
+    if (m_seamThresholdMetres) {
+        bytes += kSeamThresholdWord + ShortestText(*m_seamThresholdMetres) + '\n';
+    }
+    for (const auto& [number, item] : m_entries) {
         bytes += FormatLine(number, item);
     }
     platform::AtomicFile file(platform::JoinPath(outputDirectory, kJournalFile));

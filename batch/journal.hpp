@@ -6,10 +6,12 @@
 // after every sheet, so a batch killed at any moment (or several shards
 // sharing the directory) leave a journal that is true.
 //
-// Format: a header line, "dpi N", then one line per sheet of tab-separated
-// fields, "sheet" and its number first, then name and value pairs; a value
-// has its backslashes, tabs and line ends written as \\, \t, \n and \r.
-// Names not known are ignored, so that a later program can add some.
+// Format: a header line, "dpi N", once seams were measured "seam-threshold
+// METRES" (the offset beyond which the last measurement called a seam
+// suspect), then one line per sheet of tab-separated fields, "sheet" and its
+// number first, then name and value pairs; a value has its backslashes,
+// tabs and line ends written as \\, \t, \n and \r. Names not known are
+// ignored, so that a later program can add some.
 //
 // The scan's and the corner file's paths are recorded absolute, so that a
 // program reading the journal from any directory finds them; journals of
@@ -48,6 +50,9 @@ public:
     static Journal Load(const std::string& outputDirectory);
 
     std::optional<int> Dpi() const noexcept { return m_dpi; }
+    // The threshold the seams were last judged with, metres; none before
+    // seams were measured.
+    std::optional<double> SeamThresholdMetres() const noexcept { return m_seamThresholdMetres; }
     const JournalEntry* Find(int sheet) const;
     std::size_t Size() const noexcept { return m_entries.size(); }
     const std::map<int, JournalEntry>& Entries() const noexcept { return m_entries; }
@@ -60,8 +65,18 @@ public:
     static void Record(const std::string& outputDirectory, int dpi, int sheet,
                        const std::optional<JournalEntry>& entry);
 
+    // Records, the same way, the threshold seams were judged with (metres,
+    // above 0), for a later measurement of some of them (georef-review's
+    // after a fix). Nothing when no batch has run into the directory. Throws
+    // std::runtime_error when the journal cannot be written.
+    static void RecordSeamThreshold(const std::string& outputDirectory, double metres);
+
 private:
+    // Replaces the journal file with this journal's dpi, threshold and entries.
+    void Write(const std::string& outputDirectory) const;
+
     std::optional<int> m_dpi;
+    std::optional<double> m_seamThresholdMetres;
     std::map<int, JournalEntry> m_entries;
 };
 

@@ -43,6 +43,8 @@ AreaSeams MeasureAreaSeams(const AreaSeamsRequest& request, std::vector<batch::S
         result.table = MergeSeams(earlier, MeasureSeams(input, request.options));
         WriteSeamsCsv(result.table, result.csvPath);
         result.measured = true;
+        // For a later measurement of some seams (georef-review's after a fix).
+        batch::Journal::RecordSeamThreshold(request.outputDirectory, request.options.thresholdMetres);
     }
     MarkSheets(result.table, sheets);
     if (!request.summaryCsv.empty()) {

@@ -40,7 +40,8 @@ struct AreaSeams {
 };
 
 // Measures the seams the request names, writes seams.csv (when something
-// was measured), sets each of `sheets`' seams field to its verdict and writes
+// was measured) and records the threshold they were judged with in the
+// journal (batch::Journal::SeamThresholdMetres), sets each of `sheets`' seams field to its verdict and writes
 // the summary. Throws std::runtime_error when config.bin, the mosaic or the
 // journal cannot be read or a file cannot be written.
 AreaSeams MeasureAreaSeams(const AreaSeamsRequest& request, std::vector<batch::SheetResult>& sheets);

@@ -432,13 +432,15 @@ std::string Workbench::ForgetHandCorners(int sheet) {
 }
 
 std::vector<seams::SeamMeasurement> Workbench::MeasureSeams(int sheet, batch::SheetStatus status,
-                                                           batch::BatchReport& report, json& out) const {
+                                                           double thresholdMetres, batch::BatchReport& report,
+                                                           json& out) const {
     if (!report.mosaicProblem.empty()) {
         return {};
     }
     seams::AreaSeamsRequest request;
     request.outputDirectory = m_options.outputDirectory;
     request.configPath = m_options.configFile;
+    request.options.thresholdMetres = thresholdMetres;
     request.summaryCsv = report.summaryCsv;
     // A sheet painted again: its seams measured again; otherwise the table
     // as it is.
@@ -492,7 +494,12 @@ json Workbench::RunFixedSheet(const SheetState& state) {
                                   ? platform::JoinPath(options.outputDirectory, batch::kMosaicFile)
                                   : std::string();
             page.title = "Review of the batch in " + options.outputDirectory;
-            page.seams = seams::PageFigures(MeasureSeams(state.sheet, result.status, report, out));
+            // The seams judged as the batch judged the others (its --seam-threshold).
+            page.seamThresholdMetres = batch::Journal::Load(options.outputDirectory)
+                                           .SeamThresholdMetres()
+                                           .value_or(seams::SeamOptions{}.thresholdMetres);
+            page.seams = seams::PageFigures(
+                MeasureSeams(state.sheet, result.status, page.seamThresholdMetres, report, out));
             page.sheets = report.area;
             const review::ReviewPage written = review::WriteReviewPage(page);
             out["reviewWarnings"] = written.warnings;

@@ -128,11 +128,12 @@ private:
     // with m_fixMutex held.
     nlohmann::json RunFixedSheet(const SheetState& state);
     // The seams of a sheet painted again measured with its neighbours into
-    // seams.csv, each sheet of the report's area marked as its seams say and
-    // summary.csv written again, as the batch does at its end; the table of
-    // all seams. out["seams"] receives the sheet's verdict.
-    std::vector<seams::SeamMeasurement> MeasureSeams(int sheet, batch::SheetStatus status, batch::BatchReport& report,
-                                                     nlohmann::json& out) const;
+    // seams.csv (a larger offset than thresholdMetres suspect), each sheet of
+    // the report's area marked as its seams say and summary.csv written
+    // again, as the batch does at its end; the table of all seams.
+    // out["seams"] receives the sheet's verdict.
+    std::vector<seams::SeamMeasurement> MeasureSeams(int sheet, batch::SheetStatus status, double thresholdMetres,
+                                                     batch::BatchReport& report, nlohmann::json& out) const;
 
     WorkbenchOptions m_options;
     int m_dpi = 0;
