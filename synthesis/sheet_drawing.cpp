@@ -72,6 +72,46 @@ std::vector<cv::Point> Blob(PixelPoint centre, double radius, SeededRandom& rand
     return points;
 }
 
+// Parallel lines (forest hatching) as StampHatchedBlob draws them.
+struct Hatching {
+    double spacing = 1.0;  // between lines along a row, pixels
+    double reach = 1.0;    // lines start this many box heights left of the box and end as far right
+    cv::Scalar ink;
+    int thickness = 1;     // pixels
+};
+
+// Hatching stamped onto canvas through a blob of about radius around centre,
+// within the box 3.2 radius wide around it: nothing when the box lies off the
+// canvas. The lines' slope (pixels across per pixel down) comes from slope(),
+// then the blob's outline from random, in that order, so that each caller
+// keeps its own sequence of random numbers.
+template <typename DrawSlope>
+void StampHatchedBlob(cv::Mat& canvas, PixelPoint centre, double radius, const Hatching& hatching, DrawSlope slope,
+                      SeededRandom& random) {
+    const cv::Rect whole(0, 0, canvas.cols, canvas.rows);
+    const cv::Rect box = cv::Rect(static_cast<int>(centre.u - 1.6 * radius), static_cast<int>(centre.v - 1.6 * radius),
+                                  static_cast<int>(3.2 * radius) + 1, static_cast<int>(3.2 * radius) + 1) &
+                         whole;
+    if (box.empty()) {
+        return;
+    }
+    cv::Mat region = canvas(box);
+    cv::Mat hatched = region.clone();
+    const double angle = slope();
+    for (double c = -hatching.reach * box.height; c < box.width + hatching.reach * box.height;
+         c += hatching.spacing) {
+        const PixelPoint a{c, 0.0};
+        const PixelPoint b{c + angle * box.height, static_cast<double>(box.height)};
+        cv::line(hatched, Sub(a), Sub(b), hatching.ink, hatching.thickness, cv::LINE_AA, kShift);
+    }
+    cv::Mat mask = cv::Mat::zeros(box.size(), CV_8U);
+    const std::vector<cv::Point> outline = Blob(centre, radius, random, box.tl());
+    const cv::Point* points = outline.data();
+    const int count = static_cast<int>(outline.size());
+    cv::fillPoly(mask, &points, &count, 1, cv::Scalar(255), cv::LINE_8, kShift);
+    hatched.copyTo(region, mask);
+}
+
 // A wavy path from a to b, sub-pixel points.
 std::vector<cv::Point> Path(PixelPoint a, PixelPoint b, double waviness, SeededRandom& random) {
     const double length = std::hypot(b.u - a.u, b.v - a.v);
@@ -169,33 +209,18 @@ void SheetDrawing::DrawMapSheet(SeededRandom& random) {
 
 void SheetDrawing::DrawDenseHatching(SeededRandom& random) {
     const Quad& q = m_layout.NeatLine();
-    const cv::Rect whole(0, 0, m_canvas.cols, m_canvas.rows);
-    const double spacing = std::max(2.0, Px(3.5));
+    Hatching hatching;
+    hatching.spacing = std::max(2.0, Px(3.5));
+    hatching.reach = 2.0;
+    hatching.ink = m_inks.black;
+    hatching.thickness = Thickness(1.6);
     for (int k = 0; k < m_options.hatchedCorners; ++k) {
         // Dark forest filling the corner, its hatching cut by the neat line.
         const double radius = Px(random.Uniform(15.0, 25.0) * kPixelsPerMillimetreAt300);
         const PixelPoint centre = Along(q[k], q[(k + 2) % 4], random.Uniform(0.0, 0.01));
-        const cv::Rect box =
-            cv::Rect(static_cast<int>(centre.u - 1.6 * radius), static_cast<int>(centre.v - 1.6 * radius),
-                     static_cast<int>(3.2 * radius) + 1, static_cast<int>(3.2 * radius) + 1) &
-            whole;
-        if (box.empty()) {
-            continue;
-        }
-        cv::Mat region = m_canvas(box);
-        cv::Mat hatched = region.clone();
-        const double angle = random.Uniform(0.6, 1.6) * (random.Chance(0.5) ? 1.0 : -1.0);
-        for (double c = -2.0 * box.height; c < box.width + 2.0 * box.height; c += spacing) {
-            const PixelPoint a{c, 0.0};
-            const PixelPoint b{c + angle * box.height, static_cast<double>(box.height)};
-            cv::line(hatched, Sub(a), Sub(b), m_inks.black, Thickness(1.6), cv::LINE_AA, kShift);
-        }
-        cv::Mat mask = cv::Mat::zeros(box.size(), CV_8U);
-        const std::vector<cv::Point> outline = Blob(centre, radius, random, box.tl());
-        const cv::Point* points = outline.data();
-        const int count = static_cast<int>(outline.size());
-        cv::fillPoly(mask, &points, &count, 1, cv::Scalar(255), cv::LINE_8, kShift);
-        hatched.copyTo(region, mask);
+        StampHatchedBlob(
+            m_canvas, centre, radius, hatching,
+            [&random] { return random.Uniform(0.6, 1.6) * (random.Chance(0.5) ? 1.0 : -1.0); }, random);
     }
 }
 
@@ -258,9 +283,9 @@ void SheetDrawing::DrawContours(SeededRandom& random) {
 void SheetDrawing::DrawHatching(SeededRandom& random) {
     const Quad& q = m_layout.NeatLine();
     const int patches = random.Integer(10, 16);
-    const double spacing = std::max(2.0, Px(7.0));
-    const cv::Scalar ink = 0.55 * m_inks.black + 0.45 * m_inks.paper;
-    const cv::Rect whole(0, 0, m_canvas.cols, m_canvas.rows);
+    Hatching hatching;
+    hatching.spacing = std::max(2.0, Px(7.0));
+    hatching.ink = 0.55 * m_inks.black + 0.45 * m_inks.paper;
     for (int p = 0; p < patches; ++p) {
         PixelPoint centre{random.Uniform(m_left, m_right), random.Uniform(m_top, m_bottom)};
         if (p < 5) {
@@ -269,27 +294,8 @@ void SheetDrawing::DrawHatching(SeededRandom& random) {
             centre = Along(q[side], q[(side + 1) % 4], random.Uniform(0.1, 0.9));
         }
         const double radius = Px(random.Uniform(15.0, 50.0) * kPixelsPerMillimetreAt300);
-        const cv::Rect box =
-            cv::Rect(static_cast<int>(centre.u - 1.6 * radius), static_cast<int>(centre.v - 1.6 * radius),
-                     static_cast<int>(3.2 * radius) + 1, static_cast<int>(3.2 * radius) + 1) &
-            whole;
-        if (box.empty()) {
-            continue;
-        }
-        cv::Mat region = m_canvas(box);
-        cv::Mat hatched = region.clone();
-        const double angle = random.Chance(0.5) ? 1.0 : -1.0;
-        for (double c = -box.height; c < box.width + box.height; c += spacing) {
-            const PixelPoint a{c, 0.0};
-            const PixelPoint b{c + angle * box.height, static_cast<double>(box.height)};
-            cv::line(hatched, Sub(a), Sub(b), ink, 1, cv::LINE_AA, kShift);
-        }
-        cv::Mat mask = cv::Mat::zeros(box.size(), CV_8U);
-        const std::vector<cv::Point> outline = Blob(centre, radius, random, box.tl());
-        const cv::Point* points = outline.data();
-        const int count = static_cast<int>(outline.size());
-        cv::fillPoly(mask, &points, &count, 1, cv::Scalar(255), cv::LINE_8, kShift);
-        hatched.copyTo(region, mask);
+        StampHatchedBlob(
+            m_canvas, centre, radius, hatching, [&random] { return random.Chance(0.5) ? 1.0 : -1.0; }, random);
     }
 }
 
