@@ -9,82 +9,51 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <optional>
+#include <string>
 
 #include "batch/corner_source.hpp"
 #include "batch/journal.hpp"
-#include "devtools/headless_browser.hpp"
-#include "reviewed_batch.hpp"
+#include "review_in_browser.hpp"
 #include "support/raster/tile_comparison.hpp"
 
 namespace georef::workbench {
 namespace {
 
-using devtools::HeadlessBrowser;
 using nlohmann::json;
 
-// Evaluates condition until it is true; pages load and scripts await the
-// server meanwhile (an evaluation during a navigation may fail).
-void WaitFor(HeadlessBrowser& browser, const std::string& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < deadline) {
-        try {
-            if (browser.Evaluate("Boolean(" + condition + ")").get<bool>()) {
-                return;
-            }
-        } catch (const devtools::BrowserError&) {
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    FAIL() << "the page never got to " << condition;
-}
+class CornerEditor : public ReviewInBrowser {};
 
-// The centre of the element, in viewport CSS pixels, after scrolling it into view.
-std::pair<double, double> CentreOf(HeadlessBrowser& browser, const std::string& selector) {
-    const json at = browser.Evaluate("(() => { const e = document.querySelector('" + selector +
-                                     "'); e.scrollIntoView({block: 'center'}); const r = e.getBoundingClientRect();"
-                                     " return [r.left + r.width / 2, r.top + r.height / 2]; })()");
-    return {at.at(0).get<double>(), at.at(1).get<double>()};
-}
-
-TEST(CornerEditor, FixesARefusedSheetWithFourClicksAndOneButton) {
-    const ReviewedBatch batch;
+TEST_F(CornerEditor, FixesARefusedSheetWithFourClicksAndOneButton) {
+    const ReviewedBatch& batch = Batch();
     ASSERT_EQ(batch::Journal::Load(batch.out).Find(40572)->status, batch::SheetStatus::failed);
-    ReviewProcess review(batch);
-    std::unique_ptr<HeadlessBrowser> browser;
-    try {
-        browser = std::make_unique<HeadlessBrowser>();
-    } catch (const devtools::BrowserUnavailable& why) {
-        GTEST_SKIP() << "no browser here: " << why.what();
-    }
-    browser->OpenUrl(review.Address());
-    const auto link = CentreOf(*browser, "#workbench a[href=\"/sheet/40572\"]");
-    browser->Click(link.first, link.second);
-    WaitFor(*browser, "location.pathname === '/sheet/40572' && document.body.dataset.ready === '1'");
-    EXPECT_EQ(browser->Evaluate("document.body.dataset.checked").get<std::string>(), "refused");
+    devtools::HeadlessBrowser& browser = Browser();
+    browser.OpenUrl(Review().Address());
+    const auto link = CentreOf("#workbench a[href=\"/sheet/40572\"]");
+    browser.Click(link.first, link.second);
+    ASSERT_TRUE(WaitFor("location.pathname === '/sheet/40572' && document.body.dataset.ready === '1'"));
+    EXPECT_EQ(browser.Evaluate("document.body.dataset.checked").get<std::string>(), "refused");
 
     const char* names[4] = {"LD", "LH", "PH", "PD"};
     for (int k = 0; k < 4; ++k) {
         const corners::PlanePoint p = batch.ExactPlane(k);
         // Where the page draws the centre of the scan's point p in corner k's view.
-        const json at = browser->Evaluate(
+        const json at = browser.Evaluate(
             "(() => { const img = document.querySelector('#corner-" + std::string(names[k]) +
             " img'); img.scrollIntoView({block: 'center'}); const r = img.getBoundingClientRect(); const v = views[" +
             std::to_string(k) + "]; return [r.left + (" + std::to_string(p.column) + " - v.column + 0.5) * v.zoom, r.top + (" +
             std::to_string(p.row) + " - v.row + 0.5) * v.zoom]; })()");
-        browser->Click(at.at(0).get<double>(), at.at(1).get<double>());
+        browser.Click(at.at(0).get<double>(), at.at(1).get<double>());
     }
-    WaitFor(*browser, "document.body.dataset.checked === 'accepted'");
-    const auto save = CentreOf(*browser, "#save");
-    browser->Click(save.first, save.second);
-    WaitFor(*browser, "document.body.dataset.saved");
-    EXPECT_EQ(browser->Evaluate("document.body.dataset.saved").get<std::string>(), "done")
-        << browser->Evaluate("document.getElementById('outcome').textContent").get<std::string>();
+    ASSERT_TRUE(WaitFor("document.body.dataset.checked === 'accepted'"));
+    const auto save = CentreOf("#save");
+    browser.Click(save.first, save.second);
+    ASSERT_TRUE(WaitFor("document.body.dataset.saved"));
+    EXPECT_EQ(browser.Evaluate("document.body.dataset.saved").get<std::string>(), "done")
+        << browser.Evaluate("document.getElementById('outcome').textContent").get<std::string>();
 
     // The hand corner file: the drawn corners, in the corner file's frame.
     std::ifstream in(batch::HandCornersFile(batch.out, kRefusedSheet));
@@ -104,26 +73,21 @@ TEST(CornerEditor, FixesARefusedSheetWithFourClicksAndOneButton) {
     EXPECT_LT(tiles.worstShare, test::kLostSheetShare) << tiles.worstTile;
 
     // The review page served is the new one: the sheet no longer failed.
-    browser->OpenUrl("http://127.0.0.1:" + std::to_string(review.Port()) + "/review/index.html");
-    EXPECT_EQ(browser->Evaluate("document.querySelector('#sheet-40572').className").get<std::string>(), "s-done");
+    browser.OpenUrl(Origin() + "/review/index.html");
+    EXPECT_EQ(browser.Evaluate("document.querySelector('#sheet-40572').className").get<std::string>(), "s-done");
 
     // Back to the batch's own corners with one button: the misread corner
     // file beside the scan, refused again.
-    browser->OpenUrl("http://127.0.0.1:" + std::to_string(review.Port()) + "/sheet/40572");
-    WaitFor(*browser, "document.body.dataset.ready === '1'");
-    ASSERT_FALSE(browser->Evaluate("document.getElementById('forget').hidden").get<bool>());
-    const auto forget = CentreOf(*browser, "#forget");
-    browser->Click(forget.first, forget.second);
-    WaitFor(*browser, "document.body.dataset.saved");
-    EXPECT_EQ(browser->Evaluate("document.body.dataset.saved").get<std::string>(), "failed");
-    EXPECT_TRUE(browser->Evaluate("document.getElementById('forget').hidden").get<bool>());
+    browser.OpenUrl(Origin() + "/sheet/40572");
+    ASSERT_TRUE(WaitFor("document.body.dataset.ready === '1'"));
+    ASSERT_FALSE(browser.Evaluate("document.getElementById('forget').hidden").get<bool>());
+    const auto forget = CentreOf("#forget");
+    browser.Click(forget.first, forget.second);
+    ASSERT_TRUE(WaitFor("document.body.dataset.saved"));
+    EXPECT_EQ(browser.Evaluate("document.body.dataset.saved").get<std::string>(), "failed");
+    EXPECT_TRUE(browser.Evaluate("document.getElementById('forget').hidden").get<bool>());
     EXPECT_FALSE(std::filesystem::exists(batch::HandCornersFile(batch.out, kRefusedSheet)));
-    browser.reset();
-
-    const test::ProcessResult ended = review.Stop(SIGTERM);
-    EXPECT_EQ(ended.exitStatus, 0) << ended.err;
-    EXPECT_NE(ended.out.find("georef-review: stopped"), std::string::npos);
-    EXPECT_EQ(TemporaryFilesUnder(batch.dir.Path()), std::vector<std::string>{});
+    // The server then stops cleanly and leaves no temporary file (ReviewInBrowser).
 }
 
 }  // namespace

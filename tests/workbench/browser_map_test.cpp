@@ -6,83 +6,57 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
-#include "devtools/headless_browser.hpp"
-#include "reviewed_batch.hpp"
+#include "review_in_browser.hpp"
 
 namespace georef::workbench {
 namespace {
 
-using devtools::HeadlessBrowser;
 using nlohmann::json;
 
-// Evaluates condition until it is true; the page awaits the server meanwhile.
-bool WaitFor(HeadlessBrowser& browser, const std::string& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < deadline) {
-        try {
-            if (browser.Evaluate("Boolean(" + condition + ")").get<bool>()) {
-                return true;
-            }
-        } catch (const devtools::BrowserError&) {
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ADD_FAILURE() << "the page never got to " << condition;
-    return false;
-}
+class MosaicPage : public ReviewInBrowser {};
 
-TEST(MosaicPage, ShowsTilesOutlinesAndNumbersAndASheetsStateOnClickWithNothingFromTheNetwork) {
-    const ReviewedBatch batch;
-    ReviewProcess review(batch);
-    std::unique_ptr<HeadlessBrowser> browser;
-    try {
-        browser = std::make_unique<HeadlessBrowser>();
-    } catch (const devtools::BrowserUnavailable& why) {
-        GTEST_SKIP() << "no browser here: " << why.what();
-    }
-    const std::string origin = "http://127.0.0.1:" + std::to_string(review.Port());
-    browser->OpenUrl(origin + "/map?token=" + review.Token());
-    ASSERT_TRUE(WaitFor(*browser, "document.body.dataset.ready === '1'"));
+TEST_F(MosaicPage, ShowsTilesOutlinesAndNumbersAndASheetsStateOnClickWithNothingFromTheNetwork) {
+    devtools::HeadlessBrowser& browser = Browser();
+    const std::string origin = Origin();
+    browser.OpenUrl(origin + "/map?token=" + Review().Token());
+    ASSERT_TRUE(WaitFor("document.body.dataset.ready === '1'"));
 
     // Map tiles drawn by the server: 40571 was painted, 40572 refused.
-    ASSERT_TRUE(WaitFor(*browser, "document.querySelectorAll('img.leaflet-tile-loaded').length > 0 && "
-                                  "!document.querySelector('img.leaflet-tile:not(.leaflet-tile-loaded)')"));
-    const json tiles = browser->Evaluate(
+    ASSERT_TRUE(WaitFor("document.querySelectorAll('img.leaflet-tile-loaded').length > 0 && "
+                        "!document.querySelector('img.leaflet-tile:not(.leaflet-tile-loaded)')"));
+    const json tiles = browser.Evaluate(
         "Array.from(document.querySelectorAll('img.leaflet-tile-loaded')).map(i => [i.naturalWidth, i.src])");
     for (const json& tile : tiles) {
         EXPECT_EQ(tile.at(0).get<int>(), 256) << tile.at(1);
     }
     // Each sheet's outline, coloured by its state, and its number.
-    EXPECT_EQ(browser->Evaluate("document.querySelector('path.sheet-40571').getAttribute('stroke')"), "#1a7f1a");
-    EXPECT_EQ(browser->Evaluate("document.querySelector('path.sheet-40572').getAttribute('stroke')"), "#c01c28");
-    EXPECT_EQ(browser->Evaluate("Array.from(document.querySelectorAll('.sheet-number')).map(t => t.textContent)"
+    EXPECT_EQ(browser.Evaluate("document.querySelector('path.sheet-40571').getAttribute('stroke')"), "#1a7f1a");
+    EXPECT_EQ(browser.Evaluate("document.querySelector('path.sheet-40572').getAttribute('stroke')"), "#c01c28");
+    EXPECT_EQ(browser.Evaluate("Array.from(document.querySelectorAll('.sheet-number')).map(t => t.textContent)"
                                 ".sort()"),
               json::array({"40571", "40572"}));
 
     // A click inside the refused sheet, off its number, opens its state.
-    const json at = browser->Evaluate(
+    const json at = browser.Evaluate(
         "(() => { const r = document.querySelector('path.sheet-40572').getBoundingClientRect();"
         " return [r.left + r.width * 0.3, r.top + r.height * 0.3]; })()");
-    browser->Click(at.at(0).get<double>(), at.at(1).get<double>());
-    ASSERT_TRUE(WaitFor(*browser, "document.querySelector('.leaflet-popup-content')"));
-    const std::string popup = browser->Evaluate("document.querySelector('.leaflet-popup-content').textContent");
+    browser.Click(at.at(0).get<double>(), at.at(1).get<double>());
+    ASSERT_TRUE(WaitFor("document.querySelector('.leaflet-popup-content')"));
+    const std::string popup = browser.Evaluate("document.querySelector('.leaflet-popup-content').textContent");
     EXPECT_EQ(popup.rfind("40572: failed", 0), 0u) << popup;
     EXPECT_NE(popup.find("refused"), std::string::npos) << popup;
-    EXPECT_EQ(browser->Evaluate("document.querySelector('.leaflet-popup-content a').getAttribute('href')"),
+    EXPECT_EQ(browser.Evaluate("document.querySelector('.leaflet-popup-content a').getAttribute('href')"),
               "/sheet/40572");
 
     // Everything the page loaded, and every address it names, is the server's.
-    const json loaded = browser->Evaluate(
+    const json loaded = browser.Evaluate(
         "performance.getEntriesByType('resource').map(e => e.name).concat("
         "Array.from(document.querySelectorAll('script[src], img[src], link[href]')).map(e => e.src || e.href))");
     ASSERT_GT(loaded.size(), 3u);
     for (const json& address : loaded) {
         EXPECT_EQ(address.get<std::string>().rfind(origin + "/", 0), 0u) << address;
     }
-    EXPECT_TRUE(browser->Evaluate("typeof L === 'object' && L.version.length > 0").get<bool>());
+    EXPECT_TRUE(browser.Evaluate("typeof L === 'object' && L.version.length > 0").get<bool>());
 }
 
 }  // namespace
