@@ -48,7 +48,10 @@ std::optional<LineCrossing> MeasureDip(const std::vector<float>& P, int step, in
     while (j >= 0 && P[static_cast<std::size_t>(j)] < levelIn) {
         --j;
     }
-    if (j < 0) {
+    // j == darkest: no fall into the line from the map's side (solid ink,
+    // as in a dark patch pressed against the line, runs on inward), no
+    // inner edge to place.
+    if (j < 0 || j == darkest) {
         return std::nullopt;
     }
     LineCrossing edges;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "corners/line_profile.hpp"
@@ -58,6 +59,22 @@ TEST(LineProfileTest, AFilledBorderHasNoOuterEdgeAndFaintOrFarDipsAreNoLines) {
     EXPECT_TRUE(FindLineCrossings(Profile(40, {{20.5, 22.5, 180.0f}}), 18, 10, 10, 6, 30.0).empty());
     // A line beyond the reach of the search outward.
     EXPECT_TRUE(FindLineCrossings(Profile(60, {{40.5, 42.5, 40.0f}}), 18, 10, 10, 6, 30.0).empty());
+}
+
+TEST(LineProfileTest, SolidInkRunningOnInwardGivesNoInnerEdge) {
+    // A dark patch pressed against the line from the map's side: ink up to
+    // index 15, a hair lighter (one step of a float) before index 10. The
+    // fall into it is too small to place an edge between; its inner edge
+    // once came out as not-a-number and spoilt every line of its stretch.
+    const float ink = 32.0f;
+    std::vector<float> profile(40, kPaper);
+    for (std::size_t i = 0; i < 15; ++i) {
+        profile[i] = i < 10 ? std::nextafter(ink, kPaper) : ink;
+    }
+    for (const LineCrossing& line : FindLineCrossings(profile, 10, 8, 10, 6, 30.0)) {
+        EXPECT_TRUE(std::isfinite(line.innerEdge));
+        EXPECT_GT(line.innerEdge, 12.0);
+    }
 }
 
 }  // namespace
