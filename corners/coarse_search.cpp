@@ -25,6 +25,16 @@ constexpr double kCornerSkip = 0.015;  // share left out at the corner itself
 constexpr double kPresent = 0.3;
 // Least contrast between paper and ink, grey levels.
 constexpr double kMinimumContrast = 30.0;
+// Outside a drawn line the paper shows again within this band, millimetres
+// on the paper outward from the line's inner edge: between the neat line,
+// the border's bands and lines, and in the margin beyond. Outside the
+// paper's edge the scanner's bed stays dark all the way.
+constexpr double kBandFromMm = 0.5;
+constexpr double kBandToMm = 6.0;
+// A side is the paper's edge against a dark bed when nothing as light as
+// half-way from ink to paper shows in that band over this share of its
+// length.
+constexpr double kBedShare = 0.6;
 
 std::string Percent(double share) {
     char text[32];
@@ -59,7 +69,15 @@ double Percentile(const cv::Mat& grey, double share) {
 // image orientation of the reduced copy.
 using EdgeResponses = std::array<cv::Mat, 4>;
 
-StageResult<EdgeResponses> RespondToEdges(const cv::Mat& reduced) {
+// The reduced copy's edge responses, and its grey levels (the brightest
+// channel) with the grey half-way from ink to paper.
+struct ReducedEdges {
+    EdgeResponses response;
+    cv::Mat grey;
+    double halfLight = 0.0;
+};
+
+StageResult<ReducedEdges> RespondToEdges(const cv::Mat& reduced) {
     // The darkest channel of colour features is light: the black line stays
     // dark in the brightest channel, red roads and blue water do not.
     std::vector<cv::Mat> channels;
@@ -68,7 +86,7 @@ StageResult<EdgeResponses> RespondToEdges(const cv::Mat& reduced) {
     const double paper = Percentile(grey, 0.9);
     const double ink = Percentile(grey, 0.005);
     if (paper - ink < kMinimumContrast) {
-        return StageResult<EdgeResponses>::Refused("the scan shows no dark lines on the paper (contrast " +
+        return StageResult<ReducedEdges>::Refused("the scan shows no dark lines on the paper (contrast " +
                                                    std::to_string(int(paper - ink)) + " grey levels)");
     }
     // Edge responses, 0..1: a sharp step from ink to paper gives 4 (paper - ink)
@@ -76,7 +94,8 @@ StageResult<EdgeResponses> RespondToEdges(const cv::Mat& reduced) {
     const double cap = 1.0 * (paper - ink);
     // Held as 8-bit images to keep memory low: four of them and two
     // gradients of the reduced copy.
-    EdgeResponses response;
+    ReducedEdges edges;
+    EdgeResponses& response = edges.response;
     cv::Mat gx, gy;
     cv::Sobel(grey, gx, CV_16S, 1, 0, 3);
     cv::Sobel(grey, gy, CV_16S, 0, 1, 3);
@@ -86,7 +105,9 @@ StageResult<EdgeResponses> RespondToEdges(const cv::Mat& reduced) {
     gx.convertTo(response[static_cast<int>(Side::right)], CV_8U, -scale);
     gy.convertTo(response[static_cast<int>(Side::top)], CV_8U, scale);
     gy.convertTo(response[static_cast<int>(Side::bottom)], CV_8U, -scale);
-    return response;
+    edges.halfLight = 0.5 * (paper + ink);
+    edges.grey = grey;
+    return edges;
 }
 
 // ---- Candidate lines -------------------------------------------------------
@@ -165,18 +186,56 @@ SideCover Cover(const cv::Mat& response, Side side, const PlanePoint& from, cons
     return cover;
 }
 
+// Whether the scan outside the segment between two corners (reduced plane
+// pixels) stays darker than half-way from ink to paper from `from` to `to`
+// pixels outward, over kBedShare of the segment: the paper's edge against a
+// dark scanner bed, not a drawn line. Samples whose band lies mostly off the
+// scan do not count either way.
+bool AgainstDarkBed(const ReducedEdges& edges, Side side, const PlanePoint& a, const PlanePoint& b, double from,
+                    double to) {
+    const cv::Mat& grey = edges.grey;
+    const double length = std::hypot(b.column - a.column, b.row - a.row);
+    const int samples = std::max(8, static_cast<int>(length / 4.0));
+    const int first = static_cast<int>(std::ceil(from));
+    const int last = static_cast<int>(std::floor(to));
+    int dark = 0;
+    int counted = 0;
+    for (int k = 0; k < samples; ++k) {
+        const double s = (k + 0.5) / samples;
+        const int c = static_cast<int>(std::lround(a.column + s * (b.column - a.column)));
+        const int r = static_cast<int>(std::lround(a.row + s * (b.row - a.row)));
+        int inside = 0;
+        bool light = false;
+        for (int d = first; d <= last && !light; ++d) {
+            const int cc = RunsDown(side) ? c + Outward(side) * d : c;
+            const int rr = RunsDown(side) ? r : r + Outward(side) * d;
+            if (cc >= 0 && rr >= 0 && cc < grey.cols && rr < grey.rows) {
+                ++inside;
+                light = grey.at<std::uint8_t>(rr, cc) > edges.halfLight;
+            }
+        }
+        if (light || 2 * inside >= last - first + 1) {
+            ++counted;
+            dark += light ? 0 : 1;
+        }
+    }
+    return counted > 0 && dark >= kBedShare * samples;
+}
+
 // How four side lines fare as the frame: the sides' covers summed (up to
 // the first side that fails), and the first check that fails, if any.
 struct FrameScore {
     double cover = 0.0;
     std::optional<std::string> failure;
+    bool onBed = false;  // a side is the paper's edge against a dark bed (only when nothing failed)
 };
 
 // Empty when the lines make no quadrilateral at all. lines: reduced plane
 // pixels. oneShortCorner: the sides may stop short of one corner (torn off,
 // hidden or worn away there) when they cover their whole length.
-std::optional<FrameScore> ScoreFrame(const SideLines& lines, const EdgeResponses& response, const SheetShape& shape,
+std::optional<FrameScore> ScoreFrame(const SideLines& lines, const ReducedEdges& edges, const SheetShape& shape,
                                      int factor, bool oneShortCorner) {
+    const EdgeResponses& response = edges.response;
     const FrameCorners corner = IntersectSides(lines);  // LD, LH, PH, PD
     const auto distance = [&corner](int p, int q) {
         return std::hypot(corner[p].column - corner[q].column, corner[p].row - corner[q].row);
@@ -230,6 +289,14 @@ std::optional<FrameScore> ScoreFrame(const SideLines& lines, const EdgeResponses
                       width * factor, *shape.dpi, nominalWidth * PixelsPerMetre(*shape.dpi));
         score.failure = text;
     }
+    if (!score.failure) {
+        // Reduced pixels per millimetre on the paper, from the frame's own width.
+        const double perMm = width / (nominalWidth * geometry::kMillimetresPerInch / geometry::kGroundMetresPerInch);
+        for (int s = 0; s < 4 && !score.onBed; ++s) {
+            score.onBed = AgainstDarkBed(edges, static_cast<Side>(s), corner[ends[s].first], corner[ends[s].second],
+                                         kBandFromMm * perMm, kBandToMm * perMm);
+        }
+    }
     return score;
 }
 
@@ -242,16 +309,22 @@ std::optional<FrameScore> ScoreFrame(const SideLines& lines, const EdgeResponses
 // the combination whose sides covered most.
 //
 // When none holds, the same again with the sides allowed to stop short of
-// one corner.
-StageResult<SideLines> ChooseLines(const FrameCandidates& candidates, const EdgeResponses& response,
+// one corner. A frame with a side that is the paper's edge against a dark
+// bed is taken only when no frame of drawn lines holds either way: a sheet
+// whose neat line is worn or hidden next to a corner may otherwise give way
+// to its paper's edges, which can have the sheet's shape within the
+// search's tolerance.
+StageResult<SideLines> ChooseLines(const FrameCandidates& candidates, const ReducedEdges& edges,
                                    const SheetShape& shape, int factor) {
     const auto& c = candidates.bySide;
-    std::optional<SideLines> chosen;
-    int chosenRank = 0;
+    // The best frame of each tier: drawn lines into every corner, drawn
+    // lines short of one corner, then the same with a side on the bed.
+    std::array<std::optional<SideLines>, 4> chosen;
+    std::array<int, 4> chosenRank{};
     std::string bestFailure;
     double bestCover = -1.0;
     for (const bool oneShortCorner : {false, true}) {
-        if (chosen) {
+        if (chosen[0]) {
             break;
         }
         std::array<std::size_t, 4> index{};
@@ -260,36 +333,41 @@ StageResult<SideLines> ChooseLines(const FrameCandidates& candidates, const Edge
                 for (index[2] = 0; index[2] < c[2].size(); ++index[2]) {
                     for (index[3] = 0; index[3] < c[3].size(); ++index[3]) {
                         const int rank = static_cast<int>(index[0] + index[1] + index[2] + index[3]);
-                        if (chosen && rank >= chosenRank) {
+                        const std::size_t drawnTier = oneShortCorner ? 1 : 0;
+                        if (chosen[drawnTier] && rank >= chosenRank[drawnTier]) {
                             continue;
                         }
                         SideLines lines;
                         for (int s = 0; s < 4; ++s) {
                             lines[s] = ToSideLine(c[s][index[s]], candidates.alongCentre[s]);
                         }
-                        const std::optional<FrameScore> score = ScoreFrame(lines, response, shape, factor, oneShortCorner);
+                        const std::optional<FrameScore> score = ScoreFrame(lines, edges, shape, factor, oneShortCorner);
                         if (!score) {
                             continue;
                         }
                         if (score->failure) {
-                            if (score->cover > bestCover && !chosen && !oneShortCorner) {
+                            if (score->cover > bestCover && !chosen[0] && !oneShortCorner) {
                                 bestCover = score->cover;
                                 bestFailure = *score->failure;
                             }
                             continue;
                         }
-                        chosen = lines;
-                        chosenRank = rank;
+                        const std::size_t tier = drawnTier + (score->onBed ? 2 : 0);
+                        if (!chosen[tier] || rank < chosenRank[tier]) {
+                            chosen[tier] = lines;
+                            chosenRank[tier] = rank;
+                        }
                     }
                 }
             }
         }
     }
-    if (!chosen) {
-        return StageResult<SideLines>::Refused(bestFailure.empty() ? std::string("no four lines make a frame")
-                                                                   : bestFailure);
+    for (const std::optional<SideLines>& frame : chosen) {
+        if (frame) {
+            return *frame;
+        }
     }
-    return *chosen;
+    return StageResult<SideLines>::Refused(bestFailure.empty() ? std::string("no four lines make a frame") : bestFailure);
 }
 
 // The lines in full-resolution plane pixels: reduced pixel i spans full
@@ -309,15 +387,15 @@ CoarseFrame AtFullResolution(const SideLines& reduced, int factor) {
 double PixelsPerMetre(double dpi) noexcept { return dpi / geometry::kGroundMetresPerInch; }
 
 CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const SheetShape& shape) {
-    const StageResult<EdgeResponses> response = RespondToEdges(reduced);
-    if (!response.Found()) {
-        return CoarseResult::Refused(response.Refusal());
+    const StageResult<ReducedEdges> edges = RespondToEdges(reduced);
+    if (!edges.Found()) {
+        return CoarseResult::Refused(edges.Refusal());
     }
-    const StageResult<FrameCandidates> candidates = FindCandidates(*response);
+    const StageResult<FrameCandidates> candidates = FindCandidates(edges->response);
     if (!candidates.Found()) {
         return CoarseResult::Refused(candidates.Refusal());
     }
-    const StageResult<SideLines> lines = ChooseLines(*candidates, *response, shape, factor);
+    const StageResult<SideLines> lines = ChooseLines(*candidates, *edges, shape, factor);
     if (!lines.Found()) {
         return CoarseResult::Refused(lines.Refusal());
     }

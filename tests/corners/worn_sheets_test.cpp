@@ -3,7 +3,9 @@
 // hatching at both corners of a side (where the border's line runs on into
 // them) are found to within half a pixel, the corners carried on said to
 // be; a scan with too little of its line left is refused, never answered
-// with a wrong corner. (Larger tears: hard_sheets_test.cpp.)
+// with a wrong corner; solid hatching against the line and paper edges of
+// nearly the sheet's shape do not keep the line from being found. (Larger
+// tears: hard_sheets_test.cpp.)
 
 #include <gtest/gtest.h>
 
@@ -73,6 +75,27 @@ TEST_F(WornSheetsTest, HatchingAtBothCornersOfASideIsToldFromTheBorderBesideIt) 
     EXPECT_GT(found.extrapolated[0], 0.0);
     EXPECT_GT(found.extrapolated[1], 0.0);
     EXPECT_EQ(found.extrapolated[3], 0.0);
+}
+
+TEST_F(WornSheetsTest, SolidHatchingPressedAgainstTheLineLeavesTheRestOfTheSideToMeasure) {
+    // At 150 dpi the solid patch at LD runs into the neat line from the
+    // map's side: its profiles show no inner edge there, and the line is
+    // taken from the rest of the stretch.
+    synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(204);
+    options.dpi = 150.0;
+    options.hatchedCorners = 2;
+    options.decoy = geometry::Side::left;
+    FindWithin(40571, options, 0.5);
+}
+
+TEST_F(WornSheetsTest, PaperEdgesOfTheSheetsShapeGiveWayToTheWornNeatLine) {
+    // Worn next to the corners of the top side, the neat line's edge covers
+    // too little there; the paper's edges against the dark bed outside the
+    // border make a frame of nearly the sheet's shape, and are not taken
+    // while the drawn lines make one short of a corner.
+    synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(202);
+    options.wornShare = 0.2;
+    FindWithin(40573, options, 0.5);
 }
 
 }  // namespace
