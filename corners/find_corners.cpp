@@ -172,10 +172,21 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
             result.extrapolated[static_cast<std::size_t>(k)] = image[static_cast<std::size_t>((k - quarters + 4) % 4)];
         }
     }
-    const CheckResult& check = turn.check;
+    CheckResult check = turn.check;
     if (!check.Found()) {
         result.refusal = check.Refusal();
         return result;
+    }
+    // Sides carried on over a larger tear: from their other ends instead,
+    // where that puts the corners closer to the fit of the four.
+    for (const FrameCorners& otherEnds : refined->otherEnds) {
+        const geometry::CornerPoints corners =
+            SheetCornersFromImage(CornersFromPlane(otherEnds, scan.Height()), turn.turnDegrees);
+        CheckResult again = CheckCorners(corners, sheetNumber, dpi);
+        if (again.Found() && again->WorstMetres() < check->WorstMetres()) {
+            check = std::move(again);
+            result.measured = corners;
+        }
     }
     if (!dpi) {
         result.dpi = check->dpi;

@@ -94,6 +94,30 @@ std::optional<std::string> FainterLinesInside(const std::vector<StretchPlan>& pl
     return std::nullopt;
 }
 
+// The corners with each combination of the side ends that may be carried
+// on from the side's other end taken so (all but the one taking none).
+std::vector<FrameCorners> FromOtherEnds(const ChosenLines& chosen, Edge edge, double width) {
+    std::vector<std::pair<std::size_t, std::size_t>> ends;  // side, end
+    for (std::size_t s = 0; s < 4; ++s) {
+        for (std::size_t end = 0; end < 2; ++end) {
+            if (chosen.fromOtherEnd[s][end]) {
+                ends.emplace_back(s, end);
+            }
+        }
+    }
+    std::vector<FrameCorners> corners;
+    for (unsigned mask = 1; mask < (1u << ends.size()); ++mask) {
+        SideEndLines lines = chosen.lines;
+        for (std::size_t k = 0; k < ends.size(); ++k) {
+            if (mask & (1u << k)) {
+                lines[ends[k].first][ends[k].second] = chosen.lines[ends[k].first][1 - ends[k].second];
+            }
+        }
+        corners.push_back(IntersectSides(MovedToEdge(lines, edge, width)));
+    }
+    return corners;
+}
+
 // Each stretch from its own pixels; with two threads this one measures the
 // even stretches and a helper the odd ones. Every stretch is measured alone
 // from the same pixels either way, so the results are the same bit for bit.
@@ -205,6 +229,7 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
     frame.lines = MovedToEdge(centres->lines, edge, width.value_or(0.0));
     frame.carried = centres->carried;
     frame.corners = IntersectSides(frame.lines);
+    frame.otherEnds = FromOtherEnds(*centres, edge, width.value_or(0.0));
     frame.lineWidth = width.value_or(0.0);
     frame.alsoRead = std::move(along);
     return frame;

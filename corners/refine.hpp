@@ -34,6 +34,12 @@ struct RefinedFrame {
     // they stop short of it (torn off, hidden, worn away), pixels; 0 where
     // both run into it.
     std::array<double, 4> carried{};
+    // The corners again with the lines of sides carried on over a larger
+    // tear taken from the sides' other ends instead (each combination, the
+    // corners named first): a side bowed or sheared where it is present next
+    // to the tear carries a lean on to the corner that its other end, lying
+    // straight, may not. Empty when no side was carried so.
+    std::vector<FrameCorners> otherEnds;
     // The pixels of the windows asked to be read along (RGB, clipped to the
     // scan), in their order.
     std::vector<cv::Mat> alsoRead;

@@ -367,6 +367,8 @@ StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std:
                 double& far = chosen.carried[static_cast<std::size_t>(plan.corner)];
                 far = std::max(far, line.fromCorner);
             }
+            chosen.fromOtherEnd[static_cast<std::size_t>(side)][end] =
+                c.look == second && c.pairing.carried[end] && !c.pairing.carried[1 - end];
         }
     }
     return chosen;

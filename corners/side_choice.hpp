@@ -39,6 +39,10 @@ struct Look {
 struct ChosenLines {
     SideEndLines lines;
     std::array<double, 4> carried{};
+    // Per side and end: the end is carried on to its corner from the second
+    // look while the side's other end runs into its own corner, so the
+    // other end's line (lines[side][1 - end]) may be carried on instead.
+    std::array<std::array<bool, 2>, 4> fromOtherEnd{};
 };
 
 // A side's two stretches in a look's plans: indices, end 0 then end 1.

@@ -62,9 +62,11 @@ TEST_F(HardSheetsTest, ATearOverAQuarterOfTheSidesIsCarriedOnFromWhatIsLeft) {
     const synthesis::RealisticScan scan = synthesis::WriteRealisticScan(40573, path, TornScan(0.0, 0.25));
     const FindResult found = FindCorners(40573, path);
     ASSERT_TRUE(found.Found()) << found.refusal;
-    // The sides are bowed by up to 1.5 scan pixels: their straight pieces
-    // carried on over a quarter of the side lean by a pixel or so.
-    EXPECT_LT(WorstError(*found.corners, scan.corners), 2.0);
+    // The sides are bowed by up to 1.5 scan pixels: their pieces next to
+    // the tear, carried on over a quarter of the side, put the corner 1.7 px
+    // off; the top side's line from its other end, where it lies straight,
+    // sits better in the fit of the four and puts it 1.2 px off.
+    EXPECT_LT(WorstError(*found.corners, scan.corners), 1.5);
     EXPECT_GT(found.extrapolated[2], 600.0);
     EXPECT_EQ(found.extrapolated[0] + found.extrapolated[1] + found.extrapolated[3], 0.0);
 }
