@@ -40,14 +40,16 @@ public:
     double NeatLineWidth() const noexcept { return m_neatWidth; }
 
 private:
+    // The map content (sheet_drawing.cpp).
     void DrawContours(SeededRandom& random);
     void DrawHatching(SeededRandom& random);
     void DrawWater(SeededRandom& random);
     void DrawRoads(SeededRandom& random);
     void DrawDecoy(SeededRandom& random);
     void DrawDenseHatching(SeededRandom& random);
-    void WearNeatLine(SeededRandom& random);
     void DrawVillagesAndNames(SeededRandom& random);
+    // The neat line and everything outside it (sheet_frame_drawing.cpp).
+    void WearNeatLine(SeededRandom& random);
     void ClearOutsideNeatLine();
     void DrawGraduatedBorder();
     void DrawLabelsAndMarginText(SeededRandom& random);
