@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "corners/grey_order.hpp"
+
 namespace georef::corners {
 
 namespace {
@@ -67,10 +69,9 @@ std::optional<FainterLine> FainterLineInside(const StretchPlan& plan, const cv::
     if (P.empty()) {
         return std::nullopt;
     }
-    cv::Mat sorted = grey.reshape(1, 1).clone();
-    cv::sort(sorted, sorted, cv::SORT_ASCENDING);
-    const double paper = sorted.at<std::uint8_t>(0, static_cast<int>(0.9 * (sorted.cols - 1)));
-    const double ink = sorted.at<std::uint8_t>(0, static_cast<int>(0.01 * (sorted.cols - 1)));
+    const GreyOrder order(grey);
+    const double paper = order.AtShare(0.9);
+    const double ink = order.AtShare(0.01);
     const double contrast = std::max(1.0, paper - ink);
     // The rise towards the paper going inside, grey levels per pixel: the
     // line taken's own inner flank first, then the inner flank of any line

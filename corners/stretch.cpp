@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "corners/frame_edge.hpp"
+#include "corners/grey_order.hpp"
 #include "corners/line_fit.hpp"
 #include "corners/scan_image.hpp"
 
@@ -75,10 +76,9 @@ Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels) {
     const cv::Rect& oriented = plan.oriented;
     cv::Mat values;
     grey.convertTo(values, CV_32F);
-    cv::Mat sorted = grey.reshape(1, 1).clone();
-    cv::sort(sorted, sorted, cv::SORT_ASCENDING);
-    const double paper = sorted.at<std::uint8_t>(0, static_cast<int>(0.9 * (sorted.cols - 1)));
-    stretch.ink = sorted.at<std::uint8_t>(0, static_cast<int>(0.01 * (sorted.cols - 1)));
+    const GreyOrder order(grey);
+    const double paper = order.AtShare(0.9);
+    stretch.ink = order.AtShare(0.01);
     const double minDepth = kMinimumDepth * std::max(1.0, paper - stretch.ink);
     const int outward = plan.outwardSign;
     const float rows = static_cast<float>(2 * plan.halfRows + 1);
