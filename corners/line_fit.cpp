@@ -89,6 +89,13 @@ std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points) {
     };
     thin(early);
     thin(late);
+    // A line gains at most one supporter from each run of points of one
+    // profile: runsFrom[k] bounds what points k.. can still add, so a line
+    // that can no longer beat the best one is left early.
+    std::vector<int> runsFrom(points.size() + 1, 0);
+    for (std::size_t k = points.size(); k-- > 0;) {
+        runsFrom[k] = runsFrom[k + 1] + (k + 1 == points.size() || points[k + 1].profile != points[k].profile);
+    }
     int bestSupport = -1;
     SideLine best;
     for (const CentrePoint* a : early) {
@@ -100,7 +107,8 @@ std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points) {
             const SideLine line{a->across - slope * a->along, slope};
             int support = 0;
             int last = -1;
-            for (const CentrePoint& p : points) {
+            for (std::size_t k = 0; k < points.size() && support + runsFrom[k] > bestSupport; ++k) {
+                const CentrePoint& p = points[k];
                 if (p.profile != last && std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
                     ++support;
                     last = p.profile;
