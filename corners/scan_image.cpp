@@ -183,6 +183,9 @@ void ScanImage::Read(int column, int row, int width, int height, cv::Mat& rgb) c
         const cv::Mat window = whole(cv::Rect(column, row, width, height));
         if (window.size() == rgb.size()) {
             window.copyTo(rgb);
+        } else if (const int factor = width / rgb.cols;
+                   factor >= 3 && width == rgb.cols * factor && height == rgb.rows * factor) {
+            ReduceByBlocks(window, factor, rgb);
         } else {
             cv::resize(window, rgb, rgb.size(), 0.0, 0.0, cv::INTER_AREA);
         }
@@ -282,6 +285,36 @@ std::vector<cv::Mat> ScanImage::ReadWindows(const std::vector<cv::Rect>& windows
         }
     }
     return result;
+}
+
+void ReduceByBlocks(const cv::Mat& window, int factor, cv::Mat& rgb) {
+    CV_Assert(window.type() == CV_8UC3 && factor >= 3 && window.cols == rgb.cols * factor &&
+              window.rows == rgb.rows * factor && rgb.type() == CV_8UC3);
+    // The block's sum times 1/area in float, rounded to the nearest (even on
+    // a tie), as resize's averaging of whole blocks does.
+    const float scale = 1.0f / static_cast<float>(factor * factor);
+    const int across = window.cols * 3;
+    std::vector<int> columns(static_cast<std::size_t>(across));
+    for (int r = 0; r < rgb.rows; ++r) {
+        std::fill(columns.begin(), columns.end(), 0);
+        for (int k = 0; k < factor; ++k) {
+            const std::uint8_t* p = window.ptr<std::uint8_t>(r * factor + k);
+            for (int x = 0; x < across; ++x) {
+                columns[static_cast<std::size_t>(x)] += p[x];
+            }
+        }
+        std::uint8_t* out = rgb.ptr<std::uint8_t>(r);
+        for (int c = 0; c < rgb.cols; ++c) {
+            const int* block = columns.data() + static_cast<std::size_t>(c) * 3 * factor;
+            for (int channel = 0; channel < 3; ++channel) {
+                int sum = 0;
+                for (int i = 0; i < factor; ++i) {
+                    sum += block[3 * i + channel];
+                }
+                out[3 * c + channel] = cv::saturate_cast<std::uint8_t>(static_cast<float>(sum) * scale);
+            }
+        }
+    }
 }
 
 cv::Mat Luminance(const cv::Mat& rgb) {

@@ -75,4 +75,10 @@ private:
 // Luminance of an RGB image (CV_8UC3 -> CV_8UC1).
 cv::Mat Luminance(const cv::Mat& rgb);
 
+// Averages of factor x factor blocks of a CV_8UC3 image whose size is
+// rgb's times factor, into rgb: the same pixels as cv::resize with
+// INTER_AREA gives, in one pass without its table of offsets per block.
+// factor >= 3 (for 2 that resize rounds otherwise).
+void ReduceByBlocks(const cv::Mat& window, int factor, cv::Mat& rgb);
+
 }  // namespace georef::corners
