@@ -256,6 +256,7 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
             lines[end].atCorner = 1.0;
         }
         c.pairing.chosen = lines;
+        c.frameGap = placed->gap;
         sides[s] = c;
     }
     return std::nullopt;

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -63,10 +66,12 @@ void WritePng(const std::string& path, const cv::Mat& rgb) {
 }
 
 // reading: what the margin read and what it says, a line under the
-// verdict; empty for none.
+// verdict; empty for none. framed: the sides placed from the border's outer
+// frame, a line between the two; empty for none.
 void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,
                 const geometry::CornerPoints& corners, const std::string& verdict,
-                const std::array<std::string, 4>& cornerNotes, const std::string& reading = {}) {
+                const std::array<std::string, 4>& cornerNotes, const std::string& reading = {},
+                const std::string& framed = {}) {
     const std::string& scanPath = scan.Path();
     std::array<PlanePoint, 4> plane;
     for (int k = 0; k < 4; ++k) {
@@ -77,7 +82,7 @@ void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumb
     // The overview: the whole scan reduced to the picture's width.
     const int factor = std::max(1, static_cast<int>(std::ceil(static_cast<double>(scan.Width()) / (width - 2 * kGap))));
     cv::Mat overview = scan.ReadReduced(factor);
-    const int headerRows = reading.empty() ? 2 : 3;
+    const int headerRows = 2 + (reading.empty() ? 0 : 1) + (framed.empty() ? 0 : 1);
     const int top = headerRows * kTextRow + kGap;
     const int insetTop = top + overview.rows + kGap + kTextRow;
     cv::Mat canvas(insetTop + inset + kGap + kTextRow, width, CV_8UC3, cv::Scalar::all(255));
@@ -92,8 +97,11 @@ void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumb
     }
     Text(canvas, "sheet " + std::to_string(sheetNumber) + "   " + scanPath, kGap, kTextRow - 4);
     Text(canvas, verdict, kGap, 2 * kTextRow - 4);
+    if (!framed.empty()) {
+        Text(canvas, framed, kGap, 3 * kTextRow - 4);
+    }
     if (!reading.empty()) {
-        Text(canvas, reading, kGap, 3 * kTextRow - 4);
+        Text(canvas, reading, kGap, (framed.empty() ? 3 : 4) * kTextRow - 4);
     }
 
     // The insets, in the order of the corner file.
@@ -161,6 +169,19 @@ void WriteCornerReport(const std::string& pngPath, const std::string& scanPath, 
     WriteCornerReport(pngPath, ScanImage(scanPath), sheetNumber, corners);
 }
 
+std::vector<std::string> FramePlacementNotes(const FindResult& found) {
+    std::vector<std::string> notes;
+    for (Side side : kSides) {
+        if (const std::optional<double>& gap = found.fromFrame[static_cast<std::size_t>(side)]) {
+            notes.push_back(std::string(SideName(side)) +
+                            Format(" placed from the border's outer frame: neat line taken %.1f px inside it, "
+                                   "as on the other sides",
+                                   *gap));
+        }
+    }
+    return notes;
+}
+
 std::string ReadingNote(const SheetReading& reading, const IdentityVerdict& identity) {
     if (!reading.attempted) {
         return {};
@@ -209,7 +230,13 @@ void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sh
     if (found.turnDegrees != 0) {
         verdict = "scan " + TurnDescription(found.turnDegrees) + "; " + verdict;
     }
-    DrawReport(pngPath, scan, sheetNumber, *corners, verdict, notes, readingNote);
+    std::string framed;
+    if (found.measured) {
+        for (const std::string& note : FramePlacementNotes(found)) {
+            framed += (framed.empty() ? "" : "; ") + note;
+        }
+    }
+    DrawReport(pngPath, scan, sheetNumber, *corners, verdict, notes, readingNote, framed);
 }
 
 void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,

@@ -157,6 +157,7 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
     }
     result.lineWidth = refined->lineWidth;
     result.extrapolated = refined->carried;
+    result.fromFrame = refined->fromFrame;
     const geometry::CornerPoints measured = CornersFromPlane(refined->corners, scan.Height());
 
     // 3. The check against the sheet, labelled for each way it may lie.
@@ -170,6 +171,11 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
         const int quarters = turn.turnDegrees / 90;
         for (int k = 0; k < 4; ++k) {
             result.extrapolated[static_cast<std::size_t>(k)] = image[static_cast<std::size_t>((k - quarters + 4) % 4)];
+        }
+        // Sides turn as their corners do: side k runs from corner k to k + 1.
+        const std::array<std::optional<double>, 4> sides = result.fromFrame;
+        for (int k = 0; k < 4; ++k) {
+            result.fromFrame[static_cast<std::size_t>(k)] = sides[static_cast<std::size_t>((k - quarters + 4) % 4)];
         }
     }
     CheckResult check = turn.check;

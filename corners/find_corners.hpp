@@ -25,6 +25,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "corners/frame.hpp"
 #include "corners/refine.hpp"
@@ -89,6 +90,12 @@ struct FindResult {
     // carried on to it because they stop short of it (a corner torn off,
     // hidden or worn away), pixels; 0 where both lines run into it.
     std::array<double, 4> extrapolated{};
+    // Per measured side (left, top, right, bottom of the sheet), placed
+    // from the border's outer frame because its neat line could not be told
+    // from the lines beside it: the gap from the frame's outer edge inward
+    // to the neat line's centre, measured on the other sides, pixels; empty
+    // where the side's own line was found.
+    std::array<std::optional<double>, 4> fromFrame{};
     // Present only when every check held: the corners to write, and their fit.
     std::optional<geometry::CornerPoints> corners;
     std::optional<geometry::CornerFitReport> fit;
@@ -128,6 +135,11 @@ IdentityCheck CheckSheetIdentity(int sheetNumber, const ScanImage& scan, const g
 // it refused the scan, what that says of the sheet ("read: title 4057/1,
 // ..."); empty when no reading was made.
 std::string ReadingNote(const SheetReading& reading, const IdentityVerdict& identity);
+
+// One line per side of found placed from the border's outer frame ("left
+// side placed from the border's outer frame, ..."), in the order left, top,
+// right, bottom; none when every side's own line was found.
+std::vector<std::string> FramePlacementNotes(const FindResult& found);
 
 // Writes a PNG a person can judge at a glance: a small view of the whole
 // scan with the quadrilateral of the corners, and an enlarged inset of each

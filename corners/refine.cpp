@@ -228,6 +228,7 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
     RefinedFrame frame;
     frame.lines = MovedToEdge(centres->lines, edge, width.value_or(0.0));
     frame.carried = centres->carried;
+    frame.fromFrame = centres->fromFrame;
     frame.corners = IntersectSides(frame.lines);
     frame.otherEnds = FromOtherEnds(*centres, edge, width.value_or(0.0));
     frame.lineWidth = width.value_or(0.0);

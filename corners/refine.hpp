@@ -12,6 +12,7 @@
 // choice may refuse, with the figures.
 
 #include <array>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -34,6 +35,10 @@ struct RefinedFrame {
     // they stop short of it (torn off, hidden, worn away), pixels; 0 where
     // both run into it.
     std::array<double, 4> carried{};
+    // Per side (left, top, right, bottom), the gap from the border's outer
+    // frame inward at which its neat line was placed because it could not
+    // be told from the lines beside it, pixels; empty where it was found.
+    std::array<std::optional<double>, 4> fromFrame{};
     // The corners again with the lines of sides carried on over a larger
     // tear taken from the sides' other ends instead (each combination, the
     // corners named first): a side bowed or sheared where it is present next

@@ -349,6 +349,7 @@ StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std:
     ChosenLines chosen;
     for (Side side : kSides) {
         const SideChoice& c = *sides[static_cast<std::size_t>(side)];
+        chosen.fromFrame[static_cast<std::size_t>(side)] = c.frameGap;
         for (std::size_t end = 0; end < 2; ++end) {
             const StretchLine& line = (*c.pairing.chosen)[end];
             const std::size_t k = c.seen.stretch[end];

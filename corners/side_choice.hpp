@@ -43,6 +43,10 @@ struct ChosenLines {
     // look while the side's other end runs into its own corner, so the
     // other end's line (lines[side][1 - end]) may be carried on instead.
     std::array<std::array<bool, 2>, 4> fromOtherEnd{};
+    // Per side, the gap from the border's outer frame inward at which its
+    // neat line was placed (border_gap.hpp), pixels; empty where the side's
+    // own line was taken.
+    std::array<std::optional<double>, 4> fromFrame{};
 };
 
 // A side's two stretches in a look's plans: indices, end 0 then end 1.

@@ -72,6 +72,9 @@ struct SideChoice {
     SideLinesSeen seen;
     SidePairing pairing;
     const Look* look = nullptr;
+    // Placed from the border's outer frame (border_gap.hpp): the gap from
+    // the frame's outer edge inward to the neat line's centre, pixels.
+    std::optional<double> frameGap;
 };
 
 // The lines a look sees along a side: keptShare and mostLines as for

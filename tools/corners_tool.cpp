@@ -131,6 +131,9 @@ void PrintFound(const corners::FindResult& found, const Arguments& args, std::os
                 << " extrapolated: its sides' lines stop short of it and are carried on " << far << " px to meet\n";
         }
     }
+    for (const std::string& note : corners::FramePlacementNotes(found)) {
+        out << note << "\n";
+    }
     if (found.reading.attempted) {
         out << "read: " << corners::DescribeReading(found.reading) << "\n";
     }

@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "corners/find_corners.hpp"
 #include "support/corner_error.hpp"
@@ -52,9 +56,15 @@ TEST_F(BorderGapTest, ASideMergedWithARoadIsPlacedFromItsFrame) {
     // to LD and the neat line next to LH (a corner file 4.9 px off when
     // nothing else looked); seed 221: next to PD the right side shows no
     // straight line (refused: "right side near PD: no straight dark line
-    // over 40 % of 258 profiles"), its frame's outer edge does.
-    for (const auto& [sheet, seed] :
-         {std::pair<int, std::uint64_t>{40571, 200}, {40574, 219}, {40572, 221}}) {
+    // over 40 % of 258 profiles"), its frame's outer edge does; its own
+    // line is now taken there and no side is placed from its frame.
+    struct Case {
+        int sheet;
+        std::uint64_t seed;
+        std::optional<Side> placed;
+    };
+    for (const auto& [sheet, seed, placed] : {Case{40571, 200, Side::left}, Case{40574, 219, Side::left},
+                                              Case{40572, 221, std::nullopt}}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         synthesis::RealisticScanOptions options;
         options.seed = seed;
@@ -63,6 +73,29 @@ TEST_F(BorderGapTest, ASideMergedWithARoadIsPlacedFromItsFrame) {
         const FindResult found = Find(sheet, options, truth);
         ASSERT_TRUE(found.Found()) << found.refusal;
         EXPECT_LT(WorstError(*found.corners, truth), 0.5);
+        // The side placed so says so, with the gap: the neat line's centre
+        // to the frame's outer edge, a little over the 12.8 pixels drawn.
+        std::string expected;
+        for (Side side : kSides) {
+            const std::optional<double>& gap = found.fromFrame[static_cast<std::size_t>(side)];
+            if (side != placed) {
+                EXPECT_FALSE(gap) << SideName(side);
+                continue;
+            }
+            ASSERT_TRUE(gap) << SideName(side);
+            EXPECT_NEAR(*gap, 14.8, 1.0);
+            char line[200];
+            std::snprintf(line, sizeof line,
+                          "%s placed from the border's outer frame: neat line taken %.1f px inside it, as on the "
+                          "other sides",
+                          SideName(side), *gap);
+            expected = line;
+        }
+        EXPECT_EQ(FramePlacementNotes(found),
+                  expected.empty() ? std::vector<std::string>{} : std::vector<std::string>{expected});
+        // The report picture carries the line too.
+        EXPECT_NO_THROW(WriteCornerReport(m_dir.File("report-" + std::to_string(seed) + ".png"),
+                                          m_dir.File("scan-" + std::to_string(seed) + ".jpg"), sheet, found));
     }
 }
 
