@@ -71,13 +71,7 @@ std::vector<LineFit> RiseLines(const Stretch& stretch, double share) {
             break;
         }
         lines.push_back(*fit);
-        std::vector<CentrePoint> rest;
-        for (const CentrePoint& p : remaining) {
-            if (std::fabs(p.across - fit->line.Across(p.along)) > 2.0 * kSupportDistance) {
-                rest.push_back(p);
-            }
-        }
-        remaining.swap(rest);
+        remaining = PointsAwayFrom(remaining, fit->line);
     }
     return lines;
 }

@@ -140,6 +140,16 @@ std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points) {
     return kept;
 }
 
+std::vector<CentrePoint> PointsAwayFrom(const std::vector<CentrePoint>& points, const SideLine& line) {
+    std::vector<CentrePoint> away;
+    for (const CentrePoint& p : points) {
+        if (std::fabs(p.across - line.Across(p.along)) > 2.0 * kSupportDistance) {
+            away.push_back(p);
+        }
+    }
+    return away;
+}
+
 double Median(std::vector<double> values) {
     if (values.empty()) {
         return 0.0;

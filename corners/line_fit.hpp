@@ -40,6 +40,10 @@ std::optional<LineFit> FitRobustly(const std::vector<CentrePoint>& points);
 // such point of each profile is kept. points: in profile order.
 std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points);
 
+// The points farther than twice kSupportDistance from the line: what is
+// left for the next line once a line has been taken.
+std::vector<CentrePoint> PointsAwayFrom(const std::vector<CentrePoint>& points, const SideLine& line);
+
 // The middle value (the upper of the two middle ones); 0 for none.
 double Median(std::vector<double> values);
 

@@ -179,13 +179,7 @@ std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& st
         found.atCorner = std::min(1.0, static_cast<double>(near) / zoneProfiles);
         found.width = found.bothEdges > 0 ? widths / found.bothEdges : 0.0;
         lines.push_back(found);
-        std::vector<CentrePoint> rest;
-        for (const CentrePoint& p : remaining) {
-            if (std::fabs(p.across - fit->line.Across(p.along)) > 2.0 * kSupportDistance) {
-                rest.push_back(p);
-            }
-        }
-        remaining.swap(rest);
+        remaining = PointsAwayFrom(remaining, fit->line);
     }
     return lines;
 }
