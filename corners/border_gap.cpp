@@ -131,7 +131,8 @@ std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, do
 // Each side's neat line next to its corners, the sides found unchanged
 // unless their gap disagrees (as PlaceFromFrame below).
 StageResult<FramePlacedLines> PlaceLines(const std::array<std::optional<FoundSide>, 4>& found, const Look& first,
-                                         const Look& second, std::optional<double> width, double dpi) {
+                                         const Look& second, std::optional<double> width, double dpi,
+                                         bool unseenWithAllSides) {
     const double agreement = std::max(kLeastAgreement, MmToPixels(kGapAgreementMm, dpi));
     // The gap next to each corner of the sides found next to their corners
     // whose frame is seen.
@@ -204,7 +205,9 @@ StageResult<FramePlacedLines> PlaceLines(const std::array<std::optional<FoundSid
                 seen = seen || (std::fabs(off) <= agreement && l.atCorner >= kLineAtCorner);
             }
         }
-        if (!seen) {
+        // A thin neat line merged with the border's shows no line of its
+        // own; it is placed unseen only when every other side gives the gap.
+        if (!seen && !(unseenWithAllSides && placed.sidesMeasured == 3)) {
             std::snprintf(text, sizeof text,
                           "%s: no line is seen near either corner %.1f pixels inside the border's outer frame, "
                           "as on the other sides",
@@ -218,7 +221,8 @@ StageResult<FramePlacedLines> PlaceLines(const std::array<std::optional<FoundSid
 }  // namespace
 
 std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 4>& sides, const Look& first,
-                                          const Look& second, std::optional<double> width, double dpi) {
+                                          const Look& second, std::optional<double> width, double dpi,
+                                          bool unseenWithAllSides) {
     std::array<std::optional<FoundSide>, 4> found;
     for (Side side : kSides) {
         const std::optional<SideChoice>& c = sides[static_cast<std::size_t>(side)];
@@ -230,7 +234,7 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
         const FoundSide f{{(*c->pairing.chosen)[0].line, (*c->pairing.chosen)[1].line}, c->look == &first};
         found[static_cast<std::size_t>(side)] = f;
     }
-    const StageResult<FramePlacedLines> placed = PlaceLines(found, first, second, width, dpi);
+    const StageResult<FramePlacedLines> placed = PlaceLines(found, first, second, width, dpi, unseenWithAllSides);
     if (!placed.Found()) {
         return placed.Refusal();
     }

@@ -37,7 +37,11 @@ namespace georef::corners {
 // when a side is to be placed and the gap does not agree on two other
 // sides, its frame is not one line from corner to corner, or the neat line
 // placed from it is seen near neither corner of its side.
+// unseenWithAllSides: a side whose own line was found to be the border's
+// is placed even where no line is seen, when all three other sides give
+// the gap alike.
 std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 4>& sides, const Look& first,
-                                          const Look& second, std::optional<double> width, double dpi);
+                                          const Look& second, std::optional<double> width, double dpi,
+                                          bool unseenWithAllSides = false);
 
 }  // namespace georef::corners

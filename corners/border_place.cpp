@@ -9,8 +9,9 @@
 
 namespace georef::corners {
 
-std::optional<std::string> AgreeWithBorder(std::array<std::optional<SideChoice>, 4>& sides, const Look* second,
-                                           std::optional<double> width, double dpi, double tolerance, double slack) {
+std::optional<BorderDisagreement> AgreeWithBorder(std::array<std::optional<SideChoice>, 4>& sides, const Look* second,
+                                                  std::optional<double> width, double dpi, double tolerance,
+                                                  double slack) {
     std::array<std::vector<double>, 4> outside;
     for (Side side : kSides) {
         const SideChoice& c = *sides[static_cast<std::size_t>(side)];
@@ -42,7 +43,7 @@ std::optional<std::string> AgreeWithBorder(std::array<std::optional<SideChoice>,
     for (Side side : kSides) {
         const std::size_t s = static_cast<std::size_t>(side);
         const SideChoice& c = *sides[s];
-        if (anyBorder(outside[s])) {
+        if (c.frameGap || anyBorder(outside[s])) {
             continue;
         }
         const int outward = Outward(side);
@@ -93,14 +94,14 @@ std::optional<std::string> AgreeWithBorder(std::array<std::optional<SideChoice>,
                           ": a line %.1f pixels inside the line taken lies as far inside it as the border lies "
                           "outside the other sides' lines, and what lies outside it is not seen",
                           inside.front());
-            return std::string(SideName(side)) + text;
+            return BorderDisagreement{side, std::string(SideName(side)) + text};
         }
         if (inside.size() != 1) {
             std::snprintf(text, sizeof text,
                           ": the line taken shows none of the border's lines outside it (%.1f pixels outside the "
                           "other sides' lines) and %zu lines lie as far inside it",
                           nearest, inside.size());
-            return std::string(SideName(side)) + text;
+            return BorderDisagreement{side, std::string(SideName(side)) + text};
         }
         // The line inside, on this look or the second.
         const double takenAt = outward * 0.5 * (taken[0].line.Across(c.seen.middle) + taken[1].line.Across(c.seen.middle)) -
@@ -135,7 +136,7 @@ std::optional<std::string> AgreeWithBorder(std::array<std::optional<SideChoice>,
                           ": the line taken shows none of the border's lines outside it, and the line %.1f pixels "
                           "inside it is not drawn along most of the side",
                           inside[0]);
-            return std::string(SideName(side)) + text;
+            return BorderDisagreement{side, std::string(SideName(side)) + text};
         }
         sides[s] = inner;
     }

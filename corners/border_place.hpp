@@ -26,8 +26,16 @@ namespace georef::corners {
 // Offsets are taken from the centre of the line taken to the inner edge of
 // the line outside it: a border line whose outer edge is hidden gives the
 // same as one that shows both.
-std::optional<std::string> AgreeWithBorder(std::array<std::optional<SideChoice>, 4>& sides, const Look* second,
-                                           std::optional<double> width, double dpi, double tolerance, double slack);
+// A side placed from the border's outer frame (border_gap.hpp) is not
+// checked: it lies at the gap the other sides show. The refusal also names
+// the side refused, so that it can be placed from its frame instead.
+struct BorderDisagreement {
+    Side side = Side::left;
+    std::string why;  // with the side's name
+};
+std::optional<BorderDisagreement> AgreeWithBorder(std::array<std::optional<SideChoice>, 4>& sides, const Look* second,
+                                                  std::optional<double> width, double dpi, double tolerance,
+                                                  double slack);
 
 // A line worn away or hidden next to a corner is the neat line only when
 // the line outside it, running on into the corner, is the border's:

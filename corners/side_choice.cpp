@@ -330,12 +330,21 @@ StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std:
         }
     }
     // Sides refused placed from the border's outer frame (border_gap.hpp).
-    if (refusal && (second == nullptr || PlaceFromFrame(sides, first, *second, width, dpi))) {
+    if (refusal && (second == nullptr || PlaceFromFrame(sides, first, *second, width, dpi, true))) {
         return StageResult<ChosenLines>::Refused(*refusal);
     }
     const double agreement = std::max(1.0, MmToPixels(kBorderAgreementMm, dpi));
-    if (const std::optional<std::string> why = AgreeWithBorder(sides, second, width, dpi, tolerance, agreement)) {
-        return StageResult<ChosenLines>::Refused(*why);
+    // A side whose line does not lie where the border tells is placed from
+    // its frame instead, when the other sides give the gap; each side once
+    // at most, as a side placed is not checked again.
+    for (std::optional<BorderDisagreement> why = AgreeWithBorder(sides, second, width, dpi, tolerance, agreement); why;
+         why = AgreeWithBorder(sides, second, width, dpi, tolerance, agreement)) {
+        std::array<std::optional<SideChoice>, 4> placed = sides;
+        placed[static_cast<std::size_t>(why->side)].reset();
+        if (second == nullptr || PlaceFromFrame(placed, first, *second, width, dpi, true)) {
+            return StageResult<ChosenLines>::Refused(why->why);
+        }
+        sides = placed;
     }
     // Once more for the sides taken that lie otherwise inside their frame.
     if (second != nullptr) {
