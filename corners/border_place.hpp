@@ -13,6 +13,13 @@
 
 namespace georef::corners {
 
+// A side whose line taken is not where the border tells, and why (with
+// the side's name).
+struct BorderDisagreement {
+    Side side = Side::left;
+    std::string why;
+};
+
 // The border is printed alike on every side: lines some way outside the
 // neat line that two or more sides show outside the line taken there. A
 // side whose profiles reach as far out but show none of them outside its
@@ -27,12 +34,8 @@ namespace georef::corners {
 // the line outside it: a border line whose outer edge is hidden gives the
 // same as one that shows both.
 // A side placed from the border's outer frame (border_gap.hpp) is not
-// checked: it lies at the gap the other sides show. The refusal also names
-// the side refused, so that it can be placed from its frame instead.
-struct BorderDisagreement {
-    Side side = Side::left;
-    std::string why;  // with the side's name
-};
+// checked: it lies at the gap the other sides show. The refusal names the
+// side, so that it can be placed from its frame instead.
 std::optional<BorderDisagreement> AgreeWithBorder(std::array<std::optional<SideChoice>, 4>& sides, const Look* second,
                                                   std::optional<double> width, double dpi, double tolerance,
                                                   double slack);

@@ -39,6 +39,36 @@ void Text(cv::Mat& canvas, const std::string& text, int x, int y, const cv::Scal
     cv::putText(canvas, ascii, cv::Point(x, y), cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
 }
 
+// The notes joined by "; " and broken between words into lines of at most
+// `width` screen pixels each, as Text draws them (a single word longer
+// than that stands on a line of its own).
+std::vector<std::string> Wrapped(const std::vector<std::string>& notes, int width) {
+    std::string joined;
+    for (const std::string& note : notes) {
+        joined += (joined.empty() ? "" : "; ") + note;
+    }
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t from = 0;
+    while (from < joined.size()) {
+        const std::size_t blank = joined.find(' ', from);
+        const std::string word = joined.substr(from, blank == std::string::npos ? std::string::npos : blank - from);
+        from = blank == std::string::npos ? joined.size() : blank + 1;
+        const std::string longer = line.empty() ? word : line + " " + word;
+        int baseline = 0;
+        if (!line.empty() && cv::getTextSize(longer, cv::FONT_HERSHEY_SIMPLEX, 0.5, 1, &baseline).width > width) {
+            lines.push_back(line);
+            line = word;
+        } else {
+            line = longer;
+        }
+    }
+    if (!line.empty()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 std::string Format(const char* format, double a, double b = 0.0, double c = 0.0) {
     char text[160];
     std::snprintf(text, sizeof text, format, a, b, c);
@@ -66,12 +96,13 @@ void WritePng(const std::string& path, const cv::Mat& rgb) {
 }
 
 // reading: what the margin read and what it says, a line under the
-// verdict; empty for none. framed: the sides placed from the border's outer
-// frame, a line between the two; empty for none.
+// verdict; empty for none. framedNotes: the sides placed from the border's
+// outer frame, one note each, wrapped to the picture's width between the
+// two; empty for none.
 void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumber,
                 const geometry::CornerPoints& corners, const std::string& verdict,
                 const std::array<std::string, 4>& cornerNotes, const std::string& reading = {},
-                const std::string& framed = {}) {
+                const std::vector<std::string>& framedNotes = {}) {
     const std::string& scanPath = scan.Path();
     std::array<PlanePoint, 4> plane;
     for (int k = 0; k < 4; ++k) {
@@ -82,7 +113,8 @@ void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumb
     // The overview: the whole scan reduced to the picture's width.
     const int factor = std::max(1, static_cast<int>(std::ceil(static_cast<double>(scan.Width()) / (width - 2 * kGap))));
     cv::Mat overview = scan.ReadReduced(factor);
-    const int headerRows = 2 + (reading.empty() ? 0 : 1) + (framed.empty() ? 0 : 1);
+    const std::vector<std::string> framed = Wrapped(framedNotes, width - 2 * kGap);
+    const int headerRows = 2 + (reading.empty() ? 0 : 1) + static_cast<int>(framed.size());
     const int top = headerRows * kTextRow + kGap;
     const int insetTop = top + overview.rows + kGap + kTextRow;
     cv::Mat canvas(insetTop + inset + kGap + kTextRow, width, CV_8UC3, cv::Scalar::all(255));
@@ -97,11 +129,12 @@ void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumb
     }
     Text(canvas, "sheet " + std::to_string(sheetNumber) + "   " + scanPath, kGap, kTextRow - 4);
     Text(canvas, verdict, kGap, 2 * kTextRow - 4);
-    if (!framed.empty()) {
-        Text(canvas, framed, kGap, 3 * kTextRow - 4);
+    int row = 3;
+    for (const std::string& line : framed) {
+        Text(canvas, line, kGap, row++ * kTextRow - 4);
     }
     if (!reading.empty()) {
-        Text(canvas, reading, kGap, (framed.empty() ? 3 : 4) * kTextRow - 4);
+        Text(canvas, reading, kGap, row * kTextRow - 4);
     }
 
     // The insets, in the order of the corner file.
@@ -230,12 +263,7 @@ void WriteCornerReport(const std::string& pngPath, const ScanImage& scan, int sh
     if (found.turnDegrees != 0) {
         verdict = "scan " + TurnDescription(found.turnDegrees) + "; " + verdict;
     }
-    std::string framed;
-    if (found.measured) {
-        for (const std::string& note : FramePlacementNotes(found)) {
-            framed += (framed.empty() ? "" : "; ") + note;
-        }
-    }
+    const std::vector<std::string> framed = found.measured ? FramePlacementNotes(found) : std::vector<std::string>{};
     DrawReport(pngPath, scan, sheetNumber, *corners, verdict, notes, readingNote, framed);
 }
 

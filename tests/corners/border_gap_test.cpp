@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core.hpp>
+
 #include "corners/find_corners.hpp"
+#include "corners/scan_image.hpp"
 #include "support/corner_error.hpp"
 #include "support/temp_dir.hpp"
 #include "synthesis/realistic_scan.hpp"
@@ -39,6 +42,8 @@ protected:
 TEST_F(BorderGapTest, WithoutTheGapOnTwoOtherSidesTheScanStaysRefused) {
     // 150 dpi, filled minutes, a 0.7 px neat line blurred by 1.2 px: on
     // every side it merges with the border's inner line 4 pixels outside it.
+    // The sides that take the merged line give alike a gap that is not the
+    // neat line's; the fainter line inside them refuses the scan.
     synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(203);
     options.dpi = 150.0;
     geometry::CornerPoints truth{};
@@ -97,6 +102,69 @@ TEST_F(BorderGapTest, ASideMergedWithARoadIsPlacedFromItsFrame) {
         EXPECT_NO_THROW(WriteCornerReport(m_dir.File("report-" + std::to_string(seed) + ".png"),
                                           m_dir.File("scan-" + std::to_string(seed) + ".jpg"), sheet, found));
     }
+}
+
+TEST_F(BorderGapTest, ASideThatTookTheBordersLineIsPlacedFromItsFrame) {
+    // The neat line shows no line of its own along one side, where the side
+    // took the border's line (the border's place on the other sides shows
+    // it); the three other sides give the gap alike. Both were refused ("the
+    // line taken shows none of the border's lines outside it ... and 0 lines
+    // lie as far inside it"). 150 dpi seed 200: minute ticks, a 0.8 px line
+    // blurred by 1.2 px, the top side; 120 dpi seed 223, the plain scan:
+    // filled minutes, the left side.
+    struct Case {
+        int sheet;
+        std::uint64_t seed;
+        double dpi;
+        Side placed;
+    };
+    for (const auto& [sheet, seed, dpi, placed] : {Case{40571, 200, 150.0, Side::top}, Case{40574, 223, 120.0, Side::left}}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        synthesis::RealisticScanOptions options;
+        if (dpi == 150.0) {
+            options = synthesis::VariedRealisticOptions(seed);
+        }
+        options.seed = seed;
+        options.dpi = dpi;
+        geometry::CornerPoints truth{};
+        const FindResult found = Find(sheet, options, truth);
+        ASSERT_TRUE(found.Found()) << found.refusal;
+        EXPECT_LT(WorstError(*found.corners, truth), 0.5);
+        for (Side side : kSides) {
+            EXPECT_EQ(found.fromFrame[static_cast<std::size_t>(side)].has_value(), side == placed) << SideName(side);
+        }
+    }
+}
+
+TEST_F(BorderGapTest, TheReportPictureWrapsTheNotesOfSidesPlacedFromTheFrame) {
+    // Every side placed so: four notes, far wider joined than the picture.
+    // They are broken into lines within its width, below one another.
+    synthesis::RealisticScanOptions options;
+    options.seed = 200;
+    options.dpi = 120.0;
+    geometry::CornerPoints truth{};
+    FindResult found = Find(40571, options, truth);
+    ASSERT_TRUE(found.Found()) << found.refusal;
+    const ScanImage scan(m_dir.File("scan-200.jpg"));
+    const auto drawn = [&](const std::string& name) {
+        WriteCornerReport(m_dir.File(name), scan, 40571, found);
+        return ScanImage(m_dir.File(name));
+    };
+    found.fromFrame = {};
+    const ScanImage plain = drawn("plain.png");
+    found.fromFrame = {14.6, 14.7, 14.8, 14.9};
+    const ScanImage placed = drawn("placed.png");
+    ASSERT_EQ(placed.Width(), plain.Width());
+    // Four notes of some eight hundred screen pixels each: three lines.
+    constexpr int kTextRow = 22;
+    EXPECT_GE(placed.Height() - plain.Height(), 3 * kTextRow);
+    // Nothing of the header's text reaches the picture's right margin.
+    constexpr int kMargin = 6;
+    const int header = placed.Height() - plain.Height() + 3 * kTextRow;
+    const cv::Mat margin = placed.ReadWindows({cv::Rect(placed.Width() - kMargin, 0, kMargin, header)})[0];
+    double darkest = 0.0;
+    cv::minMaxLoc(margin.reshape(1), &darkest);
+    EXPECT_EQ(darkest, 255.0);
 }
 
 }  // namespace
