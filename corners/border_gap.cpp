@@ -29,6 +29,7 @@ struct FramePlacedLines {
     std::array<bool, 4> placed{};
     double gap = 0.0;
     int sidesMeasured = 0;
+    int sidesAlike = 0;  // those and the sides chosen over their halves at that gap
 };
 
 // The two ends of a side's frame agree within this at the side's middle,
@@ -171,6 +172,22 @@ StageResult<FramePlacedLines> PlaceLines(const std::array<std::optional<FoundSid
         }
         placed.sidesMeasured = agreeing;
         placed.gap = agreeing > 0 ? sum / (2.0 * agreeing) : 0.0;
+        // The sides chosen over their halves do not give the gap, but may
+        // show it: their line lies as far inside their frame.
+        placed.sidesAlike = agreeing;
+        for (Side side : kSides) {
+            const std::size_t s = static_cast<std::size_t>(side);
+            if (!found[s] || found[s]->nextToCorners || !frames[s]) {
+                continue;
+            }
+            const std::array<std::size_t, 2> at = StretchesOf(side, first.plans);
+            bool alike = true;
+            for (std::size_t end = 0; end < 2; ++end) {
+                const double gap = Outside(side, (*frames[s])[end], found[s]->lines[end], first.plans[at[end]].start);
+                alike = alike && std::fabs(gap - placed.gap) <= agreement;
+            }
+            placed.sidesAlike += alike;
+        }
     }
     char text[300];
     for (Side side : kSides) {
@@ -206,8 +223,9 @@ StageResult<FramePlacedLines> PlaceLines(const std::array<std::optional<FoundSid
             }
         }
         // A thin neat line merged with the border's shows no line of its
-        // own; it is placed unseen only when every other side gives the gap.
-        if (!seen && !(unseenWithAllSides && placed.sidesMeasured == 3)) {
+        // own; it is placed unseen only when every other side shows the
+        // gap, two of them next to their corners at least.
+        if (!seen && !(unseenWithAllSides && placed.sidesAlike == 3)) {
             std::snprintf(text, sizeof text,
                           "%s: no line is seen near either corner %.1f pixels inside the border's outer frame, "
                           "as on the other sides",
