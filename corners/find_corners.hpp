@@ -52,7 +52,9 @@ namespace georef::corners {
 // edges against a dark bed give way to drawn lines short of one corner; a
 // side carried on over a larger tear is taken from its other end where that
 // puts the corners closer to the fit of the four.
-inline constexpr int kFinderRevision = 8;
+// 9: a side that took the border's line is placed from its frame; where no
+// line of its own is seen, when all three other sides show the gap.
+inline constexpr int kFinderRevision = 9;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge
