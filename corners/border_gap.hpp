@@ -37,9 +37,10 @@ namespace georef::corners {
 // when a side is to be placed and the gap does not agree on two other
 // sides, its frame is not one line from corner to corner, or the neat line
 // placed from it is seen near neither corner of its side.
-// unseenWithAllSides: a side whose own line was found to be the border's
-// is placed even where no line is seen, when all three other sides give
-// the gap alike.
+// unseenWithAllSides: a side is placed even where no line of its own is
+// seen near its corners (a thin neat line merged with the border's), when
+// every other side shows the gap alike, two of them measured next to their
+// corners at least.
 std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 4>& sides, const Look& first,
                                           const Look& second, std::optional<double> width, double dpi,
                                           bool unseenWithAllSides = false);
