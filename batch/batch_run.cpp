@@ -29,6 +29,7 @@
 #include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
 #include "platform/file_system.hpp"
+#include "review/tile_reduction.hpp"
 #include "tiling/world_file.hpp"
 
 namespace georef::batch {
@@ -305,6 +306,8 @@ SheetResult RunOne(const SheetInput& input, const BatchContext& context) {
     request.dpi = std::to_string(options.dpi);
     request.configFile = options.configFile;
     request.renderThreads = context.renderThreads;
+    review::TileReducer reducer;  // the page's overview then decodes none of these tiles again
+    request.tileWatcher = &reducer;
     try {
         request.decodedScan = &scan.Raster();
     } catch (const std::exception& error) {

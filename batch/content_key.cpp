@@ -13,6 +13,7 @@
 #include <xxhash.h>
 
 #include "transform/transformation_file.hpp"
+#include "platform/file_system.hpp"
 
 namespace georef::batch {
 
@@ -97,18 +98,7 @@ std::string BytesDigest(const std::string& bytes) {
     return Hex(XXH3_128bits(bytes.data(), bytes.size()));
 }
 
-std::string ScanFileStat(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return {};
-    }
-    char text[200];
-    std::snprintf(text, sizeof text, "%llu:%llu:%lld:%lld.%09ld:%lld.%09ld", static_cast<unsigned long long>(info.st_dev),
-                  static_cast<unsigned long long>(info.st_ino), static_cast<long long>(info.st_size),
-                  static_cast<long long>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec,
-                  static_cast<long long>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec);
-    return text;
-}
+std::string ScanFileStat(const std::string& path) { return platform::FileState(path); }
 
 std::string DigestUnlessUnchanged(const std::string& path, const std::string& knownStat,
                                   const std::string& knownDigest) {

@@ -12,6 +12,7 @@
 #include "geometry/sheet_geometry.hpp"
 #include "platform/file_system.hpp"
 #include "platform/temporary_files.hpp"
+#include "review/tile_reduction.hpp"
 #include "tiling/tile_lock.hpp"
 
 namespace georef::batch {
@@ -86,6 +87,11 @@ std::set<std::string> TemporaryTargets(const std::string& directory) {
     return targets;
 }
 
+// Where the tiles' kept reductions are (review/tile_reduction.hpp).
+std::string ReducedTilesDirectory(const std::string& outputDirectory) {
+    return fs::path(review::ReducedTilePath(platform::JoinPath(outputDirectory, "0_0.jpg"))).parent_path().string();
+}
+
 std::size_t CountEntries(const std::string& directory) {
     std::size_t count = 0;
     std::error_code error;
@@ -104,10 +110,13 @@ int RemoveLeftoverTemporaries(const std::string& outputDirectory) noexcept {
         const std::set<std::string> here = TemporaryTargets(outputDirectory);
         const std::set<std::string> inCorners = TemporaryTargets(corners);
         const std::set<std::string> inHand = TemporaryTargets(hand);
-        if (here.empty() && inCorners.empty() && inHand.empty()) {
+        const std::string reduced = ReducedTilesDirectory(outputDirectory);
+        const std::set<std::string> inReduced = TemporaryTargets(reduced);
+        if (here.empty() && inCorners.empty() && inHand.empty() && inReduced.empty()) {
             return 0;
         }
-        const std::size_t before = CountEntries(outputDirectory) + CountEntries(corners) + CountEntries(hand);
+        const std::size_t before =
+            CountEntries(outputDirectory) + CountEntries(corners) + CountEntries(hand) + CountEntries(reduced);
         for (const std::string& target : here) {
             const std::string path = platform::JoinPath(outputDirectory, target);
             if (const std::optional<std::pair<int, int>> tile = TileOf(target)) {
@@ -130,7 +139,16 @@ int RemoveLeftoverTemporaries(const std::string& outputDirectory) noexcept {
                 platform::RemoveStaleTemporaries(platform::JoinPath(hand, target), false);
             }
         }
-        const std::size_t after = CountEntries(outputDirectory) + CountEntries(corners) + CountEntries(hand);
+        for (const std::string& target : inReduced) {
+            // A tile's kept reduction is written under the tile's lock.
+            if (const std::optional<std::pair<int, int>> tile = TileOf(target)) {
+                const std::optional<platform::RegionLock> lock =
+                    tiling::LockTile(outputDirectory, tile->first, tile->second);
+                platform::RemoveStaleTemporaries(platform::JoinPath(reduced, target), lock.has_value());
+            }
+        }
+        const std::size_t after =
+            CountEntries(outputDirectory) + CountEntries(corners) + CountEntries(hand) + CountEntries(reduced);
         return before > after ? static_cast<int>(before - after) : 0;
     } catch (...) {
         return 0;

@@ -222,6 +222,7 @@ ExitStatus RunSteps(const SheetRequest& request, std::ostream& out, std::ostream
     run.T = &T;
     run.source = request.decodedScan != nullptr ? request.decodedScan : &source;
     run.threads = request.renderThreads;
+    run.watcher = request.tileWatcher;
     problems.amongTiles = true;
     const bool allWritten = tiling::TileLoop(line.outputDirectory, run, out, err, &tally);
 

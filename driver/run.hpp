@@ -6,6 +6,7 @@
 #include <string>
 
 #include "raster/source_raster.hpp"
+#include "tiling/tile_watcher.hpp"
 
 namespace georef::driver {
 
@@ -33,6 +34,9 @@ struct SheetRequest {
     // file), kept alive by the caller for the call; the run then reads no
     // pixels itself and paints exactly the same tiles. Null: the run reads it.
     const raster::SourceRaster* decodedScan = nullptr;
+    // Told of every tile the run writes (see tiling::TileWatcher); null:
+    // nobody is. The tiles do not depend on it.
+    tiling::TileWatcher* tileWatcher = nullptr;
 };
 
 // How a run ended, for a caller that acts on it (the batch).

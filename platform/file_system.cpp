@@ -1,5 +1,6 @@
 #include "platform/file_system.hpp"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -40,6 +41,19 @@ std::optional<std::int64_t> FileSize(const std::string& name) noexcept {
         return std::nullopt;
     }
     return static_cast<std::int64_t>(size);
+}
+
+std::string FileState(const std::string& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        return {};
+    }
+    char text[200];
+    std::snprintf(text, sizeof text, "%llu:%llu:%lld:%lld.%09ld:%lld.%09ld", static_cast<unsigned long long>(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino), static_cast<long long>(info.st_size),
+                  static_cast<long long>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec,
+                  static_cast<long long>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec);
+    return text;
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {

@@ -24,6 +24,13 @@ bool IsWriteProtected(const std::string& name) noexcept;
 // not exist, is not a regular file or cannot be queried.
 std::optional<std::int64_t> FileSize(const std::string& name) noexcept;
 
+// The file's identity and state as text: device, inode, size, and the
+// times of its last change of content and of status, to the nanosecond the
+// file system keeps ("dev:inode:size:mtime:ctime"). Any replacement (a new
+// file renamed over it) or any write changes it. Empty when the name cannot
+// be looked at.
+std::string FileState(const std::string& name);
+
 // "dir" + '/' + "name": the separator is added only when dir does not already
 // end in one, and an empty dir gives the name alone.
 std::string JoinPath(const std::string& dir, const std::string& name);

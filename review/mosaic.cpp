@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include <sys/stat.h>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -20,6 +19,10 @@
 #include "gdal_support/dataset_handle.hpp"
 #include "gdal_support/quiet_errors.hpp"
 #include "platform/atomic_file.hpp"
+#include "platform/file_system.hpp"
+#include "review/mosaic_tiles.hpp"
+#include "review/reduced_mosaic.hpp"
+#include "review/tile_reduction.hpp"
 
 namespace georef::review {
 
@@ -77,19 +80,19 @@ double StripPixel(double mosaicPixel, double length, int maxLengthPixels) noexce
     return wanted * mosaicPixel;
 }
 
-// A file's identity and state: device, inode, size and times; empty when it
-// cannot be looked at.
-std::string FileState(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return {};
+// Short red ticks across the strip's middle row where the edge enters and
+// leaves it.
+void MarkEdgeEnds(std::vector<unsigned char>& strip, int width, int height, int halfRows) noexcept {
+    const int tick = std::min(width / 2, std::max(3, width / 80));
+    for (int c = 0; c < width; ++c) {
+        if (c >= tick && c < width - tick) {
+            continue;
+        }
+        for (int r = std::max(0, halfRows - 1); r <= std::min(height - 1, halfRows + 1); ++r) {
+            unsigned char* p = &strip[(static_cast<std::size_t>(r) * width + c) * 3];
+            p[0] = 230, p[1] = 0, p[2] = 0;
+        }
     }
-    char text[160];
-    std::snprintf(text, sizeof text, "%llu:%llu:%lld:%lld.%09ld:%lld.%09ld",
-                  static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino),
-                  static_cast<long long>(info.st_size), static_cast<long long>(info.st_mtim.tv_sec),
-                  info.st_mtim.tv_nsec, static_cast<long long>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec);
-    return text;
 }
 
 // 64-bit FNV-1a of text, as 16 hex digits.
@@ -107,6 +110,7 @@ std::string Fnv1a(const std::string& text) {
 
 struct Mosaic::Dataset {
     DatasetHandle handle;
+    std::vector<MosaicTile> tiles;  // when the mosaic is a VRT of whole tiles (the batch's)
     int width = 0;
     int height = 0;
     int bands = 0;
@@ -273,6 +277,7 @@ Mosaic Mosaic::Open(const std::string& path) {
     if (d->gt[2] != 0.0 || d->gt[4] != 0.0 || !(d->gt[1] > 0.0) || !(d->gt[5] < 0.0)) {
         throw MosaicError("the mosaic " + path + " is not north-up");
     }
+    d->tiles = WholeTiles(path, d->bands);
     return Mosaic(std::move(d));
 }
 
@@ -289,7 +294,12 @@ WrittenImage Mosaic::WriteOverview(const std::string& jpegPath, int maxWidth) co
     image.width = std::min(d.width, std::max(1, maxWidth));
     image.height = std::max(1, static_cast<int>(std::lround(static_cast<double>(d.height) * image.width / d.width)));
     image.extent = Extent();
-    const std::vector<unsigned char> rgb = d.Read(0, 0, d.width, d.height, image.width, image.height);
+    // Coarse enough for the tiles' reductions, which a batch keeps: no tile is decoded again.
+    const bool reduced = !d.tiles.empty() && static_cast<long long>(image.width) * kTileReduction <= d.width &&
+                         static_cast<long long>(image.height) * kTileReduction <= d.height;
+    const std::vector<unsigned char> rgb =
+        reduced ? AverageReducedTiles(d.tiles, d.width, d.height, image.width, image.height)
+                : d.Read(0, 0, d.width, d.height, image.width, image.height);
     WriteJpeg(jpegPath, rgb.data(), image.width, image.height, kJpegQuality);
     return image;
 }
@@ -309,16 +319,40 @@ std::optional<WrittenImage> Mosaic::WriteSeamStrip(const SharedEdge& edge, const
     const int halfRows = plan->halfRows;
     const int height = plan->height;
     const int x0 = plan->x0, y0 = plan->y0, x1 = plan->x1, y1 = plan->y1;
+    const double reduce = pixel / d.gt[1];  // mosaic pixels per strip pixel, >= 1
+    std::vector<unsigned char> strip(static_cast<std::size_t>(width) * height * 3, 255);
+    if (!d.tiles.empty() && reduce == kTileReduction) {
+        // At the scale of the tiles' reductions: each strip pixel is the reduced pixel under it.
+        std::vector<MosaicTile> under;
+        for (const MosaicTile& t : d.tiles) {
+            if (t.x < x1 && t.x + t.width > x0 && t.y < y1 && t.y + t.height > y0) {
+                under.push_back(t);
+            }
+        }
+        ReducedPixels reduced(std::move(under));
+        for (int r = 0; r < height; ++r) {
+            const double v = (r - halfRows) * pixel;
+            for (int c = 0; c < width; ++c) {
+                const double u = (c + 0.5) * pixel;
+                const std::uint8_t* rgb =
+                    reduced.At(d.Column(start.e + u * along.e + v * across.e), d.Row(start.n + u * along.n + v * across.n));
+                if (rgb != nullptr) {
+                    std::copy(rgb, rgb + 3, &strip[(static_cast<std::size_t>(r) * width + c) * 3]);
+                }
+            }
+        }
+        MarkEdgeEnds(strip, width, height, halfRows);
+        WriteJpeg(jpegPath, strip.data(), width, height, kJpegQuality);
+        return WrittenImage{width, height, {}};
+    }
     // The window is read at the strip's pixel size, then sampled along the
     // turned strip (nearest pixel of the averaged window).
-    const double reduce = pixel / d.gt[1];  // mosaic pixels per window pixel, >= 1
     const int outW = std::max(1, static_cast<int>(std::ceil((x1 - x0) / reduce)));
     const int outH = std::max(1, static_cast<int>(std::ceil((y1 - y0) / reduce)));
     const std::vector<unsigned char> window = d.Read(x0, y0, x1 - x0, y1 - y0, outW, outH);
     const double scaleX = static_cast<double>(outW) / (x1 - x0);
     const double scaleY = static_cast<double>(outH) / (y1 - y0);
 
-    std::vector<unsigned char> strip(static_cast<std::size_t>(width) * height * 3, 255);
     for (int r = 0; r < height; ++r) {
         const double v = (r - halfRows) * pixel;
         for (int c = 0; c < width; ++c) {
@@ -335,17 +369,7 @@ std::optional<WrittenImage> Mosaic::WriteSeamStrip(const SharedEdge& edge, const
             std::copy(&window[from], &window[from] + 3, &strip[to]);
         }
     }
-    // Ticks where the edge enters and leaves the strip.
-    const int tick = std::min(width / 2, std::max(3, width / 80));
-    for (int c = 0; c < width; ++c) {
-        if (c >= tick && c < width - tick) {
-            continue;
-        }
-        for (int r = std::max(0, halfRows - 1); r <= std::min(height - 1, halfRows + 1); ++r) {
-            unsigned char* p = &strip[(static_cast<std::size_t>(r) * width + c) * 3];
-            p[0] = 230, p[1] = 0, p[2] = 0;
-        }
-    }
+    MarkEdgeEnds(strip, width, height, halfRows);
     WriteJpeg(jpegPath, strip.data(), width, height, kJpegQuality);
     return WrittenImage{width, height, {}};
 }
@@ -372,12 +396,18 @@ std::string Mosaic::ImageKey(const SharedEdge* edge, int maxPixels, const StripO
     std::vector<std::string> files = d.FilesOf(x0, y0, x1, y1);
     std::sort(files.begin(), files.end());
     for (const std::string& file : files) {
-        text += file + ' ' + FileState(file) + '\n';
+        text += file + ' ' + platform::FileState(file) + '\n';
+        if (!d.tiles.empty()) {
+            // What the image may be drawn from instead: the tile's kept reduction.
+            const std::string kept = ReducedTilePath(file);
+            text += "reduced " + platform::FileState(kept) + '\n';
+        }
     }
     return Fnv1a(text);
 }
 
-void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int height, int quality) {
+void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int height, int quality,
+               const JpegFileOptions& fileOptions) {
     GDALAllRegister();
     const gdal_support::QuietErrors quiet;
     GDALDriverH mem = GDALGetDriverByName("MEM");
@@ -399,7 +429,9 @@ void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int
         throw MosaicError(error.what());
     }
     const std::string qualityOption = "QUALITY=" + std::to_string(quality);
-    const char* createOptions[] = {qualityOption.c_str(), nullptr};
+    const std::string commentOption = "COMMENT=" + fileOptions.comment;
+    const char* createOptions[] = {qualityOption.c_str(), fileOptions.comment.empty() ? nullptr : commentOption.c_str(),
+                                   nullptr};
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
     DatasetHandle written(GDALCreateCopy(jpeg, file->TemporaryName().c_str(), Handle(image), FALSE,
                                          const_cast<char**>(createOptions), nullptr, nullptr));
@@ -410,7 +442,7 @@ void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int
         throw MosaicError("cannot write " + path + GdalReason());
     }
     try {
-        file->Commit();
+        file->Commit(fileOptions.synced ? platform::Durability::synced : platform::Durability::renamedOnly);
     } catch (const std::runtime_error& error) {
         throw MosaicError("cannot write " + path + ": " + error.what());
     }

@@ -100,9 +100,18 @@ private:
     std::unique_ptr<Dataset> m_dataset;
 };
 
+// How WriteJpeg leaves the file: with a comment (a JPEG COM marker, empty:
+// none), and on disk when it returns or only complete under its name (a file
+// that can be made again from what it came from).
+struct JpegFileOptions {
+    std::string comment;
+    bool synced = true;
+};
+
 // Writes an RGB image (width * height * 3 bytes, top row first) as JPEG
 // through a temporary name, renamed when complete. Throws MosaicError.
-void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int height, int quality);
+void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int height, int quality,
+               const JpegFileOptions& file = {});
 
 // Width and height in pixels of any image GDAL reads; empty when it cannot.
 std::optional<std::pair<int, int>> ImageSize(const std::string& path);

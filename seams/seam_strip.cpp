@@ -4,18 +4,16 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include <cpl_minixml.h>
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
 #include "gdal_support/dataset_handle.hpp"
 #include "gdal_support/quiet_errors.hpp"
-#include "platform/file_system.hpp"
 #include "raster/jpeg_window.hpp"
+#include "review/mosaic_tiles.hpp"
 
 namespace georef::seams {
 
@@ -28,92 +26,7 @@ struct EastNorth {
 
 EastNorth FromOutput(const transform::OutputPoint& p) noexcept { return {-p.Y, -p.X}; }
 
-// A JPEG tile placed whole, pixel for pixel, in the mosaic.
-struct TileSource {
-    std::string path;
-    int x = 0;  // mosaic column and row of its top-left pixel
-    int y = 0;
-    int width = 0;
-    int height = 0;
-};
-
-struct XmlTree {
-    CPLXMLNode* root = nullptr;
-    explicit XmlTree(const std::string& path) : root(CPLParseXMLFile(path.c_str())) {}
-    XmlTree(const XmlTree&) = delete;
-    XmlTree& operator=(const XmlTree&) = delete;
-    ~XmlTree() {
-        if (root != nullptr) {
-            CPLDestroyXMLNode(root);
-        }
-    }
-};
-
-int Whole(const CPLXMLNode* node, const char* path) { return std::atoi(CPLGetXMLValue(node, path, "-1")); }
-
-// The tiles of a mosaic that is a VRT of whole tiles copied pixel for pixel
-// (as the batch writes mosaic.vrt): each band a list of simple sources, band
-// k of every source its band k, each source's whole image at its place.
-// Empty for any other mosaic, which GDAL then reads.
-std::vector<TileSource> WholeTileSources(const std::string& vrtPath, int bands) {
-    gdal_support::QuietErrors quiet;
-    const XmlTree tree(vrtPath);
-    const CPLXMLNode* dataset = tree.root == nullptr ? nullptr : CPLGetXMLNode(tree.root, "=VRTDataset");
-    if (dataset == nullptr || bands != 3) {
-        return {};
-    }
-    const std::string directory = std::filesystem::path(vrtPath).parent_path().string();
-    std::vector<std::vector<TileSource>> perBand;
-    for (const CPLXMLNode* band = dataset->psChild; band != nullptr; band = band->psNext) {
-        if (band->eType != CXT_Element || std::string(band->pszValue) != "VRTRasterBand") {
-            continue;
-        }
-        const int number = Whole(band, "band");
-        if (number != static_cast<int>(perBand.size()) + 1) {
-            return {};
-        }
-        std::vector<TileSource> sources;
-        for (const CPLXMLNode* node = band->psChild; node != nullptr; node = node->psNext) {
-            if (node->eType != CXT_Element) {
-                continue;
-            }
-            const std::string kind = node->pszValue;
-            if (kind.find("Source") == std::string::npos) {
-                continue;
-            }
-            TileSource tile;
-            const std::string file = CPLGetXMLValue(node, "SourceFilename", "");
-            const bool relative = std::string(CPLGetXMLValue(node, "SourceFilename.relativeToVRT", "0")) == "1";
-            tile.path = relative ? platform::JoinPath(directory, file) : file;
-            tile.x = Whole(node, "DstRect.xOff");
-            tile.y = Whole(node, "DstRect.yOff");
-            tile.width = Whole(node, "DstRect.xSize");
-            tile.height = Whole(node, "DstRect.ySize");
-            const bool whole = kind == "SimpleSource" && Whole(node, "SourceBand") == number &&
-                               Whole(node, "SrcRect.xOff") == 0 && Whole(node, "SrcRect.yOff") == 0 &&
-                               Whole(node, "SrcRect.xSize") == tile.width &&
-                               Whole(node, "SrcRect.ySize") == tile.height && tile.x >= 0 && tile.y >= 0 &&
-                               tile.width > 0 && tile.height > 0 && !file.empty();
-            if (!whole) {
-                return {};
-            }
-            sources.push_back(tile);
-        }
-        if (!perBand.empty()) {
-            const std::vector<TileSource>& first = perBand.front();
-            const bool same = std::equal(first.begin(), first.end(), sources.begin(), sources.end(),
-                                         [](const TileSource& a, const TileSource& b) {
-                                             return a.path == b.path && a.x == b.x && a.y == b.y &&
-                                                    a.width == b.width && a.height == b.height;
-                                         });
-            if (!same) {
-                return {};
-            }
-        }
-        perBand.push_back(std::move(sources));
-    }
-    return perBand.size() == 3 ? perBand.front() : std::vector<TileSource>{};
-}
+using TileSource = review::MosaicTile;
 
 // Strips are cut from the mosaic in pieces of this many columns: a slanting
 // edge's piece covers little more of the mosaic than the piece itself,
@@ -307,7 +220,7 @@ MosaicReader::MosaicReader(const std::string& path) : m_dataset(std::make_unique
         !(d.gt[1] > 0.0) || !(d.gt[5] < 0.0)) {
         throw MosaicReadError("the mosaic " + path + " is not a north-up georeferenced image");
     }
-    d.tiles = WholeTileSources(path, d.bands);
+    d.tiles = review::WholeTiles(path, d.bands);
 }
 
 MosaicReader::~MosaicReader() = default;

@@ -3,6 +3,7 @@
 
 #include "geometry/sheet_geometry.hpp"
 #include "raster/source_raster.hpp"
+#include "tiling/tile_watcher.hpp"
 #include "transform/sheet_boundary.hpp"
 #include "transform/transform_grid.hpp"
 
@@ -20,6 +21,9 @@ struct RunContext {
     // Threads that render the rows of a tile; 0 takes one per core. The
     // pixels and the progress text do not depend on it.
     int threads = 0;
+    // Told of every tile's final rows and of its file being replaced; null:
+    // nobody is. It never changes what is written.
+    TileWatcher* watcher = nullptr;
 };
 
 }  // namespace georef::tiling

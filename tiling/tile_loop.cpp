@@ -135,8 +135,14 @@ bool TileLoop(const std::string& outputDirectory, const RunContext& run, std::os
                     start = TileStart::white;  // cleared row by row while painting
                 }
                 // Each row is encoded as soon as it is painted.
+                if (run.watcher != nullptr) {
+                    run.watcher->Begin(imageName, run.tileSize);
+                }
                 renderer.RenderAndSave(tile, tileX, tileY, out, start);
                 tile.CloseFile();
+                if (run.watcher != nullptr) {
+                    run.watcher->Saved();
+                }
             } catch (const raster::TileError&) {
                 Report(out, tally, "chyba zapisu dlazdice " + imageName);
                 tileWritten = false;

@@ -71,4 +71,14 @@ void RunSequentially(const std::string& outputDirectory) {
     }
 }
 
+std::map<std::string, std::string> TileBytes(const std::string& directory) {
+    std::map<std::string, std::string> tiles;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        if (entry.path().extension() == ".jpg") {
+            tiles[entry.path().filename().string()] = test::ReadFileBytes(entry.path().string());
+        }
+    }
+    return tiles;
+}
+
 }  // namespace georef::batch

@@ -5,6 +5,7 @@
 // written by the config tool. Built once in the build tree and shared by every
 // test program and process (ctest runs each test in a process of its own).
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ private:
 
 // georef for each sheet, one after another, into outputDirectory.
 void RunSequentially(const std::string& outputDirectory);
+
+// Every tile's bytes (*.jpg of directory), by name.
+std::map<std::string, std::string> TileBytes(const std::string& directory);
 
 // The built georef-batch program.
 inline std::string BatchExe() { return GEOREF_BATCH_EXE; }

@@ -56,17 +56,6 @@ std::map<std::string, std::string> AllStatus(const std::string& status) {
     return statuses;
 }
 
-// Every tile's bytes, by name.
-std::map<std::string, std::string> TileBytes(const std::string& directory) {
-    std::map<std::string, std::string> tiles;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-        if (entry.path().extension() == ".jpg") {
-            tiles[entry.path().filename().string()] = test::ReadFileBytes(entry.path().string());
-        }
-    }
-    return tiles;
-}
-
 class Batch : public ::testing::Test {
 protected:
     Batch() { Area::Get().CopyScansTo(Scans()); }

@@ -76,16 +76,6 @@ void WriteCorners(const std::string& path, const geometry::CornerPoints& corners
     }
 }
 
-std::map<std::string, std::string> TileBytes(const std::string& directory) {
-    std::map<std::string, std::string> tiles;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-        if (entry.path().extension() == ".jpg") {
-            tiles[entry.path().filename().string()] = test::ReadFileBytes(entry.path().string());
-        }
-    }
-    return tiles;
-}
-
 class Trust : public ::testing::Test {
 protected:
     Trust() { Area::Get().CopyScansTo(Scans()); }
@@ -398,13 +388,16 @@ TEST_F(Trust, ARunLeavesNoLeftoversShortLogsAndSaysAnEmptyMosaicOnce) {
                                     std::string(kJournalFile) + ".tmp-Qw12Er"}) {
         test::WriteFileBytes(Out() + "/" + name, "partial");
     }
+    test::WriteFileBytes(Out() + "/reduced/" + tile + ".tmp-Kp09Zz", "partial");  // the tile's kept reduction
     test::WriteFileBytes(Out() + "/notes.txt.tmp-abcdef", "not ours");
     const test::ToolResult skipped = Run();
     EXPECT_EQ(skipped.status, 0);
-    EXPECT_NE(skipped.out.find("removed 3 temporary files that killed runs left"), std::string::npos) << skipped.out;
-    for (const auto& entry : fs::directory_iterator(Out())) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name.find(".tmp-") == std::string::npos || name == "notes.txt.tmp-abcdef") << name;
+    EXPECT_NE(skipped.out.find("removed 4 temporary files that killed runs left"), std::string::npos) << skipped.out;
+    for (const std::string& directory : {Out(), Out() + "/reduced"}) {
+        for (const auto& entry : fs::directory_iterator(directory)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name.find(".tmp-") == std::string::npos || name == "notes.txt.tmp-abcdef") << name;
+        }
     }
 
     // Every sheet fails (no corner file, and no scan the finder takes at 50 dpi).
