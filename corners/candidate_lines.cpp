@@ -31,42 +31,51 @@ struct LineTransform {
 // Straight-line transform restricted to near-vertical lines: the response
 // is summed over bands of rows, and each band's column profile is shifted
 // along each tilt. Keeps the best tilt and score per column (at the
-// response's centre row).
-LineTransform TransformLines(const cv::Mat& response) {
+// response's centre row) for the columns [first, end); the others stay 0.
+// Each column's score is summed from the same profiles in the same order
+// whichever columns are asked for.
+LineTransform TransformLines(const cv::Mat& response, int first, int end) {
     const int rows = response.rows;
     const int cols = response.cols;
     const int bands = std::max(1, rows / kBandRows);
-    cv::Mat profiles(bands, cols, CV_32F);
+    const double centre = 0.5 * rows;
+    const int tilts = 2 * static_cast<int>(std::ceil(kMaxTilt * rows)) + 1;
+    // A band's shift stays within kMaxTilt * rows / 2 columns: only the
+    // profiles' columns [lo, hi) are summed.
+    const int reach = static_cast<int>(std::ceil(kMaxTilt * rows)) + 1;
+    const int lo = std::max(0, first - reach);
+    const int hi = std::min(cols, end + reach);
+    cv::Mat profiles(bands, hi - lo, CV_32F);
     for (int b = 0; b < bands; ++b) {
         const int r0 = b * rows / bands;
         const int r1 = (b + 1) * rows / bands;
         cv::Mat row;
-        cv::reduce(response.rowRange(r0, r1), row, 0, cv::REDUCE_SUM, CV_32F);
+        cv::reduce(response(cv::Range(r0, r1), cv::Range(lo, hi)), row, 0, cv::REDUCE_SUM, CV_32F);
         row.convertTo(profiles.row(b), CV_32F, 1.0 / kFullResponse);
     }
-    const double centre = 0.5 * rows;
-    const int tilts = 2 * static_cast<int>(std::ceil(kMaxTilt * rows)) + 1;
     LineTransform transform;
     transform.score.assign(static_cast<std::size_t>(cols), 0.0f);
     transform.tilt.assign(static_cast<std::size_t>(cols), 0.0f);
     std::vector<float> acc(static_cast<std::size_t>(cols));
     for (int k = 0; k < tilts; ++k) {
         const double t = -kMaxTilt + 2.0 * kMaxTilt * k / std::max(1, tilts - 1);
-        std::fill(acc.begin(), acc.end(), 0.0f);
+        std::fill(acc.begin() + first, acc.begin() + end, 0.0f);
         for (int b = 0; b < bands; ++b) {
             const double bandCentre = (b + 0.5) * rows / bands;
             const int shift = static_cast<int>(std::lround(t * (bandCentre - centre)));
-            const float* p = profiles.ptr<float>(b);
-            const int from = std::max(0, -shift);
-            const int to = std::min(cols, cols - shift);
+            // p[x] is the profile at column x of the response.
+            const float* p = profiles.ptr<float>(b) - lo;
+            const int from = std::max(first, -shift);
+            const int to = std::min(end, cols - shift);
             for (int x = from; x < to; ++x) {
                 acc[static_cast<std::size_t>(x)] += p[x + shift];
             }
         }
-        for (std::size_t x = 0; x < acc.size(); ++x) {
-            if (acc[x] > transform.score[x]) {
-                transform.score[x] = acc[x];
-                transform.tilt[x] = static_cast<float>(t);
+        for (int x = first; x < end; ++x) {
+            const std::size_t i = static_cast<std::size_t>(x);
+            if (acc[i] > transform.score[i]) {
+                transform.score[i] = acc[i];
+                transform.tilt[i] = static_cast<float>(t);
             }
         }
     }
@@ -93,11 +102,14 @@ bool IsPeak(const std::vector<float>& score, int x) {
 }  // namespace
 
 SideCandidates FindCandidateLines(const cv::Mat& orientedResponse, bool mapTowardsLargerAcross) {
-    const LineTransform transform = TransformLines(orientedResponse);
     const int cols = orientedResponse.cols;
     const double rows = orientedResponse.rows;
     SideCandidates side;
     const int half = cols / 2;
+    // The side's half, and the columns next to it that tell its peaks.
+    const LineTransform transform =
+        mapTowardsLargerAcross ? TransformLines(orientedResponse, 0, std::min(cols, half + kPeakReach))
+                               : TransformLines(orientedResponse, std::max(0, half - kPeakReach), cols);
     for (int x = 0; x < cols; ++x) {
         const bool outerHalf = mapTowardsLargerAcross ? x < half : x >= half;
         if (!outerHalf) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace georef::corners {
 
@@ -89,34 +90,99 @@ std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points) {
     };
     thin(early);
     thin(late);
-    // A line gains at most one supporter from each run of points of one
-    // profile: runsFrom[k] bounds what points k.. can still add, so a line
-    // that can no longer beat the best one is left early.
+    // The runs of points of one profile. In profile order each profile is
+    // one run, and a line's support is the number of runs with a point
+    // within kSupportDistance of it, whichever order they are looked at in.
+    struct Run {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+    };
+    std::vector<Run> runs;
+    bool ordered = true;
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        if (k == 0 || points[k].profile != points[k - 1].profile) {
+            ordered = ordered && (k == 0 || points[k].profile > points[k - 1].profile);
+            runs.push_back({k, k + 1});
+        } else {
+            runs.back().end = k + 1;
+        }
+    }
+    // The middle third first: a line through points of two different lines
+    // (one at each end) passes between them there, so most lines tried that
+    // are not the one taken miss there and are left soonest.
+    std::vector<std::size_t> middleFirst;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            const double along = points[runs[r].begin].along;
+            const bool middle = along > lo + third && along < hi - third;
+            if (middle == (pass == 0)) {
+                middleFirst.push_back(r);
+            }
+        }
+    }
+    // A line gains at most one supporter from each run: runsFrom[k] bounds
+    // what points k.. can still add (profiles out of order only).
     std::vector<int> runsFrom(points.size() + 1, 0);
     for (std::size_t k = points.size(); k-- > 0;) {
         runsFrom[k] = runsFrom[k + 1] + (k + 1 == points.size() || points[k + 1].profile != points[k].profile);
+    }
+    // The support of the line through a and b (empty when the pair spans
+    // too little), counted only as long as it can still reach needed: a
+    // count below needed only says so.
+    const auto support = [&](const CentrePoint* a, const CentrePoint* b, int needed) -> std::optional<std::pair<int, SideLine>> {
+        if (!(b->along - a->along > 0.5 * third)) {
+            return std::nullopt;
+        }
+        const double slope = (b->across - a->across) / (b->along - a->along);
+        const SideLine line{a->across - slope * a->along, slope};
+        const auto within = [&line](const CentrePoint& p) {
+            return std::fabs(p.across - line.Across(p.along)) <= kSupportDistance;
+        };
+        int count = 0;
+        if (ordered) {
+            int left = static_cast<int>(runs.size());
+            for (const std::size_t r : middleFirst) {
+                if (count + left < needed) {
+                    break;
+                }
+                --left;
+                for (std::size_t k = runs[r].begin; k < runs[r].end; ++k) {
+                    if (within(points[k])) {
+                        ++count;
+                        break;
+                    }
+                }
+            }
+        } else {
+            // A profile counts again after another one was counted.
+            int last = -1;
+            for (std::size_t k = 0; k < points.size() && count + runsFrom[k] >= needed; ++k) {
+                if (points[k].profile != last && within(points[k])) {
+                    ++count;
+                    last = points[k].profile;
+                }
+            }
+        }
+        return std::pair<int, SideLine>{count, line};
+    };
+    // The line taken is the first, in the order tried below, of those with
+    // the most support. A few pairs spread over both ends are tried first:
+    // the best of them is a floor that the line taken reaches, so any line
+    // that cannot reach it is left as early as it can be.
+    int floor = 0;
+    for (std::size_t k = 0; k < std::min(early.size(), late.size()); ++k) {
+        if (const auto tried = support(early[k], late[late.size() - 1 - k], floor)) {
+            floor = std::max(floor, tried->first);
+        }
     }
     int bestSupport = -1;
     SideLine best;
     for (const CentrePoint* a : early) {
         for (const CentrePoint* b : late) {
-            if (!(b->along - a->along > 0.5 * third)) {
-                continue;
-            }
-            const double slope = (b->across - a->across) / (b->along - a->along);
-            const SideLine line{a->across - slope * a->along, slope};
-            int support = 0;
-            int last = -1;
-            for (std::size_t k = 0; k < points.size() && support + runsFrom[k] > bestSupport; ++k) {
-                const CentrePoint& p = points[k];
-                if (p.profile != last && std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
-                    ++support;
-                    last = p.profile;
-                }
-            }
-            if (support > bestSupport) {
-                bestSupport = support;
-                best = line;
+            const auto tried = support(a, b, std::max(floor, bestSupport + 1));
+            if (tried && tried->first > bestSupport) {
+                bestSupport = tried->first;
+                best = tried->second;
             }
         }
     }

@@ -252,11 +252,23 @@ std::vector<cv::Mat> ScanImage::ReadWindows(const std::vector<cv::Rect>& windows
     int bottom = 0;
     for (const cv::Rect& w : windows) {
         clipped.push_back(w & image);
-        result.emplace_back(clipped.back().size(), CV_8UC3, cv::Scalar::all(255));
+        // Every pixel of the clipped window is read below.
+        result.emplace_back(clipped.back().size(), CV_8UC3);
         if (!clipped.back().empty()) {
             top = std::min(top, clipped.back().y);
             bottom = std::max(bottom, clipped.back().y + clipped.back().height);
         }
+    }
+    if (m_memory != nullptr) {
+        // Straight from the decoded scan, window by window.
+        const cv::Mat whole(m_height, m_width, CV_8UC3, const_cast<std::uint8_t*>(m_memory),
+                            static_cast<std::size_t>(m_width) * 3);
+        for (std::size_t k = 0; k < clipped.size(); ++k) {
+            if (!clipped[k].empty()) {
+                whole(clipped[k]).copyTo(result[k]);
+            }
+        }
+        return result;
     }
     const int stripRows = std::max(16, kStripBytes / (3 * m_width));
     cv::Mat strip;
@@ -287,33 +299,59 @@ std::vector<cv::Mat> ScanImage::ReadWindows(const std::vector<cv::Rect>& windows
     return result;
 }
 
+namespace {
+
+// ReduceByBlocks with the column sums held as Sum, wide enough for
+// factor * factor * 255, and the average of each block sum looked up in
+// average (its index the sum).
+template <typename Sum>
+void SumBlocks(const cv::Mat& window, int factor, const std::vector<std::uint8_t>& average, cv::Mat& rgb) {
+    const int across = window.cols * 3;
+    std::vector<Sum> columns(static_cast<std::size_t>(across));
+    for (int r = 0; r < rgb.rows; ++r) {
+        const std::uint8_t* p = window.ptr<std::uint8_t>(r * factor);
+        for (int x = 0; x < across; ++x) {
+            columns[static_cast<std::size_t>(x)] = p[x];
+        }
+        for (int k = 1; k < factor; ++k) {
+            p = window.ptr<std::uint8_t>(r * factor + k);
+            for (int x = 0; x < across; ++x) {
+                columns[static_cast<std::size_t>(x)] = static_cast<Sum>(columns[static_cast<std::size_t>(x)] + p[x]);
+            }
+        }
+        std::uint8_t* out = rgb.ptr<std::uint8_t>(r);
+        const Sum* block = columns.data();
+        for (int c = 0; c < rgb.cols; ++c, block += 3 * factor, out += 3) {
+            std::size_t sum[3] = {0, 0, 0};
+            for (int i = 0; i < 3 * factor; i += 3) {
+                sum[0] += block[i];
+                sum[1] += block[i + 1];
+                sum[2] += block[i + 2];
+            }
+            out[0] = average[sum[0]];
+            out[1] = average[sum[1]];
+            out[2] = average[sum[2]];
+        }
+    }
+}
+
+}  // namespace
+
 void ReduceByBlocks(const cv::Mat& window, int factor, cv::Mat& rgb) {
     CV_Assert(window.type() == CV_8UC3 && factor >= 3 && window.cols == rgb.cols * factor &&
               window.rows == rgb.rows * factor && rgb.type() == CV_8UC3);
     // The block's sum times 1/area in float, rounded to the nearest (even on
-    // a tie), as resize's averaging of whole blocks does.
+    // a tie), as resize's averaging of whole blocks does; looked up per sum.
     const float scale = 1.0f / static_cast<float>(factor * factor);
-    const int across = window.cols * 3;
-    std::vector<int> columns(static_cast<std::size_t>(across));
-    for (int r = 0; r < rgb.rows; ++r) {
-        std::fill(columns.begin(), columns.end(), 0);
-        for (int k = 0; k < factor; ++k) {
-            const std::uint8_t* p = window.ptr<std::uint8_t>(r * factor + k);
-            for (int x = 0; x < across; ++x) {
-                columns[static_cast<std::size_t>(x)] += p[x];
-            }
-        }
-        std::uint8_t* out = rgb.ptr<std::uint8_t>(r);
-        for (int c = 0; c < rgb.cols; ++c) {
-            const int* block = columns.data() + static_cast<std::size_t>(c) * 3 * factor;
-            for (int channel = 0; channel < 3; ++channel) {
-                int sum = 0;
-                for (int i = 0; i < factor; ++i) {
-                    sum += block[3 * i + channel];
-                }
-                out[3 * c + channel] = cv::saturate_cast<std::uint8_t>(static_cast<float>(sum) * scale);
-            }
-        }
+    const std::size_t largest = static_cast<std::size_t>(factor) * static_cast<std::size_t>(factor) * 255;
+    std::vector<std::uint8_t> average(largest + 1);
+    for (std::size_t sum = 0; sum <= largest; ++sum) {
+        average[sum] = cv::saturate_cast<std::uint8_t>(static_cast<float>(sum) * scale);
+    }
+    if (largest <= 0xFFFF) {
+        SumBlocks<std::uint16_t>(window, factor, average, rgb);
+    } else {
+        SumBlocks<std::uint32_t>(window, factor, average, rgb);
     }
 }
 
