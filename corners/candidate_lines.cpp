@@ -34,9 +34,10 @@ struct LineTransform {
 // response's centre row) for the columns [first, end); the others stay 0.
 // Each column's score is summed from the same profiles in the same order
 // whichever columns are asked for.
-LineTransform TransformLines(const cv::Mat& response, int first, int end) {
-    const int rows = response.rows;
-    const int cols = response.cols;
+LineTransform TransformLines(const cv::Mat& response, bool runsDown, int first, int end) {
+    // Along the side and across it.
+    const int rows = runsDown ? response.rows : response.cols;
+    const int cols = runsDown ? response.cols : response.rows;
     const int bands = std::max(1, rows / kBandRows);
     const double centre = 0.5 * rows;
     const int tilts = 2 * static_cast<int>(std::ceil(kMaxTilt * rows)) + 1;
@@ -49,9 +50,14 @@ LineTransform TransformLines(const cv::Mat& response, int first, int end) {
     for (int b = 0; b < bands; ++b) {
         const int r0 = b * rows / bands;
         const int r1 = (b + 1) * rows / bands;
-        cv::Mat row;
-        cv::reduce(response(cv::Range(r0, r1), cv::Range(lo, hi)), row, 0, cv::REDUCE_SUM, CV_32F);
-        row.convertTo(profiles.row(b), CV_32F, 1.0 / kFullResponse);
+        // Sums of at most kBandRows bytes: exact in float whichever way they run.
+        cv::Mat sums;
+        if (runsDown) {
+            cv::reduce(response(cv::Range(r0, r1), cv::Range(lo, hi)), sums, 0, cv::REDUCE_SUM, CV_32F);
+        } else {
+            cv::reduce(response(cv::Range(lo, hi), cv::Range(r0, r1)), sums, 1, cv::REDUCE_SUM, CV_32F);
+        }
+        sums.reshape(1, 1).convertTo(profiles.row(b), CV_32F, 1.0 / kFullResponse);
     }
     LineTransform transform;
     transform.score.assign(static_cast<std::size_t>(cols), 0.0f);
@@ -101,15 +107,15 @@ bool IsPeak(const std::vector<float>& score, int x) {
 
 }  // namespace
 
-SideCandidates FindCandidateLines(const cv::Mat& orientedResponse, bool mapTowardsLargerAcross) {
-    const int cols = orientedResponse.cols;
-    const double rows = orientedResponse.rows;
+SideCandidates FindCandidateLines(const cv::Mat& response, bool runsDown, bool mapTowardsLargerAcross) {
+    const int cols = runsDown ? response.cols : response.rows;
+    const double rows = runsDown ? response.rows : response.cols;
     SideCandidates side;
     const int half = cols / 2;
     // The side's half, and the columns next to it that tell its peaks.
     const LineTransform transform =
-        mapTowardsLargerAcross ? TransformLines(orientedResponse, 0, std::min(cols, half + kPeakReach))
-                               : TransformLines(orientedResponse, std::max(0, half - kPeakReach), cols);
+        mapTowardsLargerAcross ? TransformLines(response, runsDown, 0, std::min(cols, half + kPeakReach))
+                               : TransformLines(response, runsDown, std::max(0, half - kPeakReach), cols);
     for (int x = 0; x < cols; ++x) {
         const bool outerHalf = mapTowardsLargerAcross ? x < half : x >= half;
         if (!outerHalf) {

@@ -33,11 +33,13 @@ struct SideCandidates {
     double strongestCover = 0.0;       // of any edge in the side's half, candidate or not
 };
 
-// The candidates of one side in its oriented response (CV_8U, kFullResponse
-// for a full step). mapTowardsLargerAcross: the map lies towards larger
-// columns of the response (a left or top side); the side is looked for in
-// the other half.
-SideCandidates FindCandidateLines(const cv::Mat& orientedResponse, bool mapTowardsLargerAcross);
+// The candidates of one side in its edge response (CV_8U, kFullResponse
+// for a full step), oriented as described above when runsDown, in the
+// image's orientation (the side running along the rows, the transposed of
+// the above) otherwise. mapTowardsLargerAcross: the map lies towards larger
+// across coordinates (a left or top side); the side is looked for in the
+// other half.
+SideCandidates FindCandidateLines(const cv::Mat& response, bool runsDown, bool mapTowardsLargerAcross);
 
 // The candidate as a side line in reduced plane pixels; alongCentre: the
 // oriented response's centre row.

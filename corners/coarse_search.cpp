@@ -42,8 +42,9 @@ std::string Percent(double share) {
     return text;
 }
 
-// Grey value of the value-th share of a CV_8U image.
-double Percentile(const cv::Mat& grey, double share) {
+// Grey values at the given shares of a CV_8U image, from one count of its
+// grey levels: the least level whose count from 0 reaches share * pixels.
+std::array<double, 2> Percentiles(const cv::Mat& grey, const std::array<double, 2>& shares) {
     int histogram[256] = {};
     for (int r = 0; r < grey.rows; ++r) {
         const std::uint8_t* p = grey.ptr<std::uint8_t>(r);
@@ -51,15 +52,20 @@ double Percentile(const cv::Mat& grey, double share) {
             ++histogram[p[c]];
         }
     }
-    const double target = share * static_cast<double>(grey.total());
-    double sum = 0.0;
-    for (int v = 0; v < 256; ++v) {
-        sum += histogram[v];
-        if (sum >= target) {
-            return v;
+    std::array<double, 2> levels{};
+    for (std::size_t k = 0; k < shares.size(); ++k) {
+        const double target = shares[k] * static_cast<double>(grey.total());
+        double sum = 0.0;
+        levels[k] = 255.0;
+        for (int v = 0; v < 256; ++v) {
+            sum += histogram[v];
+            if (sum >= target) {
+                levels[k] = v;
+                break;
+            }
         }
     }
-    return 255.0;
+    return levels;
 }
 
 // ---- Edge responses --------------------------------------------------------
@@ -80,11 +86,17 @@ struct ReducedEdges {
 StageResult<ReducedEdges> RespondToEdges(const cv::Mat& reduced) {
     // The darkest channel of colour features is light: the black line stays
     // dark in the brightest channel, red roads and blue water do not.
-    std::vector<cv::Mat> channels;
-    cv::split(reduced, channels);
-    cv::Mat grey = cv::max(cv::max(channels[0], channels[1]), channels[2]);
-    const double paper = Percentile(grey, 0.9);
-    const double ink = Percentile(grey, 0.005);
+    cv::Mat grey(reduced.rows, reduced.cols, CV_8U);
+    for (int r = 0; r < reduced.rows; ++r) {
+        const std::uint8_t* p = reduced.ptr<std::uint8_t>(r);
+        std::uint8_t* g = grey.ptr<std::uint8_t>(r);
+        for (int c = 0; c < reduced.cols; ++c, p += 3) {
+            g[c] = std::max(std::max(p[0], p[1]), p[2]);
+        }
+    }
+    const std::array<double, 2> levels = Percentiles(grey, {0.9, 0.005});
+    const double paper = levels[0];
+    const double ink = levels[1];
     if (paper - ink < kMinimumContrast) {
         return StageResult<ReducedEdges>::Refused("the scan shows no dark lines on the paper (contrast " +
                                                    std::to_string(int(paper - ink)) + " grey levels)");
@@ -121,9 +133,8 @@ StageResult<FrameCandidates> FindCandidates(const EdgeResponses& response) {
     FrameCandidates candidates;
     for (Side side : kSides) {
         const int s = static_cast<int>(side);
-        const cv::Mat oriented = RunsDown(side) ? response[s] : cv::Mat(response[s].t());
-        candidates.alongCentre[s] = 0.5 * oriented.rows;
-        const SideCandidates found = FindCandidateLines(oriented, Outward(side) < 0);
+        candidates.alongCentre[s] = 0.5 * (RunsDown(side) ? response[s].rows : response[s].cols);
+        const SideCandidates found = FindCandidateLines(response[s], RunsDown(side), Outward(side) < 0);
         if (found.lines.empty()) {
             return StageResult<FrameCandidates>::Refused(
                 std::string(SideName(side)) + ": no long straight edge of a dark line (the longest covers " +
@@ -386,7 +397,9 @@ CoarseFrame AtFullResolution(const SideLines& reduced, int factor) {
 
 double PixelsPerMetre(double dpi) noexcept { return dpi / geometry::kGroundMetresPerInch; }
 
-CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const SheetShape& shape) {
+CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const std::vector<SheetShape>& shapes) {
+    CV_Assert(reduced.type() == CV_8UC3 && !shapes.empty());
+    // The edges and the candidate lines do not depend on the shape.
     const StageResult<ReducedEdges> edges = RespondToEdges(reduced);
     if (!edges.Found()) {
         return CoarseResult::Refused(edges.Refusal());
@@ -395,11 +408,19 @@ CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const SheetShape&
     if (!candidates.Found()) {
         return CoarseResult::Refused(candidates.Refusal());
     }
-    const StageResult<SideLines> lines = ChooseLines(*candidates, *edges, shape, factor);
-    if (!lines.Found()) {
-        return CoarseResult::Refused(lines.Refusal());
+    std::optional<std::string> firstRefusal;
+    for (std::size_t k = 0; k < shapes.size(); ++k) {
+        const StageResult<SideLines> lines = ChooseLines(*candidates, *edges, shapes[k], factor);
+        if (lines.Found()) {
+            CoarseFrame frame = AtFullResolution(*lines, factor);
+            frame.shape = static_cast<int>(k);
+            return frame;
+        }
+        if (!firstRefusal) {
+            firstRefusal = lines.Refusal();
+        }
     }
-    return AtFullResolution(*lines, factor);
+    return CoarseResult::Refused(*firstRefusal);
 }
 
 }  // namespace georef::corners

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -33,12 +34,15 @@ inline constexpr double kSearchShapeTolerance = 0.03;
 struct CoarseFrame {
     SideLines inner;  // inner edge of each side's line, full-resolution plane frame
     int factor = 1;   // reduction of the searched copy
+    int shape = 0;    // index of the shape asked for that the frame has
 };
 
 using CoarseResult = StageResult<CoarseFrame>;
 
-// reduced: the scan reduced by factor (RGB, CV_8UC3).
-CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const SheetShape& shape);
+// reduced: the scan reduced by factor (RGB, CV_8UC3). The frame of the
+// first of shapes that one holds for; when none does, the refusal for the
+// first shape.
+CoarseResult SearchReduced(const cv::Mat& reduced, int factor, const std::vector<SheetShape>& shapes);
 
 // Scan pixels per ground metre at 1:25 000 for a resolution in dpi.
 double PixelsPerMetre(double dpi) noexcept;

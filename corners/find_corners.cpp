@@ -108,13 +108,10 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
     CoarseResult coarse = CoarseResult::Refused({});
     {
         const cv::Mat reduced = scan.ReadReduced(result.reduction);
-        coarse = SearchReduced(reduced, result.reduction, onItsSide ? ShapeOnItsSide(shape) : shape);
-        if (!coarse.Found()) {
-            CoarseResult other = SearchReduced(reduced, result.reduction, onItsSide ? shape : ShapeOnItsSide(shape));
-            if (other.Found()) {
-                coarse = std::move(other);
-                onItsSide = !onItsSide;
-            }
+        const SheetShape turned = ShapeOnItsSide(shape);
+        coarse = SearchReduced(reduced, result.reduction, {onItsSide ? turned : shape, onItsSide ? shape : turned});
+        if (coarse.Found() && coarse->shape == 1) {
+            onItsSide = !onItsSide;
         }
     }
     if (!coarse.Found()) {
