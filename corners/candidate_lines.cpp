@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include <opencv2/imgproc.hpp>
 
@@ -21,6 +22,11 @@ constexpr double kRelativeCover = 0.3;
 constexpr int kCandidatesPerSide = 5;
 // A candidate is the strongest column within this many on either side.
 constexpr int kPeakReach = 3;
+// Columns of the line transform summed together, in lanes of four: each
+// lane adds as a float alone does.
+constexpr int kBlock = 16;
+constexpr int kLanes = 4;
+typedef float Floats __attribute__((vector_size(kLanes * sizeof(float))));
 
 // The best straight line through each column of the oriented response.
 struct LineTransform {
@@ -46,7 +52,12 @@ LineTransform TransformLines(const cv::Mat& response, bool runsDown, int first, 
     const int reach = static_cast<int>(std::ceil(kMaxTilt * rows)) + 1;
     const int lo = std::max(0, first - reach);
     const int hi = std::min(cols, end + reach);
-    cv::Mat profiles(bands, hi - lo, CV_32F);
+    // Each band's profile at columns [first - reach, end + reach + kBlock),
+    // 0 off the response: adding 0 to a sum of non-negative values leaves
+    // it as it is, as skipping the band there did.
+    const int width = end - first + 2 * reach + kBlock;
+    const int origin = first - reach;  // column of index 0
+    std::vector<float> profiles(static_cast<std::size_t>(bands) * static_cast<std::size_t>(width), 0.0f);
     for (int b = 0; b < bands; ++b) {
         const int r0 = b * rows / bands;
         const int r1 = (b + 1) * rows / bands;
@@ -57,31 +68,42 @@ LineTransform TransformLines(const cv::Mat& response, bool runsDown, int first, 
         } else {
             cv::reduce(response(cv::Range(lo, hi), cv::Range(r0, r1)), sums, 1, cv::REDUCE_SUM, CV_32F);
         }
-        sums.reshape(1, 1).convertTo(profiles.row(b), CV_32F, 1.0 / kFullResponse);
+        cv::Mat profile(1, hi - lo, CV_32F, profiles.data() + static_cast<std::size_t>(b) * width + (lo - origin));
+        sums.reshape(1, 1).convertTo(profile, CV_32F, 1.0 / kFullResponse);
     }
     LineTransform transform;
     transform.score.assign(static_cast<std::size_t>(cols), 0.0f);
     transform.tilt.assign(static_cast<std::size_t>(cols), 0.0f);
-    std::vector<float> acc(static_cast<std::size_t>(cols));
+    std::vector<const float*> shifted(static_cast<std::size_t>(bands));
     for (int k = 0; k < tilts; ++k) {
         const double t = -kMaxTilt + 2.0 * kMaxTilt * k / std::max(1, tilts - 1);
-        std::fill(acc.begin() + first, acc.begin() + end, 0.0f);
         for (int b = 0; b < bands; ++b) {
             const double bandCentre = (b + 0.5) * rows / bands;
             const int shift = static_cast<int>(std::lround(t * (bandCentre - centre)));
-            // p[x] is the profile at column x of the response.
-            const float* p = profiles.ptr<float>(b) - lo;
-            const int from = std::max(first, -shift);
-            const int to = std::min(end, cols - shift);
-            for (int x = from; x < to; ++x) {
-                acc[static_cast<std::size_t>(x)] += p[x + shift];
-            }
+            // shifted[b][x - first] is the band's profile at column x + shift.
+            shifted[static_cast<std::size_t>(b)] =
+                profiles.data() + static_cast<std::size_t>(b) * width + (first + shift - origin);
         }
-        for (int x = first; x < end; ++x) {
-            const std::size_t i = static_cast<std::size_t>(x);
-            if (acc[i] > transform.score[i]) {
-                transform.score[i] = acc[i];
-                transform.tilt[i] = static_cast<float>(t);
+        // A block of columns summed over every band in band order, held in
+        // registers rather than stored and loaded again for each band.
+        for (int x0 = first; x0 < end; x0 += kBlock) {
+            Floats sum[kBlock / kLanes] = {};
+            for (const float* p : shifted) {
+                const float* q = p + (x0 - first);
+                for (int v = 0; v < kBlock / kLanes; ++v) {
+                    Floats lanes;
+                    std::memcpy(&lanes, q + v * kLanes, sizeof lanes);
+                    sum[v] += lanes;
+                }
+            }
+            float acc[kBlock];
+            std::memcpy(acc, sum, sizeof acc);
+            for (int i = 0; i < kBlock && x0 + i < end; ++i) {
+                const std::size_t x = static_cast<std::size_t>(x0 + i);
+                if (acc[i] > transform.score[x]) {
+                    transform.score[x] = acc[i];
+                    transform.tilt[x] = static_cast<float>(t);
+                }
             }
         }
     }
