@@ -233,7 +233,7 @@ cv::Mat ScanImage::ReadReduced(int factor) const {
             return rgb;
         }
         Read(0, 0, rgb.cols * factor, rgb.rows * factor, rgb);
-        m_reduced = rgb.clone();
+        m_reduced = rgb;  // shared, not copied: see the header
         m_reducedFactor = factor;
         return rgb;
     }

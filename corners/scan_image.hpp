@@ -48,7 +48,8 @@ public:
     // From memory, the copy last reduced from the full image is kept, and
     // a factor that is a multiple of its factor is reduced from it (the
     // picture after the search): block averages of block averages, equal
-    // to within a level.
+    // to within a level. The copy returned from the full image shares its
+    // pixels with the one kept: read it, draw on a copy.
     cv::Mat ReadReduced(int factor) const;
 
     // Full-resolution RGB (CV_8UC3) copies of the given windows, clipped to
