@@ -13,8 +13,9 @@ namespace georef::tiling {
 
 class TileWatcher {
 public:
-    // The rows a painting thread takes at a time, and tells together.
-    static constexpr int kRowsTogether = 64;
+    // The rows a painting thread tells together: few enough to be still in
+    // its cache (a 300 dpi tile's 8 rows are 113 kB).
+    static constexpr int kRowsTogether = 8;
 
     virtual ~TileWatcher() = default;
 

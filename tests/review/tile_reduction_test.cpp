@@ -94,12 +94,13 @@ void ExpectClose(const std::vector<double>& expected, const std::vector<std::uin
     EXPECT_LT(d.worst, 12.0);
 }
 
-// Tells a reducer the rows of a tile as the painting threads do: chunks of
-// 64 rows, here out of order.
+// Tells a reducer the rows of a tile as the painting threads do: groups of
+// 8 rows, here from the bottom up.
 void TellRows(TileReducer& reducer, const std::string& tile, const std::vector<std::uint8_t>& rgb) {
     reducer.Begin(tile, kSize);
-    for (const int first : {64, 0}) {
-        const int end = std::min(kSize, first + tiling::TileWatcher::kRowsTogether);
+    const int together = tiling::TileWatcher::kRowsTogether;
+    for (int first = (kSize - 1) / together * together; first >= 0; first -= together) {
+        const int end = std::min(kSize, first + together);
         reducer.Rows(first, end, rgb.data() + static_cast<std::size_t>(first) * kSize * 3);
     }
 }
