@@ -54,7 +54,10 @@ namespace georef::corners {
 // puts the corners closer to the fit of the four.
 // 9: a side that took the border's line is placed from its frame; where no
 // line of its own is seen, when all three other sides show the gap.
-inline constexpr int kFinderRevision = 9;
+// 10: a profile whose outer edge is hidden has its centre half the line's
+// width from edge to edge beyond its inner edge (blurred thin lines at a low
+// resolution); the drawn width is measured on the line's half towards the map.
+inline constexpr int kFinderRevision = 10;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

@@ -13,6 +13,32 @@ constexpr double kReturnShare = 0.6;
 // Two dips are apart where the profile rises this share of the depth between them.
 constexpr float kSplitShare = 0.15f;
 
+// The paper beside the line and the line's darkness, from its half towards
+// the map: the border close outside a thin line at a low resolution lies
+// within its blur, while the map's side is paper up to the line. The half
+// reaches a pixel further beyond the inner edge than the edges lie apart,
+// where a blurred line has faded into the paper; the paper level is the mean
+// of three pixels beyond that (a maximum would sit on the grain's peaks).
+void MeasureInnerHalf(const std::vector<float>& P, LineCrossing& edges) {
+    const double centre = 0.5 * (edges.innerEdge + *edges.outerEdge);
+    const double half = 0.5 * (*edges.outerEdge - edges.innerEdge);
+    const int first = static_cast<int>(std::floor(centre - 3.0 * half - 1.0));
+    const int mid = static_cast<int>(std::lround(centre));  // the pixel that holds the centre
+    if (first < 3 || mid >= static_cast<int>(P.size())) {
+        return;
+    }
+    const double paper = (P[static_cast<std::size_t>(first - 3)] + P[static_cast<std::size_t>(first - 2)] +
+                          P[static_cast<std::size_t>(first - 1)]) / 3.0;
+    double darkness = 0.0;
+    for (int i = first; i < mid; ++i) {
+        darkness += paper - P[static_cast<std::size_t>(i)];
+    }
+    // Pixel mid samples [mid - 0.5, mid + 0.5): its part up to the centre.
+    darkness += (centre - (mid - 0.5)) * (paper - P[static_cast<std::size_t>(mid)]);
+    edges.paper = paper;
+    edges.area = 2.0 * darkness;
+}
+
 // The line whose inner edge is the steepest fall at index step.
 std::optional<LineCrossing> MeasureDip(const std::vector<float>& P, int step, int maxWidth, double minDepth) {
     const int n = static_cast<int>(P.size());
@@ -69,20 +95,7 @@ std::optional<LineCrossing> MeasureDip(const std::vector<float>& P, int step, in
                                                (P[static_cast<std::size_t>(k)] - P[static_cast<std::size_t>(k - 1)]);
             if (outer - edges.innerEdge <= maxWidth + 1) {
                 edges.outerEdge = outer;
-                // The paper level as the mean of three pixels beyond each edge
-                // (a maximum would sit on the grain's peaks).
-                double sum = 0.0;
-                int count = 0;
-                for (int i = std::max(0, j - 3); i <= std::min(n - 1, k + 3); ++i) {
-                    if (i < j || i > k) {
-                        sum += P[static_cast<std::size_t>(i)];
-                        ++count;
-                    }
-                }
-                edges.paper = sum / count;
-                for (int i = std::max(0, j - 1); i <= std::min(n - 1, k + 1); ++i) {
-                    edges.area += edges.paper - P[static_cast<std::size_t>(i)];
-                }
+                MeasureInnerHalf(P, edges);
             }
         }
     }

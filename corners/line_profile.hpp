@@ -13,9 +13,10 @@ namespace georef::corners {
 struct LineCrossing {
     double innerEdge = 0.0;            // the edge towards the map
     std::optional<double> outerEdge;   // the edge away from it, when the paper comes back beyond the line
-    double paper = 0.0;                // grey level of the paper beside the line
-    double area = 0.0;                 // darkness below the paper integrated across the line,
-                                       // grey level x pixels (only with an outer edge)
+    double paper = 0.0;                // grey level of the paper beside the line, on the map's side
+    double area = 0.0;                 // darkness below the paper integrated across the line, twice
+                                       // its half towards the map; grey level x pixels (only with
+                                       // an outer edge)
 };
 
 // Every dark line the profile crosses whose inner edge (a local steepest

@@ -201,11 +201,26 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
         return true;
     };
     // The lines are chosen with the width of every line seen, then again
-    // with the width of the neat line alone.
-    const std::optional<double> every = DrawnWidth(first.plans, first.stretches, nullptr);
-    StageResult<ChosenLines> chosen = ChooseLines(first, nullptr, every, dpi);
+    // with the width of the neat line alone. Before the neat line is known,
+    // a profile whose outer edge is hidden may show a line's own dip (its
+    // centre half the width between edges beyond the inner edge) or a step
+    // into solid ink (half the drawn width beyond): the first that chooses
+    // every side is taken.
+    const std::optional<double> everyEdges = EdgeToEdgeWidth(first.plans, first.stretches, nullptr);
+    const std::optional<double> everyDrawn = DrawnWidth(first.plans, first.stretches, nullptr);
+    const auto choose = [&](const Look* again) {
+        StageResult<ChosenLines> lines = ChooseLines(first, again, everyEdges, dpi);
+        if (!lines.Found() && everyDrawn != everyEdges) {
+            StageResult<ChosenLines> drawn = ChooseLines(first, again, everyDrawn, dpi);
+            if (drawn.Found()) {
+                return drawn;
+            }
+        }
+        return lines;
+    };
+    StageResult<ChosenLines> chosen = choose(nullptr);
     if (!chosen.Found() && lookAgain()) {
-        chosen = ChooseLines(first, &*second, every, dpi);
+        chosen = choose(&*second);
     }
     if (!chosen.Found()) {
         return RefineResult::Refused(chosen.Refusal());
@@ -215,9 +230,10 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
         return RefineResult::Refused("the neat line's width cannot be measured (too few profiles show both its "
                                      "edges); only its centre can be found");
     }
-    StageResult<ChosenLines> centres = ChooseLines(first, second ? &*second : nullptr, width, dpi);
+    const std::optional<double> edges = EdgeToEdgeWidth(first.plans, first.stretches, &chosen->lines);
+    StageResult<ChosenLines> centres = ChooseLines(first, second ? &*second : nullptr, edges, dpi);
     if (!centres.Found() && lookAgain()) {
-        centres = ChooseLines(first, &*second, width, dpi);
+        centres = ChooseLines(first, &*second, edges, dpi);
     }
     if (!centres.Found()) {
         return RefineResult::Refused(centres.Refusal());

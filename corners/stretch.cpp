@@ -127,9 +127,12 @@ Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels) {
     return stretch;
 }
 
-// A line's centre is midway between its edges where both show, whatever the blur; where a
-// filled border or a tick hides the outer edge, the inner edge is a step
-// from paper to solid ink and the centre lies half the drawn width beyond.
+// A line's centre is midway between its edges where both show, whatever the
+// blur; where a filled border or a tick hides the outer edge, the centre lies
+// half the width between the line's edges beyond its inner edge. Both edges
+// lie half-way down the line's own dip, which the border beyond hides only
+// in part: a blurred thin line at a low resolution is three times as wide
+// from edge to edge as it is drawn.
 namespace {
 
 std::vector<CentrePoint> CentrePoints(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width) {
@@ -207,6 +210,36 @@ std::optional<SideLine> FitNearCorner(const StretchPlan& plan, const Stretch& st
     return fit->line;
 }
 
+namespace {
+
+// Whether a crossing with both edges lies on the line chosen for its
+// stretch's side and end (any line when none are chosen).
+bool OnChosenLine(const StretchPlan& plan, const ProfileCrossing& c, const SideEndLines* chosen) {
+    if (chosen == nullptr) {
+        return true;
+    }
+    const SideLine& line = (*chosen)[static_cast<std::size_t>(plan.side)][static_cast<std::size_t>(plan.end)];
+    return std::fabs(0.5 * (c.line.innerEdge + *c.line.outerEdge) - line.Across(c.along)) <= kSupportDistance;
+}
+
+}  // namespace
+
+std::optional<double> EdgeToEdgeWidth(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
+                                      const SideEndLines* chosen) {
+    std::vector<double> widths;
+    for (std::size_t k = 0; k < stretches.size(); ++k) {
+        for (const ProfileCrossing& c : stretches[k].crossings) {
+            if (c.line.outerEdge && OnChosenLine(plans[k], c, chosen)) {
+                widths.push_back(std::fabs(*c.line.outerEdge - c.line.innerEdge));
+            }
+        }
+    }
+    if (widths.size() < static_cast<std::size_t>(kMinimumProfiles)) {
+        return std::nullopt;
+    }
+    return Median(widths);
+}
+
 std::optional<double> DrawnWidth(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
                                  const SideEndLines* chosen) {
     std::vector<double> widths;
@@ -217,17 +250,12 @@ std::optional<double> DrawnWidth(const std::vector<StretchPlan>& plans, const st
             if (!l.outerEdge || !(l.paper - s.ink > 1.0)) {
                 continue;
             }
-            if (chosen != nullptr) {
-                // Only the neat line's own profiles.
-                const SideLine& line =
-                    (*chosen)[static_cast<std::size_t>(plans[k].side)][static_cast<std::size_t>(plans[k].end)];
-                if (std::fabs(0.5 * (l.innerEdge + *l.outerEdge) - line.Across(c.along)) > kSupportDistance) {
-                    continue;
-                }
+            if (!OnChosenLine(plans[k], c, chosen)) {
+                continue;  // only the neat line's own profiles
             }
-            // Where the border lies close outside the line, the paper beside
-            // it is taken partly on the border's ink and the area comes out
-            // too small, even below nothing: such profiles do not count.
+            // Where a road lies close inside the line, the paper beside it
+            // is taken partly on the road's ink and the area comes out too
+            // small, even below nothing: such profiles do not count.
             const double width = l.area / (l.paper - s.ink);
             if (width > 0.0) {
                 widths.push_back(width);

@@ -100,9 +100,9 @@ struct StretchLine {
     double fromCorner = 0.0;
 };
 
-// The straight lines of a stretch, most supported first. width: the drawn
-// width of the line, when known, to place the centre of a line whose outer
-// edge does not show; keptShare: the least share of the profiles a line
+// The straight lines of a stretch, most supported first. width: the line's
+// width from edge to edge (EdgeToEdgeWidth), when known, to place the
+// centre of a line whose outer edge does not show; keptShare: the least share of the profiles a line
 // shows on; mostLines: how many lines at most.
 std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
                                       double dpi, double keptShare = kKeptShare, int mostLines = 4);
@@ -114,8 +114,19 @@ std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& st
 std::optional<SideLine> FitNearCorner(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
                                       std::optional<double> width, double from, double to);
 
+// The width between the line's edges, half-way between paper and ink, on
+// the profiles where both show: the median over all stretches (plans[k]
+// measured stretches[k]), or, given the lines chosen, over their profiles.
+// A profile whose outer edge is hidden has its centre this half width beyond
+// its inner edge: both edges of a blurred thin line lie well outside its
+// drawn edges, and by as much on either side. Empty when fewer than
+// kMinimumProfiles show both edges.
+std::optional<double> EdgeToEdgeWidth(const std::vector<StretchPlan>& plans, const std::vector<Stretch>& stretches,
+                                      const SideEndLines* chosen);
+
 // The drawn width of the line from the profiles where both its edges show:
-// its darkness integrated across, over the depth of solid ink; the median
+// its darkness integrated across (twice its half towards the map, as the
+// border may lie within its blur beyond), over the depth of solid ink; the median
 // over all stretches (plans[k] measured stretches[k]), or, given the lines
 // chosen, over their profiles. Empty when too few profiles show both edges,
 // or when their darkness is no more than the paper's beside them.

@@ -1,0 +1,78 @@
+// Thin neat lines blurred at a low resolution: a line 1 px wide seen
+// through a blur of 1.3 px is a dip 3 px wide from edge to edge. Where a
+// filled border close outside hides its outer edge, its centre lies half
+// that width beyond its inner edge, and the drawn width reported (and used
+// for the line's inner and outer edges) is the line's own.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "corners/find_corners.hpp"
+#include "support/corner_error.hpp"
+#include "support/temp_dir.hpp"
+#include "synthesis/realistic_scan.hpp"
+
+namespace georef::corners {
+namespace {
+
+using test::WorstError;
+
+class ThinLinesTest : public ::testing::Test {
+protected:
+    // Draws the scan of the options as a JPEG and finds its corners.
+    FindResult Find(int sheet, const synthesis::RealisticScanOptions& options, synthesis::RealisticScan& drawn,
+                    Edge edge = Edge::centre) {
+        const std::string path = m_dir.File("scan-" + std::to_string(options.seed) + ".jpg");
+        drawn = synthesis::WriteRealisticScan(sheet, path, options);
+        FindOptions find;
+        find.edge = edge;
+        find.checkIdentity = false;
+        return FindCorners(sheet, path, find);
+    }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(ThinLinesTest, BlurredLinesMergedWithTheFilledBorderAt150DpiAreFoundOnTheirCentre) {
+    // Filled minutes 5 to 6 pixels outside the line, whose blur runs into
+    // the line's: on most profiles of one side the paper does not come back
+    // between them. Both were refused while such profiles put the centre
+    // 1.5 px inside the line ("bottom side: a line 4.7 pixels inside the one
+    // that runs along the whole side reaches the corner PD but is not seen
+    // near the other end"; "bottom side: the line taken lies 16.9 pixels
+    // inside the outermost line near LD but 13.8 near PD (not one line)"),
+    // and reported the line 0.30 and 0.49 px wide.
+    struct Case {
+        int sheet;
+        std::uint64_t seed;
+    };
+    for (const auto& [sheet, seed] : {Case{40572, 217}, Case{40573, 222}}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(seed);
+        options.dpi = 150.0;
+        synthesis::RealisticScan drawn;
+        const FindResult found = Find(sheet, options, drawn);
+        ASSERT_TRUE(found.Found()) << found.refusal;
+        EXPECT_LT(WorstError(*found.corners, drawn.corners), 0.5);
+        EXPECT_GT(found.lineWidth, 0.5 * drawn.neatLineWidth);
+        EXPECT_LT(found.lineWidth, drawn.neatLineWidth + 0.5);
+    }
+}
+
+TEST_F(ThinLinesTest, TheInnerEdgeOfA120DpiLineLiesHalfItsDrawnWidthInside) {
+    // The plain scan at 120 dpi: a 0.8 px line blurred by 0.7 px. Its drawn
+    // width once came out as 0.06 px, the inner edge then 0.4 px outside.
+    synthesis::RealisticScanOptions options;
+    options.seed = 203;
+    options.dpi = 120.0;
+    synthesis::RealisticScan drawn;
+    const FindResult inner = Find(40574, options, drawn, Edge::inner);
+    ASSERT_TRUE(inner.Found()) << inner.refusal;
+    EXPECT_NEAR(inner.lineWidth, drawn.neatLineWidth, 0.25);
+    EXPECT_LT(WorstError(*inner.corners, drawn.innerEdgeCorners), 0.3);
+}
+
+}  // namespace
+}  // namespace georef::corners
