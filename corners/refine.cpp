@@ -201,27 +201,26 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
         return true;
     };
     // The lines are chosen with the width of every line seen, then again
-    // with the width of the neat line alone. Before the neat line is known,
-    // a profile whose outer edge is hidden may show a line's own dip (its
-    // centre half the width between edges beyond the inner edge) or a step
-    // into solid ink (half the drawn width beyond): the first that chooses
-    // every side is taken.
-    const std::optional<double> everyEdges = EdgeToEdgeWidth(first.plans, first.stretches, nullptr);
-    const std::optional<double> everyDrawn = DrawnWidth(first.plans, first.stretches, nullptr);
-    const auto choose = [&](const Look* again) {
-        StageResult<ChosenLines> lines = ChooseLines(first, again, everyEdges, dpi);
-        if (!lines.Found() && everyDrawn != everyEdges) {
-            StageResult<ChosenLines> drawn = ChooseLines(first, again, everyDrawn, dpi);
-            if (drawn.Found()) {
-                return drawn;
+    // with the width of the neat line alone. A profile whose outer edge is
+    // hidden may show a line's own dip (its centre half the width between
+    // its edges beyond the inner edge) or a step into solid ink (half the
+    // drawn width beyond): the first is tried on both looks, the second
+    // only when neither chooses every side.
+    const auto choose = [&](std::optional<double> edgeToEdge, std::optional<double> drawn) {
+        StageResult<ChosenLines> lines = ChooseLines(first, second ? &*second : nullptr, edgeToEdge, dpi);
+        if (!lines.Found() && lookAgain()) {
+            lines = ChooseLines(first, &*second, edgeToEdge, dpi);
+        }
+        if (!lines.Found() && drawn != edgeToEdge) {
+            StageResult<ChosenLines> stepped = ChooseLines(first, second ? &*second : nullptr, drawn, dpi);
+            if (stepped.Found()) {
+                return stepped;
             }
         }
         return lines;
     };
-    StageResult<ChosenLines> chosen = choose(nullptr);
-    if (!chosen.Found() && lookAgain()) {
-        chosen = choose(&*second);
-    }
+    const StageResult<ChosenLines> chosen = choose(EdgeToEdgeWidth(first.plans, first.stretches, nullptr),
+                                                   DrawnWidth(first.plans, first.stretches, nullptr));
     if (!chosen.Found()) {
         return RefineResult::Refused(chosen.Refusal());
     }
@@ -230,11 +229,13 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
         return RefineResult::Refused("the neat line's width cannot be measured (too few profiles show both its "
                                      "edges); only its centre can be found");
     }
+    // A line drawn less than half as wide as its edges lie apart is a thin
+    // line blurred at a low resolution: its drawn width put the centres of
+    // its profiles merged with the border up to 1.5 px inside (and so the
+    // gap to the border's frame measured on its sides), and is not tried.
     const std::optional<double> edges = EdgeToEdgeWidth(first.plans, first.stretches, &chosen->lines);
-    StageResult<ChosenLines> centres = ChooseLines(first, second ? &*second : nullptr, edges, dpi);
-    if (!centres.Found() && lookAgain()) {
-        centres = ChooseLines(first, &*second, edges, dpi);
-    }
+    const std::optional<double> step = width && edges && *width < 0.5 * *edges ? edges : width;
+    const StageResult<ChosenLines> centres = choose(edges, step);
     if (!centres.Found()) {
         return RefineResult::Refused(centres.Refusal());
     }
