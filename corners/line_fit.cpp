@@ -189,14 +189,18 @@ std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points) {
     if (bestSupport < 0) {
         return points;
     }
+    return PointsNearLine(points, best);
+}
+
+std::vector<CentrePoint> PointsNearLine(const std::vector<CentrePoint>& points, const SideLine& line) {
     std::vector<CentrePoint> kept;
     for (const CentrePoint& p : points) {
-        const double off = std::fabs(p.across - best.Across(p.along));
+        const double off = std::fabs(p.across - line.Across(p.along));
         if (off > kSupportDistance) {
             continue;
         }
         if (!kept.empty() && kept.back().profile == p.profile) {
-            if (off < std::fabs(kept.back().across - best.Across(kept.back().along))) {
+            if (off < std::fabs(kept.back().across - line.Across(kept.back().along))) {
                 kept.back() = p;
             }
         } else {

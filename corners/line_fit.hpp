@@ -40,6 +40,10 @@ std::optional<LineFit> FitRobustly(const std::vector<CentrePoint>& points);
 // such point of each profile is kept. points: in profile order.
 std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points);
 
+// The nearest point of each profile within kSupportDistance of the line.
+// points: in profile order.
+std::vector<CentrePoint> PointsNearLine(const std::vector<CentrePoint>& points, const SideLine& line);
+
 // The points farther than twice kSupportDistance from the line: what is
 // left for the next line once a line has been taken.
 std::vector<CentrePoint> PointsAwayFrom(const std::vector<CentrePoint>& points, const SideLine& line);

@@ -74,21 +74,7 @@ std::vector<CentrePoint> PlainConsensus(const std::vector<CentrePoint>& points) 
     if (bestSupport < 0) {
         return points;
     }
-    std::vector<CentrePoint> kept;
-    for (const CentrePoint& p : points) {
-        const double off = std::fabs(p.across - best.Across(p.along));
-        if (off > kSupportDistance) {
-            continue;
-        }
-        if (!kept.empty() && kept.back().profile == p.profile) {
-            if (off < std::fabs(kept.back().across - best.Across(kept.back().along))) {
-                kept.back() = p;
-            }
-        } else {
-            kept.push_back(p);
-        }
-    }
-    return kept;
+    return PointsNearLine(points, best);
 }
 
 // Centres as a stretch along a side gives them: per profile the neat line
