@@ -57,7 +57,7 @@ namespace georef::corners {
 // 10: a profile whose outer edge is hidden has its centre half the line's
 // width from edge to edge beyond its inner edge (blurred thin lines at a low
 // resolution); the drawn width is measured on the line's half towards the map.
-inline constexpr int kFinderRevision = 10;
+inline constexpr int kFinderRevision = 11;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

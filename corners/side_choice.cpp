@@ -73,7 +73,7 @@ SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& 
     std::array<bool, 2> emptyCorner{};
     for (std::size_t end = 0; end < 2; ++end) {
         emptyCorner[end] = std::none_of(seen.lines[end].begin(), seen.lines[end].end(),
-                                        [](const StretchLine& l) { return l.atCorner >= kCornerShare; });
+                                        [](const StretchLine& l) { return !l.nearCornerOnly && l.atCorner >= kCornerShare; });
     }
     // Which of two pairs lies further inside is told where their lines were
     // measured, next to the corners: a line fitted to pieces of two lines
@@ -92,6 +92,19 @@ SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& 
         for (const StretchLine& b : seen.lines[1]) {
             const double gap = std::fabs(a.line.Across(seen.middle) - b.line.Across(seen.middle));
             const double atCorner = std::min(a.atCorner, b.atCorner);
+            if (a.nearCornerOnly || b.nearCornerOnly) {
+                // Seen only next to its corner at one end at least: taken
+                // only as a drawn line that runs into both corners.
+                if (gap <= tolerance && atCorner >= kCornerShare &&
+                    a.bothEdges + b.bothEdges >= kLineShare * (a.used + b.used)) {
+                    const double position = outward * 0.5 * (a.line.Across(at[0]) + b.line.Across(at[1]));
+                    if (!pairing.chosen || position < innermost) {
+                        pairing.chosen = std::array<StretchLine, 2>{a, b};
+                        innermost = position;
+                    }
+                }
+                continue;
+            }
             if (gap > tolerance) {
                 pairing.closestGap = pairing.closestGap < 0.0 ? gap : std::min(pairing.closestGap, gap);
                 continue;
@@ -183,8 +196,11 @@ SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& 
 std::string WhyNoPair(const SideLinesSeen& seen, const SidePairing& pairing, const std::vector<StretchPlan>& plans,
                       const std::vector<Stretch>& stretches, double tolerance) {
     char text[300];
-    if (seen.lines[0].empty() || seen.lines[1].empty()) {
-        const std::size_t k = seen.lines[0].empty() ? seen.stretch[0] : seen.stretch[1];
+    const auto none = [](const std::vector<StretchLine>& lines) {
+        return std::all_of(lines.begin(), lines.end(), [](const StretchLine& l) { return l.nearCornerOnly; });
+    };
+    if (none(seen.lines[0]) || none(seen.lines[1])) {
+        const std::size_t k = none(seen.lines[0]) ? seen.stretch[0] : seen.stretch[1];
         std::snprintf(text, sizeof text, " near %s: no straight dark line over %.0f %% of %d profiles",
                       kCornerNames[static_cast<std::size_t>(plans[k].corner)], 100.0 * kKeptShare,
                       stretches[k].profiles);
@@ -219,7 +235,7 @@ std::optional<std::string> InnerLineAtOneEnd(const SideLinesSeen& seen, const st
     for (std::size_t end = 0; end < 2; ++end) {
         for (const StretchLine& l : seen.lines[end]) {
             const double inside = outward * (chosen[end].line.Across(seen.middle) - l.line.Across(seen.middle));
-            if (inside > 2.0 * kSupportDistance && l.atCorner >= kCornerShare) {
+            if (!l.nearCornerOnly && inside > 2.0 * kSupportDistance && l.atCorner >= kCornerShare) {
                 char text[300];
                 std::snprintf(text, sizeof text,
                               ": a line %.1f pixels inside the one that runs along the whole side reaches the "
@@ -230,6 +246,50 @@ std::optional<std::string> InnerLineAtOneEnd(const SideLinesSeen& seen, const st
         }
     }
     return std::nullopt;
+}
+
+// A line inside the one chosen that runs into its corner at one end, where
+// no line of its own is seen at the other: at a low resolution the neat line
+// may fade beside the border's darker line, or show only its inner edge
+// there, over too few profiles to count as a line. Followed along its own
+// straight place to the other end, it is the side's line when it shows
+// there next to the corner, and lies as far inside the line chosen (the
+// border's, running into both corners) near one corner as near the other.
+// The pair, end 0 then end 1, or empty.
+std::optional<std::array<StretchLine, 2>> FollowInnerLine(const SideLinesSeen& seen,
+                                                          const std::array<StretchLine, 2>& chosen,
+                                                          const Look& look, double dpi) {
+    const int outward = Outward(seen.side);
+    const double agreement = std::max(kGapAgreement, MmToPixels(kGapAgreementMm, dpi));
+    std::optional<std::array<StretchLine, 2>> followed;
+    for (std::size_t end = 0; end < 2; ++end) {
+        const std::size_t other = 1 - end;
+        const StretchPlan& here = look.plans[seen.stretch[end]];
+        const StretchPlan& there = look.plans[seen.stretch[other]];
+        for (const StretchLine& l : seen.lines[end]) {
+            const double inside = outward * (chosen[end].line.Across(here.start) - l.line.Across(here.start));
+            if (l.nearCornerOnly || inside <= 2.0 * kSupportDistance || l.atCorner < kCornerShare) {
+                continue;
+            }
+            const std::optional<StretchLine> on =
+                FollowLine(there, look.stretches[seen.stretch[other]], l.line, seen.width, dpi, 2.0 * kSupportDistance);
+            if (!on || on->atCorner < kCornerShare ||
+                std::fabs(on->line.Across(there.start) - l.line.Across(there.start)) > kSupportDistance) {
+                continue;
+            }
+            const double insideThere = outward * (chosen[other].line.Across(there.start) - on->line.Across(there.start));
+            if (insideThere <= 2.0 * kSupportDistance || std::fabs(insideThere - inside) > agreement) {
+                continue;
+            }
+            if (followed) {
+                return std::nullopt;  // two lines could be followed: neither is told from the other
+            }
+            followed = std::array<StretchLine, 2>{};
+            (*followed)[end] = l;
+            (*followed)[other] = *on;
+        }
+    }
+    return followed;
 }
 
 // Both ends of a side must have taken the same line. Its outermost line
@@ -245,6 +305,9 @@ std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const s
     std::array<const StretchLine*, 2> outermost{};
     for (std::size_t end = 0; end < 2; ++end) {
         for (const StretchLine& l : seen.lines[end]) {
+            if (l.nearCornerOnly) {
+                continue;
+            }
             if (!outermost[end] || outward * (l.line.Across(seen.middle) - outermost[end]->line.Across(seen.middle)) > 0.0) {
                 outermost[end] = &l;
             }
@@ -277,13 +340,22 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
                                    double dpi, double tolerance) {
     SideChoice choice;
     choice.look = &first;
-    choice.seen = SeeSide(side, first, width, dpi, kKeptShare, 4);
+    choice.seen = SeeSide(side, first, width, dpi, kKeptShare, 4, true);
     choice.pairing = PairEnds(choice.seen, first.plans, tolerance, false);
     std::string refusal;
     if (!choice.pairing.chosen) {
         refusal = SideName(side) + WhyNoPair(choice.seen, choice.pairing, first.plans, first.stretches, tolerance);
     } else if (const std::optional<std::string> why = InnerLineAtOneEnd(choice.seen, *choice.pairing.chosen, first.plans)) {
         refusal = SideName(side) + *why;
+        if (const std::optional<std::array<StretchLine, 2>> followed =
+                FollowInnerLine(choice.seen, *choice.pairing.chosen, first, dpi)) {
+            SideChoice inner = choice;
+            inner.pairing.chosen = followed;
+            if (!InnerLineAtOneEnd(inner.seen, *followed, first.plans) &&
+                !EndsTakeOtherLines(inner.seen, *followed, first.plans, tolerance, dpi)) {
+                return inner;
+            }
+        }
     } else if (const std::optional<std::string> other =
                    EndsTakeOtherLines(choice.seen, *choice.pairing.chosen, first.plans, tolerance, dpi)) {
         refusal = SideName(side) + *other;

@@ -77,10 +77,10 @@ struct SideChoice {
     std::optional<double> frameGap;
 };
 
-// The lines a look sees along a side: keptShare and mostLines as for
-// StretchLines.
+// The lines a look sees along a side: keptShare, mostLines and nearCorner
+// as for StretchLines.
 SideLinesSeen SeeSide(Side side, const Look& look, std::optional<double> width, double dpi, double keptShare,
-                      int mostLines);
+                      int mostLines, bool nearCorner = false);
 
 // How far outside the chosen line's centre at each end the inner edges of
 // the lines seen outside it there lie, pixels.

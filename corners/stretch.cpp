@@ -150,11 +150,40 @@ std::vector<CentrePoint> CentrePoints(const StretchPlan& plan, const Stretch& st
 
 }  // namespace
 
-std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
-                                      double dpi, double keptShare, int mostLines) {
-    std::vector<CentrePoint> remaining = CentrePoints(plan, stretch, width);
+namespace {
+
+// A line fitted to a stretch's centres, with what its supporting centres
+// (within kSupportDistance of it) show: how many show both edges, their
+// width, and how far it runs into the corner.
+StretchLine Described(const StretchPlan& plan, const LineFit& fit, const std::vector<CentrePoint>& agreed, double dpi) {
     const double zone = MmToPixels(kCornerZoneMm, dpi);
     const int zoneProfiles = std::max(1, static_cast<int>(zone / plan.profileStep) + 1);
+    StretchLine found;
+    found.line = fit.line;
+    found.used = fit.used;
+    found.rms = fit.rms;
+    int near = 0;
+    double widths = 0.0;
+    found.fromCorner = std::fabs(plan.stop - plan.start);
+    for (const CentrePoint& p : agreed) {
+        const bool supports = std::fabs(p.across - fit.line.Across(p.along)) <= kSupportDistance;
+        found.bothEdges += p.bothEdges && supports;
+        widths += p.bothEdges && supports ? p.width : 0.0;
+        near += std::fabs(p.along - plan.start) <= zone && supports;
+        if (supports) {
+            found.fromCorner = std::min(found.fromCorner, std::fabs(p.along - plan.start));
+        }
+    }
+    found.atCorner = std::min(1.0, static_cast<double>(near) / zoneProfiles);
+    found.width = found.bothEdges > 0 ? widths / found.bothEdges : 0.0;
+    return found;
+}
+
+}  // namespace
+
+std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
+                                      double dpi, double keptShare, int mostLines, bool nearCorner) {
+    std::vector<CentrePoint> remaining = CentrePoints(plan, stretch, width);
     const double wanted = std::max<double>(kMinimumProfiles, keptShare * stretch.profiles);
     std::vector<StretchLine> lines;
     for (int round = 0; round < mostLines && !remaining.empty(); ++round) {
@@ -163,47 +192,79 @@ std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& st
         if (!fit || fit->used < wanted) {
             break;
         }
-        StretchLine found;
-        found.line = fit->line;
-        found.used = fit->used;
-        found.rms = fit->rms;
-        int near = 0;
-        double widths = 0.0;
-        found.fromCorner = std::fabs(plan.stop - plan.start);
-        for (const CentrePoint& p : agreed) {
-            const bool supports = std::fabs(p.across - fit->line.Across(p.along)) <= kSupportDistance;
-            found.bothEdges += p.bothEdges && supports;
-            widths += p.bothEdges && supports ? p.width : 0.0;
-            near += std::fabs(p.along - plan.start) <= zone && supports;
-            if (supports) {
-                found.fromCorner = std::min(found.fromCorner, std::fabs(p.along - plan.start));
-            }
-        }
-        found.atCorner = std::min(1.0, static_cast<double>(near) / zoneProfiles);
-        found.width = found.bothEdges > 0 ? widths / found.bothEdges : 0.0;
-        lines.push_back(found);
+        lines.push_back(Described(plan, *fit, agreed, dpi));
         remaining = PointsAwayFrom(remaining, fit->line);
+    }
+    if (!nearCorner) {
+        return lines;
+    }
+    // Lines seen only on the half of the stretch next to the corner, that
+    // run into it: a line found over the whole stretch needs points at both
+    // its ends.
+    const double half = 0.5 * std::fabs(plan.stop - plan.start);
+    std::vector<CentrePoint> near;
+    for (const CentrePoint& p : remaining) {
+        if (std::fabs(p.along - plan.start) <= half) {
+            near.push_back(p);
+        }
+    }
+    const double wantedNear = std::max<double>(kMinimumProfiles, 0.5 * keptShare * stretch.profiles);
+    for (int round = 0; round < kNearCornerLines && !near.empty(); ++round) {
+        const std::vector<CentrePoint> agreed = Consensus(near);
+        const std::optional<LineFit> fit = FitRobustly(agreed);
+        if (!fit || fit->used < wantedNear) {
+            break;
+        }
+        StretchLine found = Described(plan, *fit, agreed, dpi);
+        found.nearCornerOnly = true;
+        if (found.atCorner >= kNearCornerShare) {
+            lines.push_back(found);
+        }
+        near = PointsAwayFrom(near, fit->line);
     }
     return lines;
 }
 
-std::optional<SideLine> FitNearCorner(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
-                                      std::optional<double> width, double from, double to) {
+namespace {
+
+// The centres within `reach` of the line, from `from` to `to` pixels along
+// from the profile next to the corner: the nearest on each profile.
+std::vector<CentrePoint> CentresNear(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
+                                     std::optional<double> width, double reach, double from, double to) {
     std::vector<CentrePoint> near;
     for (const CentrePoint& p : CentrePoints(plan, stretch, width)) {
         const double along = std::fabs(p.along - plan.start);
-        if (along >= from && along <= to && std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
-            if (!near.empty() && near.back().profile == p.profile) {
-                // The nearer of two centres on one profile.
-                if (std::fabs(p.across - line.Across(p.along)) < std::fabs(near.back().across - line.Across(p.along))) {
-                    near.back() = p;
-                }
-            } else {
-                near.push_back(p);
+        const double off = std::fabs(p.across - line.Across(p.along));
+        if (along < from || along > to || off > reach) {
+            continue;
+        }
+        if (!near.empty() && near.back().profile == p.profile) {
+            if (off < std::fabs(near.back().across - line.Across(p.along))) {
+                near.back() = p;
             }
+        } else {
+            near.push_back(p);
         }
     }
+    return near;
+}
+
+}  // namespace
+
+std::optional<StretchLine> FollowLine(const StretchPlan& plan, const Stretch& stretch, const SideLine& expected,
+                                      std::optional<double> width, double dpi, double reach) {
+    const std::vector<CentrePoint> near =
+        CentresNear(plan, stretch, expected, width, reach, 0.0, std::fabs(plan.stop - plan.start));
     const std::optional<LineFit> fit = FitRobustly(near);
+    if (!fit || fit->used < kMinimumProfiles) {
+        return std::nullopt;
+    }
+    return Described(plan, *fit, near, dpi);
+}
+
+std::optional<SideLine> FitNearCorner(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
+                                      std::optional<double> width, double from, double to) {
+    const std::optional<LineFit> fit = FitRobustly(CentresNear(plan, stretch, line, width, kSupportDistance, from, to));
     if (!fit || fit->used < kMinimumProfiles) {
         return std::nullopt;
     }

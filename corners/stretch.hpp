@@ -98,14 +98,34 @@ struct StretchLine {
     // profile that shows the line: how far the line is carried on to the
     // corner when it does not run into it.
     double fromCorner = 0.0;
+    // Seen only on the half of the stretch next to the corner (StretchLines
+    // with nearCorner).
+    bool nearCornerOnly = false;
 };
+
+// Lines seen only next to the corner looked for at most, and the share of
+// the profiles next to the corner they show on.
+inline constexpr int kNearCornerLines = 2;
+inline constexpr double kNearCornerShare = 0.5;
 
 // The straight lines of a stretch, most supported first. width: the line's
 // width from edge to edge (EdgeToEdgeWidth), when known, to place the
 // centre of a line whose outer edge does not show; keptShare: the least share of the profiles a line
-// shows on; mostLines: how many lines at most.
+// shows on; mostLines: how many lines at most. nearCorner: then also up to
+// kNearCornerLines lines seen only on the half of the stretch next to the
+// corner (on keptShare of that half's profiles) that run into the corner,
+// after the others: a faint line hidden beside a road over the rest of the
+// stretch.
 std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& stretch, std::optional<double> width,
-                                      double dpi, double keptShare = kKeptShare, int mostLines = 4);
+                                      double dpi, double keptShare = kKeptShare, int mostLines = 4,
+                                      bool nearCorner = false);
+
+// The line of a stretch that continues `expected`, a side's line seen at
+// its other end: the centres within `reach` pixels of it (the nearest on
+// each profile) fitted again, described as StretchLines describes a line.
+// Empty when fewer than kMinimumProfiles show it.
+std::optional<StretchLine> FollowLine(const StretchPlan& plan, const Stretch& stretch, const SideLine& expected,
+                                      std::optional<double> width, double dpi, double reach);
 
 // The line fitted again to its own centres (within kSupportDistance of it)
 // on the profiles from `from` to `to` pixels along from the one next to the

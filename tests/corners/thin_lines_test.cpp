@@ -61,6 +61,66 @@ TEST_F(ThinLinesTest, BlurredLinesMergedWithTheFilledBorderAt150DpiAreFoundOnThe
     }
 }
 
+TEST_F(ThinLinesTest, AFaintLineBesideTheBordersDarkerLineIsFollowedIntoTheCorner) {
+    // Seed 205 at 150 dpi: a 0.9 px line under a 1.2 px blur, the border's
+    // inner line 5 px outside it and a road 6 px inside it along most of the
+    // bottom side. Next to PD the neat line shows only its inner edge, on
+    // too few profiles to count as a line there; the border's line runs
+    // into both corners. Plain and worn, it was refused ("bottom side: its
+    // line stops short of corner PD, where a line 10.0 pixels outside it
+    // runs on; ..."); torn off at another corner, it was refused as "a line
+    // 5.9 pixels inside the one that runs along the whole side reaches the
+    // corner LD but is not seen near the other end".
+    struct Case {
+        const char* name;
+        void (*change)(synthesis::RealisticScanOptions&);
+    };
+    const Case cases[] = {
+        {"plain", [](synthesis::RealisticScanOptions&) {}},
+        {"worn", [](synthesis::RealisticScanOptions& o) { o.wornShare = 0.2; }},
+        {"torn over lid",
+         [](synthesis::RealisticScanOptions& o) {
+             o.bedMillimetres = 0.0;
+             o.tornCorner = synthesis::SheetCorner::lh;
+             o.tearReach = 0.05;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(205);
+        options.dpi = 150.0;
+        c.change(options);
+        synthesis::RealisticScan drawn;
+        const FindResult found = Find(40572, options, drawn);
+        ASSERT_TRUE(found.Found()) << found.refusal;
+        EXPECT_LT(WorstError(*found.corners, drawn.corners), 0.6);
+    }
+}
+
+TEST_F(ThinLinesTest, AFaintLineHiddenBesideARoadIsSeenWhereItRunsIntoItsCorners) {
+    // Seed 200 at 150 dpi: a 0.8 px line under a 1.2 px blur, and a road
+    // pressed 6 px inside the top side over most of its length, but not
+    // next to its corners. The line shows only on the half of each stretch next
+    // to its corner, so the outer frame was the only line of the side: with
+    // a corner torn off it was refused ("top side: near both corners a
+    // fainter line runs 12.5 and 12.5 pixels inside the line taken ..."),
+    // and with a large tear, as its frame could not be placed from too few
+    // sides ("top side: the line taken shows none of the border's lines
+    // outside it ...").
+    for (const double reach : {0.05, 0.15}) {
+        SCOPED_TRACE("tear reach " + std::to_string(reach));
+        synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(200);
+        options.dpi = 150.0;
+        options.bedMillimetres = 0.0;
+        options.tornCorner = synthesis::SheetCorner::ld;
+        options.tearReach = reach;
+        synthesis::RealisticScan drawn;
+        const FindResult found = Find(40571, options, drawn);
+        ASSERT_TRUE(found.Found()) << found.refusal;
+        EXPECT_LT(WorstError(*found.corners, drawn.corners), 0.75);
+    }
+}
+
 TEST_F(ThinLinesTest, TheInnerEdgeOfA120DpiLineLiesHalfItsDrawnWidthInside) {
     // The plain scan at 120 dpi: a 0.8 px line blurred by 0.7 px. Its drawn
     // width once came out as 0.06 px, the inner edge then 0.4 px outside.
