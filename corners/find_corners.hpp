@@ -57,6 +57,9 @@ namespace georef::corners {
 // 10: a profile whose outer edge is hidden has its centre half the line's
 // width from edge to edge beyond its inner edge (blurred thin lines at a low
 // resolution); the drawn width is measured on the line's half towards the map.
+// 11: a faint line inside the border's line that runs into one corner is
+// followed along its own place into the other; lines seen only on the half
+// of a stretch next to its corner count when they run into both corners.
 inline constexpr int kFinderRevision = 11;
 
 struct FindOptions {

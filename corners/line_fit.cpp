@@ -192,11 +192,11 @@ std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points) {
     return PointsNearLine(points, best);
 }
 
-std::vector<CentrePoint> PointsNearLine(const std::vector<CentrePoint>& points, const SideLine& line) {
+std::vector<CentrePoint> PointsNearLine(const std::vector<CentrePoint>& points, const SideLine& line, double reach) {
     std::vector<CentrePoint> kept;
     for (const CentrePoint& p : points) {
         const double off = std::fabs(p.across - line.Across(p.along));
-        if (off > kSupportDistance) {
+        if (off > reach) {
             continue;
         }
         if (!kept.empty() && kept.back().profile == p.profile) {

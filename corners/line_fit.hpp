@@ -40,9 +40,10 @@ std::optional<LineFit> FitRobustly(const std::vector<CentrePoint>& points);
 // such point of each profile is kept. points: in profile order.
 std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points);
 
-// The nearest point of each profile within kSupportDistance of the line.
+// The nearest point of each profile within reach of the line (pixels).
 // points: in profile order.
-std::vector<CentrePoint> PointsNearLine(const std::vector<CentrePoint>& points, const SideLine& line);
+std::vector<CentrePoint> PointsNearLine(const std::vector<CentrePoint>& points, const SideLine& line,
+                                        double reach = kSupportDistance);
 
 // The points farther than twice kSupportDistance from the line: what is
 // left for the next line once a line has been taken.

@@ -231,22 +231,14 @@ namespace {
 // from the profile next to the corner: the nearest on each profile.
 std::vector<CentrePoint> CentresNear(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
                                      std::optional<double> width, double reach, double from, double to) {
-    std::vector<CentrePoint> near;
+    std::vector<CentrePoint> within;
     for (const CentrePoint& p : CentrePoints(plan, stretch, width)) {
         const double along = std::fabs(p.along - plan.start);
-        const double off = std::fabs(p.across - line.Across(p.along));
-        if (along < from || along > to || off > reach) {
-            continue;
-        }
-        if (!near.empty() && near.back().profile == p.profile) {
-            if (off < std::fabs(near.back().across - line.Across(p.along))) {
-                near.back() = p;
-            }
-        } else {
-            near.push_back(p);
+        if (along >= from && along <= to) {
+            within.push_back(p);
         }
     }
-    return near;
+    return PointsNearLine(within, line, reach);
 }
 
 }  // namespace
