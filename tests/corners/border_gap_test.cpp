@@ -111,16 +111,16 @@ TEST_F(BorderGapTest, ASideThatTookTheBordersLineIsPlacedFromItsFrame) {
     // took the border's line (the border's place on the other sides shows
     // it); the three other sides give the gap alike. Both were refused ("the
     // line taken shows none of the border's lines outside it ... and 0 lines
-    // lie as far inside it"). 150 dpi seed 200: minute ticks, a 0.8 px line
-    // blurred by 1.2 px, the top side; 120 dpi seed 223, the plain scan:
-    // filled minutes, the left side.
+    // lie as far inside it"). 120 dpi seed 223, the plain scan: filled
+    // minutes, the left side. (150 dpi seed 200, whose top side was placed
+    // so, is now found by the line it shows next to its corners.)
     struct Case {
         int sheet;
         std::uint64_t seed;
         double dpi;
         Side placed;
     };
-    for (const auto& [sheet, seed, dpi, placed] : {Case{40571, 200, 150.0, Side::top}, Case{40574, 223, 120.0, Side::left}}) {
+    for (const auto& [sheet, seed, dpi, placed] : {Case{40574, 223, 120.0, Side::left}}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         synthesis::RealisticScanOptions options;
         if (dpi == 150.0) {

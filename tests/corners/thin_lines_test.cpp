@@ -100,24 +100,27 @@ TEST_F(ThinLinesTest, AFaintLineBesideTheBordersDarkerLineIsFollowedIntoTheCorne
 TEST_F(ThinLinesTest, AFaintLineHiddenBesideARoadIsSeenWhereItRunsIntoItsCorners) {
     // Seed 200 at 150 dpi: a 0.8 px line under a 1.2 px blur, and a road
     // pressed 6 px inside the top side over most of its length, but not
-    // next to its corners. The line shows only on the half of each stretch next
-    // to its corner, so the outer frame was the only line of the side: with
-    // a corner torn off it was refused ("top side: near both corners a
-    // fainter line runs 12.5 and 12.5 pixels inside the line taken ..."),
-    // and with a large tear, as its frame could not be placed from too few
-    // sides ("top side: the line taken shows none of the border's lines
-    // outside it ...").
-    for (const double reach : {0.05, 0.15}) {
+    // next to its corners. The line shows only on the half of each stretch
+    // next to its corner, so the outer frame was the only line of the side:
+    // plain, the side was placed from its frame; with a corner torn off it
+    // was refused ("top side: near both corners a fainter line runs 12.5
+    // and 12.5 pixels inside the line taken ..."), and with a large tear, as
+    // its frame could not be placed from too few sides ("top side: the line
+    // taken shows none of the border's lines outside it ...").
+    for (const double reach : {0.0, 0.05, 0.15}) {
         SCOPED_TRACE("tear reach " + std::to_string(reach));
         synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(200);
         options.dpi = 150.0;
         options.bedMillimetres = 0.0;
-        options.tornCorner = synthesis::SheetCorner::ld;
+        options.tornCorner = reach > 0.0 ? synthesis::SheetCorner::ld : synthesis::SheetCorner::none;
         options.tearReach = reach;
         synthesis::RealisticScan drawn;
         const FindResult found = Find(40571, options, drawn);
         ASSERT_TRUE(found.Found()) << found.refusal;
         EXPECT_LT(WorstError(*found.corners, drawn.corners), 0.75);
+        for (Side side : kSides) {
+            EXPECT_FALSE(found.fromFrame[static_cast<std::size_t>(side)]) << SideName(side);
+        }
     }
 }
 
