@@ -60,7 +60,9 @@ namespace georef::corners {
 // 11: a faint line inside the border's line that runs into one corner is
 // followed along its own place into the other; lines seen only on the half
 // of a stretch next to its corner count when they run into both corners.
-inline constexpr int kFinderRevision = 11;
+// 12: below 200 dpi a refused scan is looked at once more counting lines
+// fainter in proportion to the resolution.
+inline constexpr int kFinderRevision = 12;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

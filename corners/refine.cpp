@@ -33,7 +33,8 @@ std::string Where(Side side, int corner) {
 
 // Two stretches per corner, the downward side's then the sideways side's,
 // placed along the search's inner edges.
-std::vector<StretchPlan> PlanStretches(const CoarseFrame& coarse, double dpi, double spanShare, double furtherOutMm) {
+std::vector<StretchPlan> PlanStretches(const CoarseFrame& coarse, double dpi, double spanShare, double furtherOutMm,
+                                       double minimumDepth) {
     // Corners from the search's inner edges, to place the stretches measured.
     const FrameCorners rough = IntersectSides(coarse.inner);
     std::vector<StretchPlan> plans;
@@ -48,10 +49,10 @@ std::vector<StretchPlan> PlanStretches(const CoarseFrame& coarse, double dpi, do
                                              rough[k].row - rough[sideNeighbour].row);
         plans.push_back(PlanStretch(sides.downward, k, coarse.inner[static_cast<int>(sides.downward)], rough[k].row,
                                     EndOfDownwardSide(sides) == 0 ? 1 : -1, spanShare * downLength, coarse.factor,
-                                    dpi, furtherOutMm));
+                                    dpi, furtherOutMm, minimumDepth));
         plans.push_back(PlanStretch(sides.sideways, k, coarse.inner[static_cast<int>(sides.sideways)],
                                     rough[k].column, EndOfSidewaysSide(sides) == 0 ? 1 : -1, spanShare * sideLength,
-                                    coarse.factor, dpi, furtherOutMm));
+                                    coarse.factor, dpi, furtherOutMm, minimumDepth));
     }
     return plans;
 }
@@ -154,12 +155,12 @@ std::vector<Stretch> MeasureStretches(const std::vector<StretchPlan>& plans, con
     return stretches;
 }
 
-}  // namespace
-
-RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge,
-                                  const std::vector<cv::Rect>& alsoRead, int threads) {
+// The refinement with lines as faint as minimumDepth (share of the
+// contrast) counted.
+RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge,
+                             const std::vector<cv::Rect>& alsoRead, int threads, double minimumDepth) {
     Look first;
-    first.plans = PlanStretches(coarse, dpi, kSpanShare, 0.0);
+    first.plans = PlanStretches(coarse, dpi, kSpanShare, 0.0, minimumDepth);
     const cv::Rect image(0, 0, scan.Width(), scan.Height());
     std::vector<cv::Rect> windows;
     for (const StretchPlan& p : first.plans) {
@@ -188,7 +189,7 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
             return false;
         }
         Look look;
-        look.plans = PlanStretches(coarse, dpi, kWholeSpanShare, kWholeFurtherOutMm);
+        look.plans = PlanStretches(coarse, dpi, kWholeSpanShare, kWholeFurtherOutMm, minimumDepth);
         std::vector<cv::Rect> more;
         for (const StretchPlan& p : look.plans) {
             if ((p.window & image).area() < p.window.area()) {
@@ -251,6 +252,21 @@ RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coar
     frame.lineWidth = width.value_or(0.0);
     frame.alsoRead = std::move(along);
     return frame;
+}
+
+}  // namespace
+
+RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge,
+                                  const std::vector<cv::Rect>& alsoRead, int threads) {
+    RefineResult refined = RefineWithDepth(scan, coarse, dpi, edge, alsoRead, threads, kMinimumDepth);
+    // Below kFullDepthDpi a thin neat line blurred next to its corners may
+    // be too faint to count: a refused scan is looked at once more counting
+    // fainter lines, and keeps its first refusal when that refuses too.
+    if (refined.Found() || !(FaintDepth(dpi) < kMinimumDepth)) {
+        return refined;
+    }
+    RefineResult faint = RefineWithDepth(scan, coarse, dpi, edge, alsoRead, threads, FaintDepth(dpi));
+    return faint.Found() ? faint : refined;
 }
 
 }  // namespace georef::corners

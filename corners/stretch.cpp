@@ -25,13 +25,11 @@ constexpr double kCornerGapMm = 2.5;      // profiles start this far from the co
 constexpr double kCornerZoneMm = 4.0;     // the neat line must show on the first profiles of this length
 constexpr double kNeighbourMm = 1.7;      // lines this far outside the search's edge are measured too
 constexpr double kBorderMm = 4.5;         // and this far inside it: the graduated border's width
-// The line's darkness against the paper, share of the window's contrast.
-constexpr double kMinimumDepth = 0.2;
 
 }  // namespace
 
 StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, double cornerAlong, int direction,
-                        double span, int factor, double dpi, double furtherOutMm) {
+                        double span, int factor, double dpi, double furtherOutMm, double minimumDepth) {
     StretchPlan p;
     p.side = side;
     p.corner = corner;
@@ -46,6 +44,7 @@ StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, doubl
     p.edgeSearchOutward = uncertainty + static_cast<int>(std::ceil(MmToPixels(kNeighbourMm + furtherOutMm, dpi)));
     p.profileInward = p.edgeSearchInward + 6;
     p.profileOutward = p.edgeSearchOutward + p.maxLineWidth + 6;
+    p.minimumDepth = minimumDepth;
     p.halfRows = std::max(kLeastHalfRows, static_cast<int>(std::lround(MmToPixels(kProfileHalfMm, dpi))));
     p.profileStep = std::max(2, static_cast<int>(std::lround(MmToPixels(kProfileStepMm, dpi))));
     p.start = cornerAlong + direction * MmToPixels(kCornerGapMm, dpi);
@@ -79,7 +78,7 @@ Stretch MeasureStretch(const StretchPlan& plan, const cv::Mat& pixels) {
     const GreyOrder order(grey);
     const double paper = order.AtShare(0.9);
     stretch.ink = order.AtShare(0.01);
-    const double minDepth = kMinimumDepth * std::max(1.0, paper - stretch.ink);
+    const double minDepth = plan.minimumDepth * std::max(1.0, paper - stretch.ink);
     const int outward = plan.outwardSign;
     const float rows = static_cast<float>(2 * plan.halfRows + 1);
     std::vector<float> P;

@@ -28,6 +28,14 @@ inline constexpr int kMinimumProfiles = 8;
 
 constexpr double MmToPixels(double mm, double dpi) noexcept { return mm * dpi / geometry::kMillimetresPerInch; }
 
+// A line's least darkness against the paper, share of the window's
+// contrast. A line thinner than the blur is a dip about as deep as it is
+// wide in pixels: a faint look at a scan below kFullDepthDpi asks for this
+// much less in proportion to its resolution (0.15 at 150 dpi).
+inline constexpr double kMinimumDepth = 0.2;
+inline constexpr double kFullDepthDpi = 200.0;
+constexpr double FaintDepth(double dpi) noexcept { return dpi < kFullDepthDpi ? kMinimumDepth * dpi / kFullDepthDpi : kMinimumDepth; }
+
 // Where a stretch is measured and how; sizes in pixels.
 struct StretchPlan {
     Side side = Side::left;
@@ -42,6 +50,7 @@ struct StretchPlan {
     int edgeSearchOutward = 0;  // and this far out of it
     int profileInward = 0;      // a profile reaches this far from the search's edge into the map
     int profileOutward = 0;     // and this far out of it
+    double minimumDepth = kMinimumDepth;  // a line's least darkness, share of the window's contrast
     int halfRows = 1;        // rows averaged on each side of a profile
     int profileStep = 2;     // between profiles
     cv::Rect oriented;       // the window, along as rows, across as columns
@@ -54,9 +63,11 @@ struct StretchPlan {
 // runs on from the corner towards larger along; span: length measured;
 // factor: the search's reduction; dpi: the scan's resolution;
 // furtherOutMm: lines this much further out of the search's edge are
-// measured too, millimetres on the paper.
+// measured too, millimetres on the paper; minimumDepth: a line's least
+// darkness, share of the window's contrast.
 StretchPlan PlanStretch(Side side, int corner, const SideLine& searchEdge, double cornerAlong, int direction,
-                        double span, int factor, double dpi, double furtherOutMm = 0.0);
+                        double span, int factor, double dpi, double furtherOutMm = 0.0,
+                        double minimumDepth = kMinimumDepth);
 
 // A dark line crossed by one profile of a stretch, its edges as across
 // coordinates in the plane frame.
