@@ -1,8 +1,9 @@
 #pragma once
-// Writes an 8-bit RGB image as PNG through libpng, with the settings of a
-// picture a person looks at once: no row filter and the fastest deflate
-// level. For the noisy scans of the corner pictures, filtering rows costs
-// as much as compressing them and makes the file no smaller.
+// Writes an 8-bit RGB image as PNG, with the settings of a picture a person
+// looks at once: no row filter and libdeflate's fastest level. For the noisy
+// scans of the corner pictures, filtering rows costs as much as compressing
+// them and makes the file no smaller. libpng writes the file's chunks; the
+// image data is compressed by libdeflate beforehand, in one piece.
 
 #include <cstdio>
 
