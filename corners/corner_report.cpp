@@ -95,6 +95,26 @@ void WritePng(const std::string& path, const cv::Mat& rgb) {
     }
 }
 
+// The whole scan reduced by factor. When the scan keeps a reduced copy
+// (the finder's) whose factor does not divide this one, the overview is
+// averaged from that copy by area rather than from every pixel of the
+// scan again: the same picture to the eye.
+cv::Mat Overview(const ScanImage& scan, int factor) {
+    const int kept = scan.KeptReduction();
+    if (kept < 2 || factor <= kept || factor % kept == 0) {
+        return scan.ReadReduced(factor);
+    }
+    const cv::Mat copy = scan.ReadReduced(kept);
+    const cv::Size size(std::max(1, scan.Width() / factor), std::max(1, scan.Height() / factor));
+    // The overview covers size * factor plane pixels from the top left.
+    const double scale = static_cast<double>(factor) / kept;
+    const cv::Rect covered(0, 0, std::min(copy.cols, std::max(1, static_cast<int>(std::lround(size.width * scale)))),
+                           std::min(copy.rows, std::max(1, static_cast<int>(std::lround(size.height * scale)))));
+    cv::Mat overview;
+    cv::resize(copy(covered), overview, size, 0.0, 0.0, cv::INTER_AREA);
+    return overview;
+}
+
 // reading: what the margin read and what it says, a line under the
 // verdict; empty for none. framedNotes: the sides placed from the border's
 // outer frame, one note each, wrapped to the picture's width between the
@@ -112,7 +132,7 @@ void DrawReport(const std::string& pngPath, const ScanImage& scan, int sheetNumb
     const int width = 4 * inset + 5 * kGap;
     // The overview: the whole scan reduced to the picture's width.
     const int factor = std::max(1, static_cast<int>(std::ceil(static_cast<double>(scan.Width()) / (width - 2 * kGap))));
-    cv::Mat overview = scan.ReadReduced(factor);
+    const cv::Mat overview = Overview(scan, factor);
     const std::vector<std::string> framed = Wrapped(framedNotes, width - 2 * kGap);
     const int headerRows = 2 + (reading.empty() ? 0 : 1) + static_cast<int>(framed.size());
     const int top = headerRows * kTextRow + kGap;

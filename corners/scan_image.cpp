@@ -243,6 +243,11 @@ cv::Mat ScanImage::ReadReduced(int factor) const {
     return rgb;
 }
 
+int ScanImage::KeptReduction() const {
+    const std::lock_guard<std::mutex> guard(m_reducedMutex);
+    return m_reducedFactor;
+}
+
 std::vector<cv::Mat> ScanImage::ReadWindows(const std::vector<cv::Rect>& windows) const {
     const CacheLimit cache(kReadCacheBytes);
     const cv::Rect image(0, 0, m_width, m_height);

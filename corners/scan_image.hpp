@@ -51,6 +51,8 @@ public:
     // to within a level. The copy returned from the full image shares its
     // pixels with the one kept: read it, draw on a copy.
     cv::Mat ReadReduced(int factor) const;
+    // The factor of the copy kept from the full image; 0 when none is kept.
+    int KeptReduction() const;
 
     // Full-resolution RGB (CV_8UC3) copies of the given windows, clipped to
     // the image, read in one pass from top to bottom in strips, so memory
