@@ -62,7 +62,10 @@ namespace georef::corners {
 // of a stretch next to its corner count when they run into both corners.
 // 12: below 200 dpi a refused scan is looked at once more counting lines
 // fainter in proportion to the resolution.
-inline constexpr int kFinderRevision = 12;
+// 13: whether both ends of a side took one line is told against the
+// outermost line followed from one corner to the other, not against two
+// ends' outermost lines that may be the border's and the frame's.
+inline constexpr int kFinderRevision = 13;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

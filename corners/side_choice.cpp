@@ -298,9 +298,18 @@ std::optional<std::array<StretchLine, 2>> FollowInnerLine(const SideLinesSeen& s
 // not, when it is one line. At a low resolution a side may otherwise pair
 // the neat line near one corner with the border's line next to it near
 // the other, where the two agree within the bow allowed at the side's
-// middle. The refusal, after the side's name, or empty.
+// middle.
+//
+// The outermost line near one corner, followed along its own straight
+// place to the other corner and seen there where it is carried, is that
+// line; the two ends' outermost lines are compared only when neither can
+// be followed so. Lines fitted next to their corners may agree within the
+// bow allowed at the middle and yet be two lines: the border's near one
+// corner, where the outer frame is not seen, and the frame near the other.
+// The refusal, after the side's name, or empty.
 std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const std::array<StretchLine, 2>& chosen,
-                                              const std::vector<StretchPlan>& plans, double tolerance, double dpi) {
+                                              const Look& look, double tolerance, double dpi) {
+    const std::vector<StretchPlan>& plans = look.plans;
     const int outward = Outward(seen.side);
     std::array<const StretchLine*, 2> outermost{};
     for (std::size_t end = 0; end < 2; ++end) {
@@ -313,14 +322,38 @@ std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const s
             }
         }
     }
-    if (!outermost[0] || !outermost[1] ||
-        std::fabs(outermost[0]->line.Across(seen.middle) - outermost[1]->line.Across(seen.middle)) > tolerance) {
-        return std::nullopt;
+    std::optional<std::array<SideLine, 2>> reference;
+    for (std::size_t end = 0; end < 2; ++end) {
+        if (!outermost[end]) {
+            continue;
+        }
+        const std::size_t other = 1 - end;
+        const StretchPlan& there = plans[seen.stretch[other]];
+        const SideLine& line = outermost[end]->line;
+        const std::optional<StretchLine> on =
+            FollowLine(there, look.stretches[seen.stretch[other]], line, seen.width, dpi, 2.0 * kSupportDistance);
+        if (!on || on->atCorner < kCornerShare ||
+            std::fabs(on->line.Across(there.start) - line.Across(there.start)) > kSupportDistance) {
+            continue;
+        }
+        // Of two lines followed so, the outer.
+        if (!reference || outward * (line.Across(seen.middle) - (*reference)[end].Across(seen.middle)) > 0.0) {
+            reference = std::array<SideLine, 2>{};
+            (*reference)[end] = line;
+            (*reference)[other] = on->line;
+        }
+    }
+    if (!reference) {
+        if (!outermost[0] || !outermost[1] ||
+            std::fabs(outermost[0]->line.Across(seen.middle) - outermost[1]->line.Across(seen.middle)) > tolerance) {
+            return std::nullopt;
+        }
+        reference = std::array<SideLine, 2>{outermost[0]->line, outermost[1]->line};
     }
     std::array<double, 2> gap{};
     for (std::size_t end = 0; end < 2; ++end) {
         const double at = plans[seen.stretch[end]].start;
-        gap[end] = outward * (outermost[end]->line.Across(at) - chosen[end].line.Across(at));
+        gap[end] = outward * ((*reference)[end].Across(at) - chosen[end].line.Across(at));
     }
     if (std::fabs(gap[0] - gap[1]) <= std::max(kGapAgreement, MmToPixels(kGapAgreementMm, dpi))) {
         return std::nullopt;
@@ -352,12 +385,12 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
             SideChoice inner = choice;
             inner.pairing.chosen = followed;
             if (!InnerLineAtOneEnd(inner.seen, *followed, first.plans) &&
-                !EndsTakeOtherLines(inner.seen, *followed, first.plans, tolerance, dpi)) {
+                !EndsTakeOtherLines(inner.seen, *followed, first, tolerance, dpi)) {
                 return inner;
             }
         }
     } else if (const std::optional<std::string> other =
-                   EndsTakeOtherLines(choice.seen, *choice.pairing.chosen, first.plans, tolerance, dpi)) {
+                   EndsTakeOtherLines(choice.seen, *choice.pairing.chosen, first, tolerance, dpi)) {
         refusal = SideName(side) + *other;
     } else {
         return choice;
@@ -381,7 +414,7 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
         return StageResult<SideChoice>::Refused(SideName(side) + *why);
     }
     if (const std::optional<std::string> why =
-            EndsTakeOtherLines(again.seen, *again.pairing.chosen, second->plans, tolerance, dpi)) {
+            EndsTakeOtherLines(again.seen, *again.pairing.chosen, *second, tolerance, dpi)) {
         return StageResult<SideChoice>::Refused(SideName(side) + *why);
     }
     return again;
