@@ -294,12 +294,13 @@ WrittenImage Mosaic::WriteOverview(const std::string& jpegPath, int maxWidth) co
     image.width = std::min(d.width, std::max(1, maxWidth));
     image.height = std::max(1, static_cast<int>(std::lround(static_cast<double>(d.height) * image.width / d.width)));
     image.extent = Extent();
-    // Coarse enough for the tiles' reductions, which a batch keeps: no tile is decoded again.
-    const bool reduced = !d.tiles.empty() && static_cast<long long>(image.width) * kTileReduction <= d.width &&
-                         static_cast<long long>(image.height) * kTileReduction <= d.height;
+    // Coarse enough for the tiles' reductions, which a batch keeps: no tile
+    // is decoded again, and a large area's reductions are read at the
+    // decoder's coarser scales.
+    const int readScale = d.tiles.empty() ? 0 : KeptReadScale(d.width, d.height, image.width, image.height);
     const std::vector<unsigned char> rgb =
-        reduced ? AverageReducedTiles(d.tiles, d.width, d.height, image.width, image.height)
-                : d.Read(0, 0, d.width, d.height, image.width, image.height);
+        readScale > 0 ? AverageReducedTiles(d.tiles, d.width, d.height, image.width, image.height, readScale)
+                      : d.Read(0, 0, d.width, d.height, image.width, image.height);
     WriteJpeg(jpegPath, rgb.data(), image.width, image.height, kJpegQuality);
     return image;
 }

@@ -32,12 +32,12 @@ Spread SpreadOf(double from, double to, double scale, int outSize) noexcept {
 }
 
 // The spreads of a tile's reduced columns (or rows): reduced pixel k spans
-// mosaic pixels origin + 8k up to the tile's end.
-std::vector<Spread> Spreads(int origin, int size, int reduced, double scale, int outSize) {
+// mosaic pixels origin + step k up to the tile's end.
+std::vector<Spread> Spreads(int origin, int size, int reduced, int step, double scale, int outSize) {
     std::vector<Spread> spreads(static_cast<std::size_t>(reduced));
     for (int k = 0; k < reduced; ++k) {
-        const int from = k * kTileReduction;
-        const int to = std::min(size, from + kTileReduction);
+        const int from = k * step;
+        const int to = std::min(size, from + step);
         spreads[static_cast<std::size_t>(k)] =
             SpreadOf(static_cast<double>(origin + from), static_cast<double>(origin + to), scale, outSize);
     }
@@ -46,8 +46,19 @@ std::vector<Spread> Spreads(int origin, int size, int reduced, double scale, int
 
 }  // namespace
 
+int KeptReadScale(int width, int height, int outWidth, int outHeight) noexcept {
+    int scale = 0;
+    for (int s = 1; s <= kMostKeptScale; s *= 2) {
+        if (static_cast<long long>(outWidth) * kTileReduction * s <= width &&
+            static_cast<long long>(outHeight) * kTileReduction * s <= height) {
+            scale = s;
+        }
+    }
+    return scale;
+}
+
 std::vector<std::uint8_t> AverageReducedTiles(const std::vector<MosaicTile>& tiles, int width, int height,
-                                              int outWidth, int outHeight) {
+                                              int outWidth, int outHeight, int readScale) {
     // Per output pixel the weighted sums of red, green and blue and the
     // share of it that tiles cover, spread first along each reduced row
     // (into `line`), then down to the output rows it meets.
@@ -58,9 +69,9 @@ std::vector<std::uint8_t> AverageReducedTiles(const std::vector<MosaicTile>& til
     const double scaleY = static_cast<double>(outHeight) / height;
     std::vector<float> line(static_cast<std::size_t>(outWidth) * kSums);
     for (const MosaicTile& t : tiles) {
-        const ReducedTile reduced = ReduceTile(t.path, t.width, t.height);
-        const std::vector<Spread> columns = Spreads(t.x, t.width, reduced.width, scaleX, outWidth);
-        const std::vector<Spread> rows = Spreads(t.y, t.height, reduced.height, scaleY, outHeight);
+        const ReducedTile reduced = ReduceTile(t.path, t.width, t.height, readScale);
+        const std::vector<Spread> columns = Spreads(t.x, t.width, reduced.width, reduced.step, scaleX, outWidth);
+        const std::vector<Spread> rows = Spreads(t.y, t.height, reduced.height, reduced.step, scaleY, outHeight);
         const int left = columns.front().first;
         const int right = std::min(outWidth - 1, columns.back().first + 1);
         for (int r = 0; r < reduced.height; ++r) {

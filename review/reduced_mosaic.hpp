@@ -15,14 +15,21 @@
 
 namespace georef::review {
 
+// The coarsest scale (1, 2, 4 or 8) at which the tiles' kept reductions can
+// be read for an image of outWidth x outHeight pixels of a mosaic of
+// width x height: each pixel read still lies within at most two output
+// pixels each way. 0 when the image is finer than the reductions.
+int KeptReadScale(int width, int height, int outWidth, int outHeight) noexcept;
+
 // The mosaic of width x height pixels made of `tiles` (none overlapping),
 // averaged into outWidth x outHeight RGB pixels (top row first), each the
 // mean of the tiles' reduced pixels under it weighted by the area they
-// cover; a pixel less than half covered by tiles is white. Meant for
-// outWidth at most width / 8, where every reduced pixel meets at most two
-// output pixels each way. Throws MosaicError when a tile cannot be read.
+// cover; a pixel less than half covered by tiles is white. The kept
+// reductions are read at `readScale`, at most KeptReadScale (1 gives the
+// block means themselves; coarser, the decoder's scaled preview of them,
+// at a fraction of the cost). Throws MosaicError when a tile cannot be read.
 std::vector<std::uint8_t> AverageReducedTiles(const std::vector<MosaicTile>& tiles, int width, int height,
-                                              int outWidth, int outHeight);
+                                              int outWidth, int outHeight, int readScale = 1);
 
 // The reduced pixels of a mosaic's tiles, each tile reduced (or its kept
 // reduction read) once while the object lives; at most kHeld tiles are

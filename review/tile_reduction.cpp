@@ -10,6 +10,7 @@
 
 #include "gdal_support/dataset_handle.hpp"
 #include "gdal_support/quiet_errors.hpp"
+#include "gdal_support/thread_config.hpp"
 #include "platform/file_system.hpp"
 #include "platform/temporary_files.hpp"
 #include "review/mosaic.hpp"
@@ -27,16 +28,14 @@ constexpr int kKeptQuality = 90;
 // What a kept copy's comment starts with; the tile's state follows.
 constexpr const char* kCommentHead = "georef reduced 8 of ";
 
-int Reduced(int pixels) noexcept { return (pixels + kTileReduction - 1) / kTileReduction; }
+int Reduced(int pixels, int step = kTileReduction) noexcept { return (pixels + step - 1) / step; }
 
 // Opens an image GDAL reads without listing its folder for side files (the
 // tiles' folder holds thousands of them); the caller reads it at once.
 gdal_support::DatasetHandle OpenAlone(const std::string& path) {
     GDALAllRegister();
-    CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
-    gdal_support::DatasetHandle dataset(GDALOpen(path.c_str(), GA_ReadOnly));
-    CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", nullptr);
-    return dataset;
+    const gdal_support::ThreadConfig noListing("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
+    return gdal_support::DatasetHandle(GDALOpen(path.c_str(), GA_ReadOnly));
 }
 
 // The whole of an open RGB (or grey) image read into width x height pixels
@@ -121,7 +120,10 @@ std::string ReducedTilePath(const std::string& tileImage) {
     return (tile.parent_path() / "reduced" / tile.filename()).string();
 }
 
-std::optional<ReducedTile> ReadKeptReduction(const std::string& tileImage, int width, int height) {
+std::optional<ReducedTile> ReadKeptReduction(const std::string& tileImage, int width, int height, int scale) {
+    if (scale != 1 && scale != 2 && scale != 4 && scale != kMostKeptScale) {
+        return std::nullopt;
+    }
     const std::string state = platform::FileState(tileImage);
     const std::string kept = ReducedTilePath(tileImage);
     if (state.empty() || !platform::Exists(kept)) {
@@ -138,14 +140,37 @@ std::optional<ReducedTile> ReadKeptReduction(const std::string& tileImage, int w
         return std::nullopt;
     }
     ReducedTile tile;
-    if (!ReadRgb(dataset.get(), Reduced(width), Reduced(height), tile)) {
+    tile.step = kTileReduction;
+    GDALDatasetH source = dataset.get();
+    // The JPEG driver offers its decoder's scales as overviews, each a
+    // dataset of its own (read whole, the scaled output as it comes), but
+    // only for images of 256 pixels and more unless asked: a kept copy is
+    // often smaller. Without the overview, the copy is read whole.
+    std::optional<gdal_support::ThreadConfig> scaled;
+    if (scale > 1) {
+        scaled.emplace("JPEG_FORCE_INTERNAL_OVERVIEWS", "YES");
+        GDALRasterBandH band = GDALGetRasterBand(source, 1);
+        const int count = band == nullptr ? 0 : GDALGetOverviewCount(band);
+        for (int k = 0; k < count; ++k) {
+            GDALRasterBandH overview = GDALGetOverview(band, k);
+            GDALDatasetH holder = overview == nullptr ? nullptr : GDALGetBandDataset(overview);
+            if (holder != nullptr && GDALGetRasterXSize(holder) == Reduced(width, kTileReduction * scale) &&
+                GDALGetRasterYSize(holder) == Reduced(height, kTileReduction * scale) &&
+                GDALGetRasterCount(holder) == GDALGetRasterCount(source)) {
+                source = holder;
+                tile.step = kTileReduction * scale;
+                break;
+            }
+        }
+    }
+    if (!ReadRgb(source, GDALGetRasterXSize(source), GDALGetRasterYSize(source), tile)) {
         return std::nullopt;
     }
     return tile;
 }
 
-ReducedTile ReduceTile(const std::string& tileImage, int width, int height) {
-    if (std::optional<ReducedTile> kept = ReadKeptReduction(tileImage, width, height)) {
+ReducedTile ReduceTile(const std::string& tileImage, int width, int height, int scale) {
+    if (std::optional<ReducedTile> kept = ReadKeptReduction(tileImage, width, height, scale)) {
         return std::move(*kept);
     }
     const gdal_support::QuietErrors quiet;

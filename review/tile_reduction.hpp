@@ -23,26 +23,35 @@ namespace georef::review {
 // Tile pixels per reduced pixel, along each edge.
 constexpr int kTileReduction = 8;
 
-// A tile reduced: ceil(tile width / 8) x ceil(tile height / 8) RGB pixels,
-// top row first.
+// A tile reduced: ceil(tile width / step) x ceil(tile height / step) RGB
+// pixels, top row first, each standing for step x step tile pixels (the
+// last row and column for what is left).
 struct ReducedTile {
     int width = 0;
     int height = 0;
+    int step = kTileReduction;
     std::vector<std::uint8_t> rgb;
 };
+
+// How much coarser than a kept reduction a read of it may be: the JPEG
+// decoder scales by 1/2, 1/4 or 1/8 from the blocks' coefficients, so a
+// read at `scale` costs a fraction of a whole decoding.
+constexpr int kMostKeptScale = 8;
 
 // Where the reduction of the tile OUTDIR/NAME.jpg is kept: OUTDIR/reduced/NAME.jpg.
 std::string ReducedTilePath(const std::string& tileImage);
 
 // The kept reduction of the tile, when it was made from the tile file as it
 // is now and has the reduced size of a tile of width x height; empty
-// otherwise (none kept, made from other bytes, unreadable).
-std::optional<ReducedTile> ReadKeptReduction(const std::string& tileImage, int width, int height);
+// otherwise (none kept, made from other bytes, unreadable). `scale` (1, 2,
+// 4 or 8) reads it decoded at 1/scale of its size (step 8 x scale; step 8
+// if the decoder cannot): a preview of it, not the block means.
+std::optional<ReducedTile> ReadKeptReduction(const std::string& tileImage, int width, int height, int scale = 1);
 
-// The tile reduced: its kept reduction when that holds, else the tile
-// decoded at an eighth of its size. Throws MosaicError when the tile cannot
-// be read.
-ReducedTile ReduceTile(const std::string& tileImage, int width, int height);
+// The tile reduced: its kept reduction when that holds (read at `scale`),
+// else the tile decoded at an eighth of its size (step 8, whatever
+// `scale`). Throws MosaicError when the tile cannot be read.
+ReducedTile ReduceTile(const std::string& tileImage, int width, int height, int scale = 1);
 
 // Keeps the reduction of every tile a run writes: the mean of each block,
 // taken by the painting threads from the rows they have just painted,

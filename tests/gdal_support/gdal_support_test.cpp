@@ -1,17 +1,21 @@
 // The GDAL chores shared by every reader and writer of images: GDAL's errors
 // kept from the console with their message kept for ours, and a dataset
-// closed (and so written) when its handle goes.
+// closed (and so written) when its handle goes, and options set for one
+// thread's reads alone.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gdal.h>
 
 #include "gdal_support/dataset_handle.hpp"
 #include "gdal_support/quiet_errors.hpp"
+#include "gdal_support/thread_config.hpp"
 #include "platform/atomic_file.hpp"
 #include "support/temp_dir.hpp"
 
@@ -73,6 +77,30 @@ TEST(DatasetHandle, ClosingWritesTheFileAnAtomicFileThenPutsInPlace) {
     ASSERT_TRUE(back);
     EXPECT_EQ(GDALGetRasterXSize(back.get()), 20);
     EXPECT_EQ(GDALGetRasterYSize(back.get()), 10);
+}
+
+// Set while the guard lives, on its thread only, and put back as it was,
+// an outer guard's value included.
+TEST(ThreadConfig, SetsAnOptionForThisThreadWhileItLives) {
+    const char* const key = "GEOREF_TEST_OPTION";
+    ASSERT_EQ(CPLGetConfigOption(key, nullptr), nullptr);
+    {
+        const ThreadConfig outer(key, "outer");
+        {
+            const ThreadConfig inner(key, "inner");
+            EXPECT_STREQ(CPLGetConfigOption(key, nullptr), "inner");
+            const char* elsewhere = "unread";
+            std::thread([&] { elsewhere = CPLGetConfigOption(key, nullptr); }).join();
+            EXPECT_EQ(elsewhere, nullptr);
+            {
+                const ThreadConfig unset(key, nullptr);
+                EXPECT_EQ(CPLGetConfigOption(key, nullptr), nullptr);
+            }
+            EXPECT_STREQ(CPLGetConfigOption(key, nullptr), "inner");
+        }
+        EXPECT_STREQ(CPLGetConfigOption(key, nullptr), "outer");
+    }
+    EXPECT_EQ(CPLGetConfigOption(key, nullptr), nullptr);
 }
 
 }  // namespace

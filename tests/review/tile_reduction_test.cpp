@@ -16,6 +16,7 @@
 #include <gdal_utils.h>
 
 #include "review/mosaic.hpp"
+#include "review/reduced_mosaic.hpp"
 #include "review/tile_reduction.hpp"
 #include "support/raster/jpeg_file.hpp"
 #include "support/temp_dir.hpp"
@@ -157,6 +158,59 @@ TEST(TileReduction, AKeptReductionHoldsTheBlockMeansWhileTheTileIsTheOneItWasMad
     EXPECT_THROW(ReduceTile(dir.File("107_59.jpg"), kSize, kSize), MosaicError);
 }
 
+TEST(TileReduction, AKeptReductionReadCoarserIsTheDecodersScaledPictureOfIt) {
+    // A tile of 256 grey pixels whose 8 x 8 blocks are black and white by
+    // turns along each row: its kept reduction (32 x 32) has columns of
+    // black and white by turns, the finest detail a JPEG holds.
+    constexpr int kTile = 256;
+    const test::TempDir dir;
+    const std::string tile = dir.File("106_59.jpg");
+    const auto stripes = [](int c, int) {
+        const std::uint8_t v = (c / 8) % 2 == 0 ? 0 : 255;
+        return test::Rgb{v, v, v};
+    };
+    test::WriteJpeg(tile, kTile, kTile, stripes);
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(kTile) * kTile * 3);
+    for (int r = 0; r < kTile; ++r) {
+        for (int c = 0; c < kTile; ++c) {
+            const test::Rgb p = stripes(c, r);
+            std::uint8_t* at = &rgb[(static_cast<std::size_t>(r) * kTile + c) * 3];
+            at[0] = p.r, at[1] = p.g, at[2] = p.b;
+        }
+    }
+    TileReducer reducer;
+    reducer.Begin(tile, kTile);
+    reducer.Rows(0, kTile, rgb.data());
+    reducer.Saved();
+    ASSERT_EQ(reducer.Kept(), 1);
+
+    const std::optional<ReducedTile> whole = ReadKeptReduction(tile, kTile, kTile);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->step, 8);
+    EXPECT_LT(whole->rgb[0], 40);
+    EXPECT_GT(whole->rgb[3], 215);
+    for (const int scale : {2, 4, 8}) {
+        const std::optional<ReducedTile> coarse = ReadKeptReduction(tile, kTile, kTile, scale);
+        ASSERT_TRUE(coarse) << scale;
+        EXPECT_EQ(coarse->step, 8 * scale);
+        EXPECT_EQ(coarse->width, 32 / scale);
+        EXPECT_EQ(coarse->height, 32 / scale);
+        // Each pixel the mean of black and white columns: a sampling of
+        // every scale-th pixel would be black all over.
+        for (const std::uint8_t v : coarse->rgb) {
+            ASSERT_NEAR(v, 128, 16) << "at 1/" << scale;
+        }
+    }
+    EXPECT_FALSE(ReadKeptReduction(tile, kTile, kTile, 3));
+    EXPECT_FALSE(ReadKeptReduction(tile, kTile, kTile, 16));
+
+    // Without its kept copy the tile is decoded at an eighth, whatever the scale asked.
+    fs::remove_all(dir.File("reduced"));
+    const ReducedTile decoded = ReduceTile(tile, kTile, kTile, 4);
+    EXPECT_EQ(decoded.step, 8);
+    EXPECT_EQ(decoded.width, 32);
+}
+
 // A mosaic.vrt over a 3 x 2 grid of tiles with the middle one of the top
 // row missing (white on the page), 1 m pixels, kept reductions for all.
 std::string WriteMosaic(const test::TempDir& dir, std::vector<std::string>& tiles) {
@@ -271,6 +325,63 @@ TEST(TileReduction, TheOverviewAndStripsFromKeptReductionsShowWhatTheTilesShow) 
     const Difference d = DifferenceOf(bottom, bottomKept);
     EXPECT_LT(d.mean, 6.0);
     EXPECT_LT(d.worst, 40.0) << "the page's own JPEG of 30 x 20 pixels loses colour too";
+}
+
+TEST(TileReduction, AFarCoarserOverviewReadsTheKeptReductionsScaledAndShowsTheSame) {
+    EXPECT_EQ(KeptReadScale(300, 200, 38, 25), 0);  // finer than the reductions
+    EXPECT_EQ(KeptReadScale(300, 200, 30, 20), 1);
+    EXPECT_EQ(KeptReadScale(300, 200, 18, 12), 2);
+    EXPECT_EQ(KeptReadScale(300, 200, 18, 13), 1);  // both ways
+    EXPECT_EQ(KeptReadScale(300, 200, 9, 6), 4);
+    EXPECT_EQ(KeptReadScale(236250, 157500, 2000, 1333), 8);  // 150 x 100 tiles of 1575 pixels
+
+    const test::TempDir dir;
+    std::vector<std::string> tiles;
+    const std::string vrt = WriteMosaic(dir, tiles);
+    const Mosaic mosaic = Mosaic::Open(vrt);
+    std::vector<MosaicTile> placed;
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            if (row == 0 && column == 1) {
+                continue;
+            }
+            placed.push_back({dir.File(std::to_string(column) + "_" + std::to_string(row) + ".jpg"), column * kSize,
+                              row * kSize, kSize, kSize});
+        }
+    }
+    // 300 x 200 pixels into 9 x 6: each read pixel of 8, 16 or 32 mosaic
+    // pixels lies within one or two of the overview's, and the overview is
+    // the same picture whichever the scale, white where the tile is missing.
+    const std::vector<std::uint8_t> fine = AverageReducedTiles(placed, 300, 200, 9, 6, 1);
+    for (const int scale : {2, 4}) {
+        const std::vector<std::uint8_t> coarse = AverageReducedTiles(placed, 300, 200, 9, 6, scale);
+        ASSERT_EQ(coarse.size(), fine.size());
+        double sum = 0.0;
+        for (std::size_t k = 0; k < fine.size(); ++k) {
+            sum += std::abs(coarse[k] - fine[k]);
+            EXPECT_NEAR(coarse[k], fine[k], 12) << "at 1/" << scale << ", sample " << k;
+        }
+        EXPECT_LT(sum / fine.size(), 3.0) << "at 1/" << scale;
+        EXPECT_EQ(coarse[(0 * 9 + 4) * 3], 255) << "white where the tile is missing";
+        EXPECT_EQ(coarse[(1 * 9 + 4) * 3], 255);
+    }
+
+    // The page's overview of it, drawn so, against one drawn from the tiles
+    // themselves (no kept copies).
+    const WrittenImage fromKept = mosaic.WriteOverview(dir.File("kept.jpg"), 9);
+    EXPECT_EQ(fromKept.width, 9);
+    EXPECT_EQ(fromKept.height, 6);
+    fs::remove_all(dir.File("reduced"));
+    mosaic.WriteOverview(dir.File("tiles.jpg"), 9);
+    int width = 0, height = 0;
+    const std::vector<std::uint8_t> kept = ReadImage(dir.File("kept.jpg"), width, height);
+    const std::vector<std::uint8_t> decoded = ReadImage(dir.File("tiles.jpg"), width, height);
+    ASSERT_EQ(kept.size(), decoded.size());
+    double sum = 0.0;
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        sum += std::abs(kept[k] - decoded[k]);
+    }
+    EXPECT_LT(sum / kept.size(), 4.0);
 }
 
 }  // namespace
