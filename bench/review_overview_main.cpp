@@ -7,7 +7,9 @@
 // rows of a map-like picture. The tile files themselves are stand-ins: the
 // overview never reads them, only their state. Prints the CPU seconds of
 // each scale, its ratio to the whole read and how far its overview lies
-// from the whole read's; asserts nothing.
+// from the whole read's. Then the open of an image (the same JPEG as a
+// scan) in a folder of 15 000 files, GDAL listing the folder against
+// gdal_support::OpenWithoutListing. Asserts nothing.
 //
 //   georef-review-overview-bench [WORKDIR] [COLUMNS ROWS [TILE_PIXELS]]
 
@@ -20,6 +22,9 @@
 #include <string>
 #include <vector>
 
+#include <gdal.h>
+
+#include "gdal_support/dataset_handle.hpp"
 #include "review/reduced_mosaic.hpp"
 #include "review/tile_reduction.hpp"
 
@@ -84,7 +89,9 @@ int main(int argc, char** argv) {
     const int most = georef::review::KeptReadScale(width, height, outWidth, outHeight);
     std::cout << tiles.size() << " tiles (" << reducer.Kept() << " kept reductions of "
               << (kTile + georef::review::kTileReduction - 1) / georef::review::kTileReduction << " pixels), overview "
-              << outWidth << " x " << outHeight << ", coarsest read 1/" << most << "\n";
+              << outWidth << " x " << outHeight << ", "
+              << (most > 0 ? "coarsest read 1/" + std::to_string(most) : std::string("finer than the reductions"))
+              << "\n";
 
     std::vector<std::uint8_t> whole;
     double wholeSeconds = 0.0;
@@ -115,6 +122,32 @@ int main(int argc, char** argv) {
                   << " x the whole read; overview differs by "
                   << mean / image.size() << " levels on average, at most " << worst << "\n";
     }
+
+    // A scan among 15 000 files: each open, then its size read.
+    const std::string scans = dir + "/scans";
+    fs::create_directories(scans);
+    for (int k = 0; k < 15000; ++k) {
+        std::ofstream(scans + "/" + std::to_string(40000 + k) + ".jpg");
+    }
+    const std::string scan = scans + "/scan.jpg";
+    fs::copy_file(georef::review::ReducedTilePath(tiles.front().path), scan);
+    constexpr int kOpens = 200;
+    const auto opens = [&](bool listing) {
+        const double start = CpuSeconds();
+        for (int k = 0; k < kOpens; ++k) {
+            const georef::gdal_support::DatasetHandle opened(listing ? GDALOpen(scan.c_str(), GA_ReadOnly)
+                                                                      : georef::gdal_support::OpenWithoutListing(scan).release());
+            if (!opened || GDALGetRasterXSize(opened.get()) < 1) {
+                std::cerr << "cannot open " << scan << "\n";
+            }
+        }
+        return (CpuSeconds() - start) / kOpens * 1e3;
+    };
+    opens(true);
+    const double listed = opens(true);
+    const double alone = opens(false);
+    std::cout << "opening an image among 15 000 files: " << listed << " CPU-ms with the folder listed, " << alone
+              << " without (" << alone / listed << " x)\n";
     fs::remove_all(dir);
     return 0;
 }

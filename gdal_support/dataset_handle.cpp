@@ -2,10 +2,20 @@
 
 #include <gdal.h>
 
+#include "gdal_support/thread_config.hpp"
+
 namespace georef::gdal_support {
 
 void DatasetCloser::operator()(void* dataset) const noexcept {
     GDALClose(static_cast<GDALDatasetH>(dataset));
+}
+
+DatasetHandle OpenWithoutListing(const std::string& path) {
+    GDALAllRegister();
+    // "YES", not "EMPTY_DIR": with no list of the folder GDAL asks for each
+    // side file by name instead of taking the folder for empty.
+    const ThreadConfig noListing("GDAL_DISABLE_READDIR_ON_OPEN", "YES");
+    return DatasetHandle(GDALOpen(path.c_str(), GA_ReadOnly));
 }
 
 }  // namespace georef::gdal_support

@@ -4,6 +4,7 @@
 // GDAL's: a GDALDatasetH is a void pointer, so get() is one.
 
 #include <memory>
+#include <string>
 
 namespace georef::gdal_support {
 
@@ -13,5 +14,12 @@ struct DatasetCloser {
 
 // An open dataset (GDALDatasetH), or empty.
 using DatasetHandle = std::unique_ptr<void, DatasetCloser>;
+
+// The raster at `path` opened read-only (drivers registered) without GDAL
+// listing its folder: its side files (.aux.xml, world file, overviews,
+// mask) are still found, each looked up by its own name. In a folder of
+// thousands of scans the listing costs milliseconds an open. Empty when no
+// driver reads it; GDAL's message is the caller's to take.
+DatasetHandle OpenWithoutListing(const std::string& path);
 
 }  // namespace georef::gdal_support

@@ -266,11 +266,12 @@ void SourceRaster::Open(const std::string& path) {
     m_orientation = 0;
 
     const gdal_support::QuietErrors quiet;
-    GDALDatasetH dataset = GDALOpen(path.c_str(), GA_ReadOnly);
-    if (dataset == nullptr) {
+    // Scans lie by the thousand in one folder: not listed at each open.
+    m_dataset = gdal_support::OpenWithoutListing(path);
+    if (!m_dataset) {
         throw RasterError(gdal_support::LastMessage("no driver reads this file"));
     }
-    m_dataset.reset(dataset);
+    GDALDatasetH dataset = m_dataset.get();
 
     const int width = GDALGetRasterXSize(dataset);
     const int height = GDALGetRasterYSize(dataset);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -101,6 +102,42 @@ TEST(ThreadConfig, SetsAnOptionForThisThreadWhileItLives) {
         EXPECT_STREQ(CPLGetConfigOption(key, nullptr), "outer");
     }
     EXPECT_EQ(CPLGetConfigOption(key, nullptr), nullptr);
+}
+
+// A scan opened without its folder listed keeps what its side files say:
+// here the range of float samples, held only in scan.tif.aux.xml, among
+// other scans and their side files.
+TEST(DatasetHandle, OpenedWithoutListingItsFolderAScanStillHasItsSideFiles) {
+    GDALAllRegister();
+    test::TempDir dir;
+    for (int k = 0; k < 50; ++k) {
+        std::ofstream(dir.File("other" + std::to_string(k) + ".tif.aux.xml")) << "<PAMDataset/>\n";
+    }
+    const std::string scan = dir.File("scan.tif");
+    {
+        const char* options[] = {"PROFILE=BASELINE", nullptr};
+        const DatasetHandle written(GDALCreate(GDALGetDriverByName("GTiff"), scan.c_str(), 16, 16, 1, GDT_Float32,
+                                               const_cast<char**>(options)));
+        ASSERT_TRUE(written);
+    }
+    fs::remove(scan + ".aux.xml");
+    std::ofstream(scan + ".aux.xml") << "<PAMDataset>\n  <PAMRasterBand band=\"1\">\n    <Metadata>\n"
+                                        "      <MDI key=\"STATISTICS_MAXIMUM\">4</MDI>\n"
+                                        "      <MDI key=\"STATISTICS_MINIMUM\">-2</MDI>\n"
+                                        "    </Metadata>\n  </PAMRasterBand>\n</PAMDataset>\n";
+    const DatasetHandle opened = OpenWithoutListing(scan);
+    ASSERT_TRUE(opened);
+    int haveLow = FALSE;
+    int haveHigh = FALSE;
+    GDALRasterBandH band = GDALGetRasterBand(opened.get(), 1);
+    EXPECT_EQ(GDALGetRasterMinimum(band, &haveLow), -2.0);
+    EXPECT_EQ(GDALGetRasterMaximum(band, &haveHigh), 4.0);
+    EXPECT_TRUE(haveLow && haveHigh);
+    EXPECT_EQ(CPLGetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", nullptr), nullptr) << "set only while opening";
+
+    const QuietErrors quiet;
+    EXPECT_FALSE(OpenWithoutListing(dir.File("missing.tif")));
+    EXPECT_NE(LastMessage("none").find("missing.tif"), std::string::npos);
 }
 
 }  // namespace
