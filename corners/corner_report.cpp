@@ -231,6 +231,12 @@ std::vector<std::string> FramePlacementNotes(const FindResult& found) {
                                    "as on the other sides",
                                    *gap));
         }
+        if (const auto& inside = found.fromFainter[static_cast<std::size_t>(side)]) {
+            notes.push_back(std::string(SideName(side)) +
+                            Format(": neat line taken on a fainter line %.1f and %.1f px inside the line first "
+                                   "taken (the border's, merged with it)",
+                                   (*inside)[0], (*inside)[1]));
+        }
     }
     return notes;
 }

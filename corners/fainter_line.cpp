@@ -16,6 +16,15 @@ constexpr double kReachMm = 4.5;  // looked for this far inside the line taken: 
 // Samples across, pixels: from kBehind outside the line taken, every kStep.
 constexpr double kStep = 0.5;
 constexpr double kBehind = 2.0;
+// The spread of a thin line's blurred profile, pixels, that is believed:
+// a sharp line still spreads over a pixel's part, a blur over 3 px would
+// not leave the line seen apart from the border.
+constexpr double kMinSpread = 0.3;
+constexpr double kMaxSpread = 3.0;
+// Samples beyond the steepest flank where the paper's level is taken, and
+// the bell's steepest flank lies exp(-1/2) of its depth over its spread.
+constexpr int kPaperSamples = 6;
+constexpr double kBellFlank = 0.6065306597126334;
 
 // The mean of the stretch's profiles next to its corner, aligned on the
 // line: sample k at kStep k - kBehind pixels inside it. Empty when too few
@@ -61,6 +70,47 @@ std::vector<double> AlignedProfile(const StretchPlan& plan, const cv::Mat& grey,
     return sum;
 }
 
+// The centre of the thin line whose steepest inner flank is at sample
+// `flank`, on the profile P aligned on the line taken; the line's level is
+// the darkest between where the rise from the line taken's own flank `own`
+// slackens most and `flank`, the paper's the lightest just beyond. Empty when its spread is not a thin
+// line's.
+std::optional<double> BellCentre(const std::vector<double>& P, int own, int flank) {
+    const auto n = static_cast<int>(P.size());
+    const auto at = [&P](int k) { return P[static_cast<std::size_t>(k)]; };
+    const auto rise = [&at](int k) { return (at(k + 1) - at(k - 1)) / (2.0 * kStep); };
+    int slack = own + 1;  // where the rise from the line taken slackens most
+    for (int k = own + 1; k < flank; ++k) {
+        if (rise(k) < rise(slack)) {
+            slack = k;
+        }
+    }
+    double line = at(flank);
+    for (int k = slack; k <= flank; ++k) {
+        line = std::min(line, at(k));
+    }
+    double paper = at(flank);
+    for (int k = flank; k < std::min(n, flank + kPaperSamples + 1); ++k) {
+        paper = std::max(paper, at(k));
+    }
+    // The steepest point between samples, from a parabola through the
+    // rises at the three samples around it.
+    const double before = rise(flank - 1);
+    const double top = rise(flank);
+    const double after = rise(flank + 1);
+    const double bend = before - 2.0 * top + after;
+    const double shift = bend < 0.0 ? std::clamp(0.5 * (before - after) / bend, -0.5, 0.5) : 0.0;
+    const double steepest = top - 0.25 * (before - after) * shift;
+    if (steepest <= 0.0) {
+        return std::nullopt;
+    }
+    const double spread = kBellFlank * (paper - line) / steepest;
+    if (spread < kMinSpread || spread > kMaxSpread) {
+        return std::nullopt;
+    }
+    return kStep * (flank + shift) - kBehind - spread;
+}
+
 }  // namespace
 
 std::optional<FainterLine> FainterLineInside(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line,
@@ -88,12 +138,17 @@ std::optional<FainterLine> FainterLineInside(const StretchPlan& plan, const cv::
         ++own;
     }
     std::optional<FainterLine> found;
+    int at = 0;
     double valley = rise(own);
     for (int k = own + 1; k + 2 < n; ++k) {
         valley = std::min(valley, rise(k));
         if (peak(k) && valley <= 0.5 * rise(k) && (!found || rise(k) / contrast > found->edge)) {
-            found = FainterLine{inside(k), rise(k) / contrast};
+            found = FainterLine{inside(k), rise(k) / contrast, std::nullopt};
+            at = k;
         }
+    }
+    if (found) {
+        found->centre = BellCentre(P, own, at);
     }
     return found;
 }

@@ -23,6 +23,11 @@ namespace georef::corners {
 struct FainterLine {
     double innerEdge = 0.0;  // its inner edge's distance inside the line taken, pixels
     double edge = 0.0;       // the steepness of that edge, share of the stretch's contrast per pixel
+    // Its centre's distance inside the line taken, pixels: a thin line
+    // blurred darkens the profile as a bell whose steepest flank lies one
+    // spread beyond its centre, the spread being 0.61 of its depth over the
+    // flank's steepness. Empty when the spread found is not a thin line's.
+    std::optional<double> centre;
 };
 
 // The most marked line within the border's width inside `line` (plane

@@ -155,6 +155,7 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
     result.lineWidth = refined->lineWidth;
     result.extrapolated = refined->carried;
     result.fromFrame = refined->fromFrame;
+    result.fromFainter = refined->fromFainter;
     const geometry::CornerPoints measured = CornersFromPlane(refined->corners, scan.Height());
 
     // 3. The check against the sheet, labelled for each way it may lie.
@@ -173,6 +174,10 @@ FindResult FindCorners(int sheetNumber, const ScanImage& scan, const FindOptions
         const std::array<std::optional<double>, 4> sides = result.fromFrame;
         for (int k = 0; k < 4; ++k) {
             result.fromFrame[static_cast<std::size_t>(k)] = sides[static_cast<std::size_t>((k - quarters + 4) % 4)];
+        }
+        const std::array<std::optional<std::array<double, 2>>, 4> fainter = result.fromFainter;
+        for (int k = 0; k < 4; ++k) {
+            result.fromFainter[static_cast<std::size_t>(k)] = fainter[static_cast<std::size_t>((k - quarters + 4) % 4)];
         }
     }
     CheckResult check = turn.check;

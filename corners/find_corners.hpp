@@ -109,6 +109,12 @@ struct FindResult {
     // to the neat line's centre, measured on the other sides, pixels; empty
     // where the side's own line was found.
     std::array<std::optional<double>, 4> fromFrame{};
+    // Per measured side, taken on a fainter line inside the line seen
+    // first because its neat line merges with the border's line: how far
+    // inside that line near each of the side's two corners (first the one
+    // nearer the scan's top or left edge), pixels; empty where the line seen
+    // first is the neat line.
+    std::array<std::optional<std::array<double, 2>>, 4> fromFainter{};
     // Present only when every check held: the corners to write, and their fit.
     std::optional<geometry::CornerPoints> corners;
     std::optional<geometry::CornerFitReport> fit;
@@ -150,8 +156,10 @@ IdentityCheck CheckSheetIdentity(int sheetNumber, const ScanImage& scan, const g
 std::string ReadingNote(const SheetReading& reading, const IdentityVerdict& identity);
 
 // One line per side of found placed from the border's outer frame ("left
-// side placed from the border's outer frame, ..."), in the order left, top,
-// right, bottom; none when every side's own line was found.
+// side placed from the border's outer frame, ...") or taken on a fainter
+// line inside the line first taken ("left side: neat line taken on a
+// fainter line ..."), in the order left, top, right, bottom; none when every side's own
+// line was found.
 std::vector<std::string> FramePlacementNotes(const FindResult& found);
 
 // Writes a PNG a person can judge at a glance: a small view of the whole

@@ -72,11 +72,27 @@ SideEndLines MovedToEdge(SideEndLines lines, Edge edge, double width) {
     return lines;
 }
 
-// A side whose line taken has a fainter line inside it near both corners:
-// the refusal, or empty. The line taken may then be the border's or a
-// road's, darker than a thin neat line beside it.
-std::optional<std::string> FainterLinesInside(const std::vector<StretchPlan>& plans, const std::vector<cv::Mat>& greys,
-                                              const SideEndLines& lines, double dpi) {
+// The fainter line's centre lies at least this far inside the line taken,
+// pixels, and its two ends' places inside it differ by at most this much.
+constexpr double kFainterInside = 1.0;
+constexpr double kFainterEndsApart = 2.0;
+
+std::string FainterRefusal(Side side, const FainterLine& near0, const FainterLine& near1) {
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  ": near both corners a fainter line runs %.1f and %.1f pixels inside the line taken (the neat "
+                  "line, merged with the border or a road?)",
+                  near0.innerEdge, near1.innerEdge);
+    return SideName(side) + std::string(text);
+}
+
+// The fainter lines inside each side's line taken near its two corners,
+// where both show.
+using FainterPairs = std::array<std::optional<std::array<FainterLine, 2>>, 4>;
+
+FainterPairs FainterLinesInside(const std::vector<StretchPlan>& plans, const std::vector<cv::Mat>& greys,
+                                const SideEndLines& lines, double dpi) {
+    FainterPairs pairs;
     for (Side side : kSides) {
         const std::array<std::size_t, 2> at = StretchesOf(side, plans);
         std::array<std::optional<FainterLine>, 2> seen;
@@ -84,15 +100,65 @@ std::optional<std::string> FainterLinesInside(const std::vector<StretchPlan>& pl
             seen[end] = FainterLineInside(plans[at[end]], greys[at[end]], lines[static_cast<std::size_t>(side)][end], dpi);
         }
         if (seen[0] && seen[1] && std::min(seen[0]->edge, seen[1]->edge) >= kFainterEdge) {
-            char text[300];
-            std::snprintf(text, sizeof text,
-                          ": near both corners a fainter line runs %.1f and %.1f pixels inside the line taken (the neat "
-                          "line, merged with the border or a road?)",
-                          seen[0]->innerEdge, seen[1]->innerEdge);
-            return SideName(side) + std::string(text);
+            pairs[static_cast<std::size_t>(side)] = std::array<FainterLine, 2>{*seen[0], *seen[1]};
         }
     }
-    return std::nullopt;
+    return pairs;
+}
+
+// The sides whose line taken has a fainter line inside it near both
+// corners moved onto that line: the line taken is then the border's (the
+// neat line merged with it at this resolution) and the fainter line, running
+// parallel to it near both corners, the neat line. Refused when a fainter
+// line's centre cannot be told, lies barely inside the line taken, or lies
+// so differently inside it at the two corners that the two are not one
+// straight line beside it; when a side placed from its frame with the gap
+// of sides so moved is not moved too; and when the lines moved onto show
+// yet another fainter line inside them (a road along the side?). fromFrame:
+// the gap each side was placed with from its frame, if so. moved: per side, how
+// far inside the line taken the neat line was taken near each corner.
+StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans, const std::vector<cv::Mat>& greys,
+                                           SideEndLines lines, const std::array<std::optional<double>, 4>& fromFrame,
+                                           double dpi,
+                                           std::array<std::optional<std::array<double, 2>>, 4>& moved) {
+    const FainterPairs pairs = FainterLinesInside(plans, greys, lines, dpi);
+    for (Side side : kSides) {
+        const auto s = static_cast<std::size_t>(side);
+        if (!pairs[s]) {
+            continue;
+        }
+        const std::array<FainterLine, 2>& seen = *pairs[s];
+        if (!seen[0].centre || !seen[1].centre || std::min(*seen[0].centre, *seen[1].centre) < kFainterInside ||
+            std::fabs(*seen[0].centre - *seen[1].centre) > kFainterEndsApart) {
+            return StageResult<SideEndLines>::Refused(FainterRefusal(side, seen[0], seen[1]));
+        }
+        for (std::size_t end = 0; end < 2; ++end) {
+            SideLine& line = lines[s][end];
+            line.a -= Outward(side) * *seen[end].centre * std::sqrt(1.0 + line.b * line.b);
+        }
+        moved[s] = std::array<double, 2>{*seen[0].centre, *seen[1].centre};
+    }
+    // A side placed from its frame took the gap measured on the other
+    // sides' lines: where those were the border's, so is its place, unless
+    // it was moved onto its own fainter line too.
+    const bool anyMoved = std::any_of(moved.begin(), moved.end(), [](const auto& m) { return m.has_value(); });
+    for (Side side : kSides) {
+        const auto s = static_cast<std::size_t>(side);
+        if (anyMoved && fromFrame[s] && !moved[s]) {
+            return StageResult<SideEndLines>::Refused(
+                SideName(side) + std::string(" was placed from the border's outer frame with the gap measured on "
+                                             "sides whose neat line merges with the border's line, and shows no "
+                                             "fainter line inside near both corners"));
+        }
+    }
+    const FainterPairs again = FainterLinesInside(plans, greys, lines, dpi);
+    for (Side side : kSides) {
+        const auto s = static_cast<std::size_t>(side);
+        if (again[s]) {
+            return StageResult<SideEndLines>::Refused(FainterRefusal(side, (*again[s])[0], (*again[s])[1]));
+        }
+    }
+    return lines;
 }
 
 // The corners with each combination of the side ends that may be carried
@@ -240,15 +306,19 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     if (!centres.Found()) {
         return RefineResult::Refused(centres.Refusal());
     }
-    if (const std::optional<std::string> why = FainterLinesInside(first.plans, greys, centres->lines, dpi)) {
-        return RefineResult::Refused(*why);
-    }
     RefinedFrame frame;
-    frame.lines = MovedToEdge(centres->lines, edge, width.value_or(0.0));
+    const StageResult<SideEndLines> neat = OntoFainterLines(first.plans, greys, centres->lines, centres->fromFrame, dpi,
+                                                             frame.fromFainter);
+    if (!neat.Found()) {
+        return RefineResult::Refused(neat.Refusal());
+    }
+    frame.lines = MovedToEdge(*neat, edge, width.value_or(0.0));
     frame.carried = centres->carried;
     frame.fromFrame = centres->fromFrame;
     frame.corners = IntersectSides(frame.lines);
-    frame.otherEnds = FromOtherEnds(*centres, edge, width.value_or(0.0));
+    ChosenLines taken = *centres;
+    taken.lines = *neat;
+    frame.otherEnds = FromOtherEnds(taken, edge, width.value_or(0.0));
     frame.lineWidth = width.value_or(0.0);
     frame.alsoRead = std::move(along);
     return frame;

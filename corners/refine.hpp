@@ -39,6 +39,11 @@ struct RefinedFrame {
     // frame inward at which its neat line was placed because it could not
     // be told from the lines beside it, pixels; empty where it was found.
     std::array<std::optional<double>, 4> fromFrame{};
+    // Per side, how far inside the line taken near each of its corners (end
+    // [0] first) its neat line was taken, pixels, because at this resolution
+    // the neat line merges with the border's line and shows only as a fainter
+    // line inside it; empty where the line taken is the neat line.
+    std::array<std::optional<std::array<double, 2>>, 4> fromFainter{};
     // The corners again with the lines of sides carried on over a larger
     // tear taken from the sides' other ends instead (each combination, the
     // corners named first): a side bowed or sheared where it is present next

@@ -3,7 +3,8 @@
 // finds the neat line itself or refuses, and never writes the corners of a
 // darker line next to it. The scans are those on which an earlier finder
 // took one side on the outer frame 11 pixels out (seed 200 at 150 dpi),
-// every side on the border's inner line 4 to 5 pixels out (seed 203), or
+// every side on the border's inner line 4 to 5 pixels out (seed 203, where
+// the neat line is now taken on the fainter line inside that line), or
 // one end of a side on the border's line, 4 to 5 pixels out (seeds 206,
 // 210 and 219 of the plain scan at 120 dpi, seed 220 at 150 dpi).
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "corners/find_corners.hpp"
 #include "support/corner_error.hpp"
@@ -62,6 +64,31 @@ TEST_F(MergedLinesTest, ALineBesideAThinNeatLineIsNeverTakenForIt) {
                         found.refusal.find("(not one line)") != std::string::npos)
                 << found.refusal;
         }
+    }
+}
+
+TEST_F(MergedLinesTest, ANeatLineMergedWithTheBorderIsTakenOnTheFainterLineInside) {
+    // Seed 203 at 150 dpi: on every side the 0.7 px neat line, blurred by
+    // 1.2 px, runs into the filled minutes' dark band and shows only as a
+    // shoulder on its inner flank, 3.5 to 4.5 pixels inside the band's line.
+    geometry::CornerPoints truth{};
+    const FindResult found = Find(40574, 203, 150.0, truth);
+    ASSERT_TRUE(found.Found()) << found.refusal;
+    EXPECT_LT(WorstError(*found.corners, truth), 1.0);
+    const std::vector<std::string> notes = FramePlacementNotes(found);
+    for (std::size_t side = 0; side < 4; ++side) {
+        SCOPED_TRACE("side " + std::to_string(side));
+        ASSERT_TRUE(found.fromFainter[side].has_value());
+        for (const double inside : *found.fromFainter[side]) {
+            EXPECT_GT(inside, 2.5);
+            EXPECT_LT(inside, 5.5);
+        }
+        const std::string name(SideName(kSides[side]));
+        EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                                [&name](const std::string& n) {
+                                    return n.rfind(name + ": neat line taken on a fainter line", 0) == 0;
+                                }),
+                  1);
     }
 }
 
