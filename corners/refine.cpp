@@ -113,12 +113,13 @@ FainterPairs FainterLinesInside(const std::vector<StretchPlan>& plans, const std
 // line's centre cannot be told, lies barely inside the line taken, or lies
 // so differently inside it at the two corners that the two are not one
 // straight line beside it; when a side placed from its frame with the gap
-// of sides so moved is not moved too; and when the lines moved onto show
-// yet another fainter line inside them (a road along the side?). fromFrame:
-// the gap each side was placed with from its frame, if so. moved: per side, how
+// of sides so moved cannot be moved as they were; and when the lines moved
+// onto show yet another fainter line inside them (a road along the side?).
+// fromFrame: the gap each side was placed with from its frame, if so,
+// corrected where the sides that gave it were moved. moved: per side, how
 // far inside the line taken the neat line was taken near each corner.
 StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans, const std::vector<cv::Mat>& greys,
-                                           SideEndLines lines, const std::array<std::optional<double>, 4>& fromFrame,
+                                           SideEndLines lines, std::array<std::optional<double>, 4>& fromFrame,
                                            double dpi,
                                            std::array<std::optional<std::array<double, 2>>, 4>& moved) {
     const FainterPairs pairs = FainterLinesInside(plans, greys, lines, dpi);
@@ -139,17 +140,42 @@ StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans
         moved[s] = std::array<double, 2>{*seen[0].centre, *seen[1].centre};
     }
     // A side placed from its frame took the gap measured on the other
-    // sides' lines: where those were the border's, so is its place, unless
-    // it was moved onto its own fainter line too.
+    // sides' lines: where those were the border's, its place lies as far
+    // outside the neat line as theirs did, unless it was moved onto its own
+    // fainter line too. It is moved by their mean when every side that gave
+    // the gap was moved so and alike; otherwise its place cannot be told.
     const bool anyMoved = std::any_of(moved.begin(), moved.end(), [](const auto& m) { return m.has_value(); });
+    std::vector<double> givers;  // how far the sides that gave the gap were moved, near each corner
+    bool everyGiverMoved = true;
     for (Side side : kSides) {
         const auto s = static_cast<std::size_t>(side);
-        if (anyMoved && fromFrame[s] && !moved[s]) {
+        if (!fromFrame[s]) {
+            everyGiverMoved = everyGiverMoved && moved[s].has_value();
+            if (moved[s]) {
+                givers.insert(givers.end(), moved[s]->begin(), moved[s]->end());
+            }
+        }
+    }
+    for (Side side : kSides) {
+        const auto s = static_cast<std::size_t>(side);
+        if (!anyMoved || !fromFrame[s] || moved[s]) {
+            continue;
+        }
+        const auto [least, most] = std::minmax_element(givers.begin(), givers.end());
+        if (!everyGiverMoved || givers.empty() || *most - *least > kFainterEndsApart) {
             return StageResult<SideEndLines>::Refused(
                 SideName(side) + std::string(" was placed from the border's outer frame with the gap measured on "
                                              "sides whose neat line merges with the border's line, and shows no "
                                              "fainter line inside near both corners"));
         }
+        double shift = 0.0;
+        for (const double g : givers) {
+            shift += g / static_cast<double>(givers.size());
+        }
+        for (SideLine& line : lines[s]) {
+            line.a -= Outward(side) * shift * std::sqrt(1.0 + line.b * line.b);
+        }
+        *fromFrame[s] += shift;
     }
     const FainterPairs again = FainterLinesInside(plans, greys, lines, dpi);
     for (Side side : kSides) {
@@ -307,14 +333,14 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
         return RefineResult::Refused(centres.Refusal());
     }
     RefinedFrame frame;
-    const StageResult<SideEndLines> neat = OntoFainterLines(first.plans, greys, centres->lines, centres->fromFrame, dpi,
+    frame.fromFrame = centres->fromFrame;
+    const StageResult<SideEndLines> neat = OntoFainterLines(first.plans, greys, centres->lines, frame.fromFrame, dpi,
                                                              frame.fromFainter);
     if (!neat.Found()) {
         return RefineResult::Refused(neat.Refusal());
     }
     frame.lines = MovedToEdge(*neat, edge, width.value_or(0.0));
     frame.carried = centres->carried;
-    frame.fromFrame = centres->fromFrame;
     frame.corners = IntersectSides(frame.lines);
     ChosenLines taken = *centres;
     taken.lines = *neat;
