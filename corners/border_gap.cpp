@@ -278,4 +278,50 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
     return std::nullopt;
 }
 
+std::optional<std::string> MovedLinesMeetFrame(const SideEndLines& lines, const std::array<bool, 4>& moved,
+                                               const Look& first, const Look& second, double dpi) {
+    const double agreement = std::max(1.5, MmToPixels(kMovedGapAgreementMm, dpi));
+    std::array<std::optional<std::array<double, 2>>, 4> gaps;
+    for (Side side : kSides) {
+        const std::size_t s = static_cast<std::size_t>(side);
+        if (const std::optional<std::array<SideLine, 2>> frame = FrameOf(side, second, dpi)) {
+            const std::array<std::size_t, 2> at = StretchesOf(side, first.plans);
+            gaps[s] = std::array<double, 2>{};
+            for (std::size_t end = 0; end < 2; ++end) {
+                (*gaps[s])[end] = Outside(side, (*frame)[end], lines[s][end], first.plans[at[end]].start);
+            }
+        }
+    }
+    char text[300];
+    for (Side side : kSides) {
+        const std::size_t s = static_cast<std::size_t>(side);
+        if (!moved[s]) {
+            continue;
+        }
+        std::vector<double> others;
+        for (std::size_t o = 0; o < 4; ++o) {
+            if (o != s && gaps[o]) {
+                others.insert(others.end(), gaps[o]->begin(), gaps[o]->end());
+            }
+        }
+        if (!gaps[s] || others.empty()) {
+            std::snprintf(text, sizeof text,
+                          "%s: the neat line taken on a fainter line inside the border's cannot be checked against "
+                          "the border's outer frame (not seen along %s)",
+                          SideName(side), gaps[s] ? "the other sides" : "it");
+            return std::string(text);
+        }
+        std::nth_element(others.begin(), others.begin() + static_cast<std::ptrdiff_t>(others.size() / 2), others.end());
+        const double median = others[others.size() / 2];
+        if (std::fabs((*gaps[s])[0] - median) > agreement || std::fabs((*gaps[s])[1] - median) > agreement) {
+            std::snprintf(text, sizeof text,
+                          "%s: the fainter line inside the line first taken lies %.1f and %.1f pixels inside the "
+                          "border's outer frame, the other sides' neat lines %.1f (a road along the side?)",
+                          SideName(side), (*gaps[s])[0], (*gaps[s])[1], median);
+            return std::string(text);
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace georef::corners

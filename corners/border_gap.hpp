@@ -45,4 +45,18 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
                                           const Look& second, std::optional<double> width, double dpi,
                                           bool unseenWithAllSides = false);
 
+// The sides taken on a fainter line inside the line first taken (those
+// marked in `moved`, fainter_line.hpp) checked against the border: next to
+// each of its corners such a side's neat line lies as far inside its frame's
+// outer edge as the other sides' neat lines lie inside theirs (the median of
+// theirs), within kMovedGapAgreementMm. A road along the side, taken
+// for a neat line merged with the border's, lies further in. lines: every
+// side's neat line (centre) next to each corner; first: the look that
+// measured next to the corners; second: the look over each side to its
+// middle. The refusal, or empty; refused too when the frame of a side moved
+// or of every other side is not seen.
+inline constexpr double kMovedGapAgreementMm = 0.25;
+std::optional<std::string> MovedLinesMeetFrame(const SideEndLines& lines, const std::array<bool, 4>& moved,
+                                               const Look& first, const Look& second, double dpi);
+
 }  // namespace georef::corners

@@ -65,7 +65,10 @@ namespace georef::corners {
 // 13: whether both ends of a side took one line is told against the
 // outermost line followed from one corner to the other, not against two
 // ends' outermost lines that may be the border's and the frame's.
-inline constexpr int kFinderRevision = 13;
+// 14: a side whose line taken shows a fainter line inside it near both
+// corners is taken on that line (the neat line merged with the border's);
+// a side placed from its frame with the gap of sides so taken goes as far in.
+inline constexpr int kFinderRevision = 14;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

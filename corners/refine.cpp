@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "corners/border_gap.hpp"
 #include "corners/fainter_line.hpp"
 #include "corners/side_choice.hpp"
 #include "corners/stretch.hpp"
@@ -338,6 +339,19 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
                                                              frame.fromFainter);
     if (!neat.Found()) {
         return RefineResult::Refused(neat.Refusal());
+    }
+    std::array<bool, 4> moved{};
+    for (std::size_t s = 0; s < 4; ++s) {
+        moved[s] = frame.fromFainter[s].has_value();
+    }
+    if (std::any_of(moved.begin(), moved.end(), [](bool m) { return m; })) {
+        if (!second && !lookAgain()) {
+            return RefineResult::Refused("the neat line taken on fainter lines inside the border's cannot be checked "
+                                         "against the border's outer frame (it runs off the scan)");
+        }
+        if (const std::optional<std::string> why = MovedLinesMeetFrame(*neat, moved, first, *second, dpi)) {
+            return RefineResult::Refused(*why);
+        }
     }
     frame.lines = MovedToEdge(*neat, edge, width.value_or(0.0));
     frame.carried = centres->carried;

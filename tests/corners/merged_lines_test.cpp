@@ -15,10 +15,14 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/imgproc.hpp>
+
 #include "corners/find_corners.hpp"
+#include "corners/scan_image.hpp"
 #include "support/corner_error.hpp"
 #include "support/temp_dir.hpp"
 #include "synthesis/realistic_scan.hpp"
+#include "synthesis/scan_image_file.hpp"
 
 namespace georef::corners {
 namespace {
@@ -89,6 +93,50 @@ TEST_F(MergedLinesTest, ANeatLineMergedWithTheBorderIsTakenOnTheFainterLineInsid
                                     return n.rfind(name + ": neat line taken on a fainter line", 0) == 0;
                                 }),
                   1);
+    }
+}
+
+TEST_F(MergedLinesTest, ARoadAlongASideIsNotTakenForAMergedNeatLine) {
+    constexpr double kStopShort = 20.0;  // pixels
+    constexpr double kInside = 4.5;      // pixels
+    constexpr double kGrey = 140.0;
+    // A 150 dpi scan whose neat line stands clear of the border (seed 204:
+    // 1.1 px, filled minutes 15 px out), with a road drawn along the whole
+    // left side 4 pixels inside the neat line: two 1 px casings 3 pixels
+    // apart, stopping short of both corners. Near both corners it is a fainter line
+    // inside the line taken, as a neat line merged with the border shows;
+    // but it lies 4 pixels further inside the border's outer frame than the
+    // other sides' neat lines, so it is never taken for the neat line.
+    geometry::CornerPoints truth{};
+    ASSERT_TRUE(Find(40571, 204, 150.0, truth).Found());
+    const std::string drawn = m_dir.File("scan-204.jpg");
+    const ScanImage scan(drawn);
+    cv::Mat rgb = scan.ReadWindows({cv::Rect(0, 0, scan.Width(), scan.Height())}).front();
+    // Plane frame (row 0 at the top), `inside` pixels to the right of the
+    // left side, a share `along` of the way from LD to LH.
+    const auto plane = [&](double along, double inside) {
+        return cv::Point2d(truth[0].x + along * (truth[1].x - truth[0].x) + inside,
+                           scan.Height() - (truth[0].y + along * (truth[1].y - truth[0].y)));
+    };
+    constexpr int kShift = 4;  // sub-pixel bits of the drawing
+    const auto fixed = [](const cv::Point2d& p) { return cv::Point(cvRound(p.x * 16.0), cvRound(p.y * 16.0)); };
+    const double shortOf = kStopShort / std::fabs(truth[1].y - truth[0].y);
+    cv::line(rgb, fixed(plane(shortOf, kInside)), fixed(plane(1.0 - shortOf, kInside)), cv::Scalar(kGrey, kGrey, kGrey),
+             1, cv::LINE_AA, kShift);
+    const std::string roaded = m_dir.File("road-204.jpg");
+    synthesis::RgbImageView view;
+    for (int k = 0; k < 3; ++k) {
+        view.band[k] = rgb.data + k;
+    }
+    view.pixelStep = 3;
+    view.lineStep = static_cast<std::ptrdiff_t>(rgb.step);
+    view.width = rgb.cols;
+    view.height = rgb.rows;
+    synthesis::WriteScanImage(roaded, view, synthesis::ScanEncoding{92, 150.0});
+    const FindResult found = FindCorners(40571, roaded);
+    if (found.Found()) {
+        EXPECT_LT(WorstError(*found.corners, truth), 1.5);
+        EXPECT_FALSE(found.fromFainter[0].has_value());
     }
 }
 
