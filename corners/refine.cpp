@@ -178,6 +178,9 @@ StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans
         }
         *fromFrame[s] += shift;
     }
+    if (!anyMoved) {
+        return lines;
+    }
     const FainterPairs again = FainterLinesInside(plans, greys, lines, dpi);
     for (Side side : kSides) {
         const auto s = static_cast<std::size_t>(side);
