@@ -121,8 +121,7 @@ std::optional<double> ReadStatedDpi(GDALDatasetH dataset, const std::string& pat
 
 ScanImage::ScanImage(const std::string& path) : m_path(path) {
     const gdal_support::QuietErrors quiet;
-    GDALAllRegister();
-    m_dataset.reset(GDALOpen(path.c_str(), GA_ReadOnly));
+    m_dataset = gdal_support::OpenWithoutListing(path);
     if (m_dataset == nullptr) {
         throw Failure("cannot read the scan " + path + ": not an image GDAL reads (" +
                       gdal_support::LastMessage("no driver recognises it") + ")");
@@ -160,8 +159,7 @@ ScanImage::ScanImage(const std::string& path) : m_path(path) {
 ScanImage::ScanImage(const std::string& path, const std::uint8_t* rgb, int width, int height)
     : m_path(path), m_width(width), m_height(height), m_bands(3), m_memory(rgb) {
     const gdal_support::QuietErrors quiet;
-    GDALAllRegister();
-    const gdal_support::DatasetHandle header(GDALOpen(path.c_str(), GA_ReadOnly));
+    const gdal_support::DatasetHandle header = gdal_support::OpenWithoutListing(path);
     if (header == nullptr) {
         throw Failure("cannot read the scan " + path + ": not an image GDAL reads (" +
                       gdal_support::LastMessage("no driver recognises it") + ")");
