@@ -53,6 +53,9 @@ constexpr double kGapAgreementMm = 0.15;
 constexpr double kLeastAgreement = 1.0;
 // Least number of sides found on which the gap is measured.
 constexpr int kLeastSidesMeasured = 2;
+// A side not moved lies further inside its frame than the other sides'
+// by at most this many times the agreement of the sides moved.
+constexpr double kTakenGapSlack = 2.0;
 
 // Distance between two nearly parallel lines of a side at `along`, measured
 // across them, positive when `outer` lies outside `inner` (pixels).
@@ -278,7 +281,7 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
     return std::nullopt;
 }
 
-std::optional<std::string> MovedLinesMeetFrame(const SideEndLines& lines, const std::array<bool, 4>& moved,
+std::optional<std::string> LinesMeetFrame(const SideEndLines& lines, const std::array<bool, 4>& moved,
                                                const Look& first, const Look& second, double dpi) {
     const double agreement = std::max(1.5, MmToPixels(kMovedGapAgreementMm, dpi));
     std::array<std::optional<std::array<double, 2>>, 4> gaps;
@@ -295,14 +298,34 @@ std::optional<std::string> MovedLinesMeetFrame(const SideEndLines& lines, const 
     char text[300];
     for (Side side : kSides) {
         const std::size_t s = static_cast<std::size_t>(side);
-        if (!moved[s]) {
-            continue;
-        }
         std::vector<double> others;
+        int othersSeen = 0;
         for (std::size_t o = 0; o < 4; ++o) {
             if (o != s && gaps[o]) {
                 others.insert(others.end(), gaps[o]->begin(), gaps[o]->end());
+                ++othersSeen;
             }
+        }
+        if (!moved[s]) {
+            // A side taken on its first line: refused only when its neat line
+            // lies clearly further inside its frame than the others' (a road
+            // drawn along the whole side, taken for a neat line merged with
+            // the border's), judged where two other sides show their frame.
+            if (!gaps[s] || othersSeen < 2) {
+                continue;
+            }
+            std::nth_element(others.begin(), others.begin() + static_cast<std::ptrdiff_t>(others.size() / 2),
+                             others.end());
+            const double median = others[others.size() / 2];
+            const double inside = std::max((*gaps[s])[0], (*gaps[s])[1]) - median;
+            if (inside > kTakenGapSlack * agreement) {
+                std::snprintf(text, sizeof text,
+                              "%s: the neat line taken lies %.1f and %.1f pixels inside the border's outer frame, "
+                              "the other sides' %.1f (a road along the side?)",
+                              SideName(side), (*gaps[s])[0], (*gaps[s])[1], median);
+                return std::string(text);
+            }
+            continue;
         }
         if (!gaps[s] || others.empty()) {
             std::snprintf(text, sizeof text,

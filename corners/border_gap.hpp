@@ -54,9 +54,13 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
 // side's neat line (centre) next to each corner; first: the look that
 // measured next to the corners; second: the look over each side to its
 // middle. The refusal, or empty; refused too when the frame of a side moved
-// or of every other side is not seen.
+// or of every other side is not seen. A side not moved is refused only when
+// its neat line lies further inside its frame than the other sides' by more
+// than twice that agreement, where its frame and two other sides' are seen
+// (a road drawn along the whole side, into both corners, taken for the neat
+// line).
 inline constexpr double kMovedGapAgreementMm = 0.25;
-std::optional<std::string> MovedLinesMeetFrame(const SideEndLines& lines, const std::array<bool, 4>& moved,
+std::optional<std::string> LinesMeetFrame(const SideEndLines& lines, const std::array<bool, 4>& moved,
                                                const Look& first, const Look& second, double dpi);
 
 }  // namespace georef::corners

@@ -68,7 +68,7 @@ namespace georef::corners {
 // 14: a side whose line taken shows a fainter line inside it near both
 // corners is taken on that line (the neat line merged with the border's);
 // a side placed from its frame with the gap of sides so taken goes as far in.
-inline constexpr int kFinderRevision = 14;
+inline constexpr int kFinderRevision = 15;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

@@ -347,12 +347,16 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     for (std::size_t s = 0; s < 4; ++s) {
         moved[s] = frame.fromFainter[s].has_value();
     }
-    if (std::any_of(moved.begin(), moved.end(), [](bool m) { return m; })) {
-        if (!second && !lookAgain()) {
-            return RefineResult::Refused("the neat line taken on fainter lines inside the border's cannot be checked "
-                                         "against the border's outer frame (it runs off the scan)");
-        }
-        if (const std::optional<std::string> why = MovedLinesMeetFrame(*neat, moved, first, *second, dpi)) {
+    // Every side is checked against the border's outer frame where the look
+    // over the sides' halves can be read; a side moved onto a fainter line
+    // must be.
+    const bool anyMoved = std::any_of(moved.begin(), moved.end(), [](bool m) { return m; });
+    if (!second && !lookAgain() && anyMoved) {
+        return RefineResult::Refused("the neat line taken on fainter lines inside the border's cannot be checked "
+                                     "against the border's outer frame (it runs off the scan)");
+    }
+    if (second) {
+        if (const std::optional<std::string> why = LinesMeetFrame(*neat, moved, first, *second, dpi)) {
             return RefineResult::Refused(*why);
         }
     }

@@ -96,20 +96,18 @@ TEST_F(MergedLinesTest, ANeatLineMergedWithTheBorderIsTakenOnTheFainterLineInsid
     }
 }
 
-TEST_F(MergedLinesTest, ARoadAlongASideIsNotTakenForAMergedNeatLine) {
-    constexpr double kStopShort = 20.0;  // pixels
-    constexpr double kInside = 4.5;      // pixels
-    constexpr double kGrey = 140.0;
-    // A 150 dpi scan whose neat line stands clear of the border (seed 204:
-    // 1.1 px, filled minutes 15 px out), with a road drawn along the whole
-    // left side 4 pixels inside the neat line: two 1 px casings 3 pixels
-    // apart, stopping short of both corners. Near both corners it is a fainter line
-    // inside the line taken, as a neat line merged with the border shows;
-    // but it lies 4 pixels further inside the border's outer frame than the
-    // other sides' neat lines, so it is never taken for the neat line.
-    geometry::CornerPoints truth{};
-    ASSERT_TRUE(Find(40571, 204, 150.0, truth).Found());
-    const std::string drawn = m_dir.File("scan-204.jpg");
+// A road drawn along the whole left side of seed 204 at 150 dpi (a 1.1 px
+// neat line standing clear of the border, filled minutes 15 px out): one
+// casing per offset inside the neat line, in pixels, from `shortOf`
+// pixels inside the corner LD to as far short of LH, written back as a
+// JPEG. Its path, with the exact corners in truth.
+std::string DrawRoad(const test::TempDir& dir, const std::string& name, const std::vector<double>& casings,
+                     double shortOfCorners, double grey, geometry::CornerPoints& truth) {
+    synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(204);
+    options.seed = 204;
+    options.dpi = 150.0;
+    const std::string drawn = dir.File(name + "-drawn.jpg");
+    truth = synthesis::WriteRealisticScan(40571, drawn, options).corners;
     const ScanImage scan(drawn);
     cv::Mat rgb = scan.ReadWindows({cv::Rect(0, 0, scan.Width(), scan.Height())}).front();
     // Plane frame (row 0 at the top), `inside` pixels to the right of the
@@ -120,10 +118,12 @@ TEST_F(MergedLinesTest, ARoadAlongASideIsNotTakenForAMergedNeatLine) {
     };
     constexpr int kShift = 4;  // sub-pixel bits of the drawing
     const auto fixed = [](const cv::Point2d& p) { return cv::Point(cvRound(p.x * 16.0), cvRound(p.y * 16.0)); };
-    const double shortOf = kStopShort / std::fabs(truth[1].y - truth[0].y);
-    cv::line(rgb, fixed(plane(shortOf, kInside)), fixed(plane(1.0 - shortOf, kInside)), cv::Scalar(kGrey, kGrey, kGrey),
-             1, cv::LINE_AA, kShift);
-    const std::string roaded = m_dir.File("road-204.jpg");
+    const double shortOf = shortOfCorners / std::fabs(truth[1].y - truth[0].y);
+    for (const double inside : casings) {
+        cv::line(rgb, fixed(plane(shortOf, inside)), fixed(plane(1.0 - shortOf, inside)), cv::Scalar(grey, grey, grey),
+                 1, cv::LINE_AA, kShift);
+    }
+    const std::string roaded = dir.File(name + ".jpg");
     synthesis::RgbImageView view;
     for (int k = 0; k < 3; ++k) {
         view.band[k] = rgb.data + k;
@@ -133,10 +133,41 @@ TEST_F(MergedLinesTest, ARoadAlongASideIsNotTakenForAMergedNeatLine) {
     view.width = rgb.cols;
     view.height = rgb.rows;
     synthesis::WriteScanImage(roaded, view, synthesis::ScanEncoding{92, 150.0});
+    return roaded;
+}
+
+TEST_F(MergedLinesTest, ARoadAlongASideIsNotTakenForAMergedNeatLine) {
+    // A faint road, one line 4.5 pixels inside the neat line, stopping
+    // 20 pixels short of both corners. Near both corners it is a fainter
+    // line inside the line taken, as a neat line merged with the border
+    // shows; but it lies 4.5 pixels further inside the border's outer frame
+    // than the other sides' neat lines, so it is never taken for the neat
+    // line.
+    geometry::CornerPoints truth{};
+    const std::string roaded = DrawRoad(m_dir, "faint-road", {4.5}, 20.0, 140.0, truth);
     const FindResult found = FindCorners(40571, roaded);
     if (found.Found()) {
         EXPECT_LT(WorstError(*found.corners, truth), 1.5);
         EXPECT_FALSE(found.fromFainter[0].has_value());
+    }
+}
+
+TEST_F(MergedLinesTest, ADarkRoadIntoBothCornersIsNeverTakenForTheNeatLine) {
+    // A dark road 5 or 6 pixels inside the neat line, running into both
+    // corners: it is darker than the neat line along the whole side and was
+    // taken for it, a corner file 4.5 to 5.5 pixels off. Its line lies that
+    // much further inside the border's outer frame than the other sides' neat
+    // lines do: refused, or found on the neat line.
+    for (const double inside : {5.0, 6.0}) {
+        SCOPED_TRACE("road " + std::to_string(inside) + " pixels inside");
+        geometry::CornerPoints truth{};
+        const std::string roaded = DrawRoad(m_dir, "dark-road", {inside}, 0.0, 60.0, truth);
+        const FindResult found = FindCorners(40571, roaded);
+        if (found.Found()) {
+            EXPECT_LT(WorstError(*found.corners, truth), 1.5);
+        } else {
+            EXPECT_NE(found.refusal.find("inside the border's outer frame"), std::string::npos) << found.refusal;
+        }
     }
 }
 
