@@ -97,15 +97,16 @@ TEST_F(MergedLinesTest, ANeatLineMergedWithTheBorderIsTakenOnTheFainterLineInsid
 }
 
 // A road drawn along the whole left side of seed 204 at 150 dpi (a 1.1 px
-// neat line standing clear of the border, filled minutes 15 px out): one
-// casing per offset inside the neat line, in pixels, from `shortOf`
+// neat line standing clear of the border, filled minutes 15 px out) or at
+// dpi: one casing per offset inside the neat line, in pixels (1 px wide at
+// 150 dpi, in proportion at others), from `shortOf`
 // pixels inside the corner LD to as far short of LH, written back as a
 // JPEG. Its path, with the exact corners in truth.
 std::string DrawRoad(const test::TempDir& dir, const std::string& name, const std::vector<double>& casings,
-                     double shortOfCorners, double grey, geometry::CornerPoints& truth) {
+                     double shortOfCorners, double grey, geometry::CornerPoints& truth, double dpi = 150.0) {
     synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(204);
     options.seed = 204;
-    options.dpi = 150.0;
+    options.dpi = dpi;
     const std::string drawn = dir.File(name + "-drawn.jpg");
     truth = synthesis::WriteRealisticScan(40571, drawn, options).corners;
     const ScanImage scan(drawn);
@@ -121,7 +122,7 @@ std::string DrawRoad(const test::TempDir& dir, const std::string& name, const st
     const double shortOf = shortOfCorners / std::fabs(truth[1].y - truth[0].y);
     for (const double inside : casings) {
         cv::line(rgb, fixed(plane(shortOf, inside)), fixed(plane(1.0 - shortOf, inside)), cv::Scalar(grey, grey, grey),
-                 1, cv::LINE_AA, kShift);
+                 static_cast<int>(std::lround(dpi / 150.0)), cv::LINE_AA, kShift);
     }
     const std::string roaded = dir.File(name + ".jpg");
     synthesis::RgbImageView view;
@@ -132,7 +133,7 @@ std::string DrawRoad(const test::TempDir& dir, const std::string& name, const st
     view.lineStep = static_cast<std::ptrdiff_t>(rgb.step);
     view.width = rgb.cols;
     view.height = rgb.rows;
-    synthesis::WriteScanImage(roaded, view, synthesis::ScanEncoding{92, 150.0});
+    synthesis::WriteScanImage(roaded, view, synthesis::ScanEncoding{92, dpi});
     return roaded;
 }
 
@@ -168,6 +169,20 @@ TEST_F(MergedLinesTest, ADarkRoadIntoBothCornersIsNeverTakenForTheNeatLine) {
         } else {
             EXPECT_NE(found.refusal.find("inside the border's outer frame"), std::string::npos) << found.refusal;
         }
+    }
+}
+
+TEST_F(MergedLinesTest, ADarkRoadAt300DpiIsNeverTakenForTheNeatLine) {
+    // The same road at 300 dpi, 2 px wide and 10 pixels inside the neat
+    // line: taken for it unless every side is checked against the border's
+    // outer frame (a corner file 9.4 pixels off).
+    geometry::CornerPoints truth{};
+    const std::string roaded = DrawRoad(m_dir, "dark-road-300", {10.0}, 0.0, 60.0, truth, 300.0);
+    const FindResult found = FindCorners(40571, roaded);
+    if (found.Found()) {
+        EXPECT_LT(WorstError(*found.corners, truth), 1.5);
+    } else {
+        EXPECT_NE(found.refusal.find("inside the border's outer frame"), std::string::npos) << found.refusal;
     }
 }
 
