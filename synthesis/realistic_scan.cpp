@@ -294,14 +294,7 @@ RealisticScan WriteRealisticScan(int sheetNumber, const std::string& path, const
     toCornerFile(layout.Offset(scan.neatLineWidth / 2.0), scan.outerEdgeCorners);
     toCornerFile(layout.Offset(-scan.neatLineWidth / 2.0), scan.innerEdgeCorners);
 
-    RgbImageView view;
-    for (int c = 0; c < 3; ++c) {
-        view.band[c] = kept.data + c;
-    }
-    view.pixelStep = 3;
-    view.lineStep = static_cast<std::ptrdiff_t>(kept.step);
-    view.width = kept.cols;
-    view.height = kept.rows;
+    const RgbImageView view = InterleavedRgb(kept.data, kept.cols, kept.rows, static_cast<std::ptrdiff_t>(kept.step));
     ScanEncoding encoding;
     encoding.jpegQuality = options.jpegQuality;
     encoding.densityDpi = options.density ? options.dpi : 0.0;

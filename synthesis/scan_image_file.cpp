@@ -97,6 +97,18 @@ void WriteJfifDensity(const std::string& name, double dpi) {
 
 }  // namespace
 
+RgbImageView InterleavedRgb(const std::uint8_t* data, int width, int height, std::ptrdiff_t lineStep) {
+    RgbImageView view;
+    for (int c = 0; c < 3; ++c) {
+        view.band[c] = data + c;
+    }
+    view.pixelStep = 3;
+    view.lineStep = lineStep;
+    view.width = width;
+    view.height = height;
+    return view;
+}
+
 bool IsJpegName(const std::string& path) { return EndsWith(path, ".jpg") || EndsWith(path, ".jpeg"); }
 
 void WriteScanImage(const std::string& path, const RgbImageView& image, const ScanEncoding& encoding) {

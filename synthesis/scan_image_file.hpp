@@ -21,6 +21,9 @@ struct RgbImageView {
     int height = 0;
 };
 
+// The view of interleaved RGB rows (three bytes a pixel) lineStep bytes apart.
+RgbImageView InterleavedRgb(const std::uint8_t* data, int width, int height, std::ptrdiff_t lineStep);
+
 struct ScanEncoding {
     int jpegQuality = 92;     // 10 to 100, JPEG only
     double densityDpi = 0.0;  // > 0: record this resolution, pixels per inch

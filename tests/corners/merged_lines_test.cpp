@@ -125,15 +125,9 @@ std::string DrawRoad(const test::TempDir& dir, const std::string& name, const st
                  static_cast<int>(std::lround(dpi / 150.0)), cv::LINE_AA, kShift);
     }
     const std::string roaded = dir.File(name + ".jpg");
-    synthesis::RgbImageView view;
-    for (int k = 0; k < 3; ++k) {
-        view.band[k] = rgb.data + k;
-    }
-    view.pixelStep = 3;
-    view.lineStep = static_cast<std::ptrdiff_t>(rgb.step);
-    view.width = rgb.cols;
-    view.height = rgb.rows;
-    synthesis::WriteScanImage(roaded, view, synthesis::ScanEncoding{92, dpi});
+    synthesis::WriteScanImage(roaded,
+                              synthesis::InterleavedRgb(rgb.data, rgb.cols, rgb.rows, static_cast<std::ptrdiff_t>(rgb.step)),
+                              synthesis::ScanEncoding{92, dpi});
     return roaded;
 }
 

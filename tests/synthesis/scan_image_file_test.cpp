@@ -31,17 +31,7 @@ struct Pixels {
             bytes[k] = static_cast<std::uint8_t>(k * 7 % 251);
         }
     }
-    RgbImageView View() const {
-        RgbImageView view;
-        for (int c = 0; c < 3; ++c) {
-            view.band[c] = bytes.data() + c;
-        }
-        view.pixelStep = 3;
-        view.lineStep = kWidth * 3;
-        view.width = kWidth;
-        view.height = kHeight;
-        return view;
-    }
+    RgbImageView View() const { return InterleavedRgb(bytes.data(), kWidth, kHeight, kWidth * 3); }
 };
 
 std::string Item(const std::string& path, const char* name) {
