@@ -97,11 +97,8 @@ std::optional<SideLine> RisesNearCorner(const StretchPlan& plan, const Stretch& 
     return fit->line;
 }
 
-// The outer edge of a side's frame next to each of its corners, from the
-// look over the side to its middle: the outermost straight line along which
-// the profiles come back from ink to paper, on most of them, the same line
-// at both ends; each fitted again over the part of the stretch next to its
-// corner that the first look measures. Empty when it is not seen so.
+}  // namespace
+
 std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, double dpi) {
     const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
     const double middle = 0.5 * (second.plans[at[0]].start + second.plans[at[1]].start);
@@ -131,6 +128,8 @@ std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, do
     }
     return near;
 }
+
+namespace {
 
 // Each side's neat line next to its corners, the sides found unchanged
 // unless their gap disagrees (as PlaceFromFrame below).

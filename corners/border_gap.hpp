@@ -26,6 +26,14 @@
 
 namespace georef::corners {
 
+// The outer edge of a side's frame next to each of its corners, end 0 then
+// end 1, from the look over the side to its middle: the outermost straight
+// line along which the profiles come back from ink to paper, on most of
+// them, the same line at both ends; each fitted again over the part of the
+// stretch next to its corner that the first look measures. Empty when it
+// is not seen so.
+std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, double dpi);
+
 // Places from their frame the sides not chosen (empty in `sides`), and
 // the sides chosen next to their corners whose gap to the frame next to a
 // corner differs from the other sides' (they took another line there).

@@ -13,6 +13,9 @@ namespace {
 // Millimetres on the paper.
 constexpr double kZoneMm = 8.0;   // profiles averaged next to the corner, from the first one
 constexpr double kReachMm = 4.5;  // looked for this far inside the line taken: the border's width
+// Looked for this far inside the border's outer frame: the border's width,
+// and the paper beyond the neat line's inner flank.
+constexpr double kFrameReachMm = 5.5;
 // Samples across, pixels: from kBehind outside the line taken, every kStep.
 constexpr double kStep = 0.5;
 constexpr double kBehind = 2.0;
@@ -29,11 +32,12 @@ constexpr double kBellFlank = 0.6065306597126334;
 // The mean of the stretch's profiles next to its corner, aligned on the
 // line: sample k at kStep k - kBehind pixels inside it. Empty when too few
 // profiles lie within the window.
-std::vector<double> AlignedProfile(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line, double dpi) {
+std::vector<double> AlignedProfile(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line, double dpi,
+                                   double reachMm = kReachMm) {
     const cv::Rect& oriented = plan.oriented;
     const double direction = plan.stop >= plan.start ? 1.0 : -1.0;
     const double zone = std::min(MmToPixels(kZoneMm, dpi), std::fabs(plan.stop - plan.start));
-    const int samples = static_cast<int>((MmToPixels(kReachMm, dpi) + kBehind) / kStep) + 1;
+    const int samples = static_cast<int>((MmToPixels(reachMm, dpi) + kBehind) / kStep) + 1;
     std::vector<double> sum(static_cast<std::size_t>(samples), 0.0);
     std::vector<double> row(static_cast<std::size_t>(samples));
     int rows = 0;
@@ -151,6 +155,41 @@ std::optional<FainterLine> FainterLineInside(const StretchPlan& plan, const cv::
         found->centre = BellCentre(P, own, at);
     }
     return found;
+}
+
+std::vector<double> LineCentresInside(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line,
+                                      double dpi) {
+    const std::vector<double> P = AlignedProfile(plan, grey, line, dpi, kFrameReachMm);
+    if (P.size() < 8) {
+        return {};
+    }
+    const GreyOrder order(grey);
+    const double contrast = std::max(1.0, static_cast<double>(order.AtShare(0.9)) - order.AtShare(0.01));
+    const int n = static_cast<int>(P.size());
+    const auto rise = [&P](int k) {
+        return (P[static_cast<std::size_t>(k + 1)] - P[static_cast<std::size_t>(k - 1)]) / (2.0 * kStep);
+    };
+    const auto peak = [&rise](int k) { return rise(k) >= rise(k - 1) && rise(k) > rise(k + 1); };
+    // Each inner flank steep enough, and apart from the one before it (the
+    // rise falls to half of its own between them), with room beyond it for
+    // the paper's level.
+    std::vector<double> centres;
+    int own = 1;
+    double valley = rise(1);
+    for (int k = 2; k + kPaperSamples + 1 < n; ++k) {
+        valley = std::min(valley, rise(k));
+        if (!peak(k) || rise(k) / contrast < kFainterEdge || valley > 0.5 * rise(k)) {
+            continue;
+        }
+        if (own + 1 < k) {
+            if (const std::optional<double> centre = BellCentre(P, own, k)) {
+                centres.push_back(*centre);
+            }
+        }
+        own = k;
+        valley = rise(k);
+    }
+    return centres;
 }
 
 }  // namespace georef::corners

@@ -11,6 +11,7 @@
 // columns across it, origin at the plan's oriented rectangle.
 
 #include <optional>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -35,5 +36,17 @@ struct FainterLine {
 // on `line`; empty when none shows. grey: OrientedGrey of the stretch.
 std::optional<FainterLine> FainterLineInside(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line,
                                              double dpi);
+
+// The centres of the lines inside `line` (plane frame, the border's outer
+// frame as a rule) within the border's width and a little further, on the
+// mean of the stretch's profiles next to its corner aligned on it, each
+// from its inner flank (where the profile rises towards the paper going
+// inward, steep as kFainterEdge at least) and its bell's spread, as
+// FainterLine::centre: pixels inside `line`, outermost first. A line merged
+// with the one outside it, showing only as a shoulder on its inner flank,
+// counts. grey: OrientedGrey of the stretch.
+inline constexpr double kFainterEdge = 0.04;
+std::vector<double> LineCentresInside(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line,
+                                      double dpi);
 
 }  // namespace georef::corners

@@ -68,7 +68,11 @@ namespace georef::corners {
 // 14: a side whose line taken shows a fainter line inside it near both
 // corners is taken on that line (the neat line merged with the border's);
 // a side placed from its frame with the gap of sides so taken goes as far in.
-inline constexpr int kFinderRevision = 15;
+// 15: every side is checked against the border's outer frame.
+// 16: below 200 dpi, when no side takes one line at both ends, the neat line
+// is taken as the innermost line inside the border's outer frame where it
+// lies alike next to all eight side ends.
+inline constexpr int kFinderRevision = 16;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

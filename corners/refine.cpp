@@ -22,10 +22,6 @@ namespace georef::corners {
 
 namespace {
 
-// A line inside the line taken shows an inner edge at least this steep on
-// the mean profile next to a corner, share of the contrast per pixel.
-constexpr double kFainterEdge = 0.04;
-
 std::string Where(Side side, int corner) {
     return std::string(SideName(side)) + " near " + kCornerNames[static_cast<std::size_t>(corner)];
 }
@@ -191,6 +187,67 @@ StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans
     return lines;
 }
 
+// The neat line as the innermost line inside the border's outer frame.
+// At a low resolution a thin neat line may merge with the border on every
+// side: near one corner it shows only as a shoulder on the inner flank of
+// filled minutes, near the other as one line with the border's thin inner
+// line, so no side takes one line at both its ends. Next to every corner
+// the neat line is still the innermost line inside the frame, and the
+// border is printed alike on the four sides: the gap from the frame's outer
+// edge inward to that line's centre, measured next to each of the eight
+// side ends, must agree within kMovedGapAgreementMm of their median
+// everywhere, and each side is then its frame moved inward by that median.
+// A road, hatching or lettering against the line next to a corner, a
+// corner torn off or a frame not seen leave it empty (the scan keeps its
+// refusal). second: the look over each side to its middle, which reaches
+// the frame.
+std::optional<ChosenLines> InsideTheFrames(const ScanImage& scan, const Look& second, double dpi) {
+    std::array<std::array<SideLine, 2>, 4> frames;
+    std::vector<cv::Rect> windows;
+    for (Side side : kSides) {
+        const std::optional<std::array<SideLine, 2>> frame = FrameOf(side, second, dpi);
+        if (!frame) {
+            return std::nullopt;
+        }
+        frames[static_cast<std::size_t>(side)] = *frame;
+    }
+    for (const StretchPlan& p : second.plans) {
+        windows.push_back(p.window);
+    }
+    const std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
+    std::vector<double> gaps;
+    for (Side side : kSides) {
+        const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
+        for (std::size_t end = 0; end < 2; ++end) {
+            const StretchPlan& plan = second.plans[at[end]];
+            const std::vector<double> centres = LineCentresInside(
+                plan, OrientedGrey(plan, pixels[at[end]]), frames[static_cast<std::size_t>(side)][end], dpi);
+            if (centres.empty()) {
+                return std::nullopt;
+            }
+            gaps.push_back(centres.back());
+        }
+    }
+    std::vector<double> sorted = gaps;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = 0.5 * (sorted[3] + sorted[4]);
+    const double agreement = std::max(1.0, MmToPixels(kMovedGapAgreementMm, dpi));
+    if (sorted.front() < median - agreement || sorted.back() > median + agreement) {
+        return std::nullopt;
+    }
+    ChosenLines chosen;
+    for (Side side : kSides) {
+        const auto s = static_cast<std::size_t>(side);
+        for (std::size_t end = 0; end < 2; ++end) {
+            SideLine line = frames[s][end];
+            line.a -= Outward(side) * median * std::sqrt(1.0 + line.b * line.b);
+            chosen.lines[s][end] = line;
+        }
+        chosen.fromFrame[s] = median;
+    }
+    return chosen;
+}
+
 // The corners with each combination of the side ends that may be carried
 // on from the side's other end taken so (all but the one taking none).
 std::vector<FrameCorners> FromOtherEnds(const ChosenLines& chosen, Edge edge, double width) {
@@ -318,10 +375,18 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     };
     const StageResult<ChosenLines> chosen = choose(EdgeToEdgeWidth(first.plans, first.stretches, nullptr),
                                                    DrawnWidth(first.plans, first.stretches, nullptr));
-    if (!chosen.Found()) {
+    // No side takes one line at both ends below kFullDepthDpi: the neat line
+    // may be merged with the border on every side, and is then looked for
+    // as the innermost line inside the border's outer frame.
+    std::optional<ChosenLines> inside;
+    if (!chosen.Found() && dpi < kFullDepthDpi && (second || lookAgain())) {
+        inside = InsideTheFrames(scan, *second, dpi);
+    }
+    if (!chosen.Found() && !inside) {
         return RefineResult::Refused(chosen.Refusal());
     }
-    const std::optional<double> width = DrawnWidth(first.plans, first.stretches, &chosen->lines);
+    const SideEndLines& first_taken = inside ? inside->lines : chosen->lines;
+    const std::optional<double> width = DrawnWidth(first.plans, first.stretches, &first_taken);
     if (edge != Edge::centre && !width) {
         return RefineResult::Refused("the neat line's width cannot be measured (too few profiles show both its "
                                      "edges); only its centre can be found");
@@ -330,16 +395,19 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     // line blurred at a low resolution: its drawn width put the centres of
     // its profiles merged with the border up to 1.5 px inside (and so the
     // gap to the border's frame measured on its sides), and is not tried.
-    const std::optional<double> edges = EdgeToEdgeWidth(first.plans, first.stretches, &chosen->lines);
+    const std::optional<double> edges = EdgeToEdgeWidth(first.plans, first.stretches, &first_taken);
     const std::optional<double> step = width && edges && *width < 0.5 * *edges ? edges : width;
-    const StageResult<ChosenLines> centres = choose(edges, step);
+    const StageResult<ChosenLines> centres = inside ? StageResult<ChosenLines>(*inside) : choose(edges, step);
     if (!centres.Found()) {
         return RefineResult::Refused(centres.Refusal());
     }
     RefinedFrame frame;
     frame.fromFrame = centres->fromFrame;
-    const StageResult<SideEndLines> neat = OntoFainterLines(first.plans, greys, centres->lines, frame.fromFrame, dpi,
-                                                             frame.fromFainter);
+    // Lines found inside the frames are the innermost already: a fainter
+    // line inside them is the map's.
+    const StageResult<SideEndLines> neat =
+        inside ? StageResult<SideEndLines>(centres->lines)
+               : OntoFainterLines(first.plans, greys, centres->lines, frame.fromFrame, dpi, frame.fromFainter);
     if (!neat.Found()) {
         return RefineResult::Refused(neat.Refusal());
     }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -102,13 +103,15 @@ TEST_F(MergedLinesTest, ANeatLineMergedWithTheBorderIsTakenOnTheFainterLineInsid
 // 150 dpi, in proportion at others), from `shortOf`
 // pixels inside the corner LD to as far short of LH, written back as a
 // JPEG. Its path, with the exact corners in truth.
+// seed and sheet: another varied scan instead.
 std::string DrawRoad(const test::TempDir& dir, const std::string& name, const std::vector<double>& casings,
-                     double shortOfCorners, double grey, geometry::CornerPoints& truth, double dpi = 150.0) {
-    synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(204);
-    options.seed = 204;
+                     double shortOfCorners, double grey, geometry::CornerPoints& truth, double dpi = 150.0,
+                     std::uint64_t seed = 204, int sheet = 40571) {
+    synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(seed);
+    options.seed = seed;
     options.dpi = dpi;
     const std::string drawn = dir.File(name + "-drawn.jpg");
-    truth = synthesis::WriteRealisticScan(40571, drawn, options).corners;
+    truth = synthesis::WriteRealisticScan(sheet, drawn, options).corners;
     const ScanImage scan(drawn);
     cv::Mat rgb = scan.ReadWindows({cv::Rect(0, 0, scan.Width(), scan.Height())}).front();
     // Plane frame (row 0 at the top), `inside` pixels to the right of the
@@ -164,6 +167,33 @@ TEST_F(MergedLinesTest, ADarkRoadIntoBothCornersIsNeverTakenForTheNeatLine) {
         } else {
             EXPECT_NE(found.refusal.find("inside the border's outer frame"), std::string::npos) << found.refusal;
         }
+    }
+}
+
+TEST_F(MergedLinesTest, ANeatLineMergedWithTheBorderOnEverySideIsTheInnermostLineInsideTheFrame) {
+    // Seed 202 at 150 dpi: a 1.5 px neat line blurred by 1.4 px, 4 px
+    // inside the border's thin line and filled minutes. Next to a filled
+    // minute it shows only as a shoulder on the band's inner flank, next to
+    // an empty one as one line with the border's thin line: no side takes
+    // one line at both its ends. Next to all eight side ends it is the
+    // innermost line inside the border's outer frame, alike on every side.
+    geometry::CornerPoints truth{};
+    const FindResult found = Find(40573, 202, 150.0, truth);
+    ASSERT_TRUE(found.Found()) << found.refusal;
+    EXPECT_LT(WorstError(*found.corners, truth), 1.0);
+    for (std::size_t side = 0; side < 4; ++side) {
+        ASSERT_TRUE(found.fromFrame[side].has_value()) << "side " << side;
+        EXPECT_EQ(*found.fromFrame[side], *found.fromFrame[0]);
+        EXPECT_FALSE(found.fromFainter[side].has_value()) << "side " << side;
+    }
+
+    // The same scan with a dark road 5 pixels inside the left neat line,
+    // into both corners: there the innermost line is the road's, 5 pixels
+    // further inside the frame than on the other sides. Never taken.
+    const std::string roaded = DrawRoad(m_dir, "merged-road", {5.0}, 0.0, 60.0, truth, 150.0, 202, 40573);
+    const FindResult withRoad = FindCorners(40573, roaded);
+    if (withRoad.Found()) {
+        EXPECT_LT(WorstError(*withRoad.corners, truth), 1.5);
     }
 }
 
