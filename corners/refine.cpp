@@ -375,11 +375,12 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     };
     const StageResult<ChosenLines> chosen = choose(EdgeToEdgeWidth(first.plans, first.stretches, nullptr),
                                                    DrawnWidth(first.plans, first.stretches, nullptr));
-    // No side takes one line at both ends below kFullDepthDpi: the neat line
-    // may be merged with the border on every side, and is then looked for
-    // as the innermost line inside the border's outer frame.
+    // No side takes one line at both ends even counting fainter lines (the
+    // last look, below kFullDepthDpi): the neat line may be merged with the
+    // border on every side, and is then looked for as the innermost line
+    // inside the border's outer frame.
     std::optional<ChosenLines> inside;
-    if (!chosen.Found() && dpi < kFullDepthDpi && (second || lookAgain())) {
+    if (!chosen.Found() && minimumDepth < kMinimumDepth && (second || lookAgain())) {
         inside = InsideTheFrames(scan, *second, dpi);
     }
     if (!chosen.Found() && !inside) {
