@@ -196,7 +196,8 @@ StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans
 // border is printed alike on the four sides: the gap from the frame's outer
 // edge inward to that line's centre, measured next to each of the eight
 // side ends, must agree within kMovedGapAgreementMm of their median
-// everywhere, and each side is then its frame moved inward by that median.
+// everywhere; each end of a side is then its frame moved inward by its own
+// gap (the line's own place there, as measured).
 // A road, hatching or lettering against the line next to a corner, a
 // corner torn off or a frame not seen leave it empty (the scan keeps its
 // refusal). second: the look over each side to its middle, which reaches
@@ -240,10 +241,10 @@ std::optional<ChosenLines> InsideTheFrames(const ScanImage& scan, const Look& se
         const auto s = static_cast<std::size_t>(side);
         for (std::size_t end = 0; end < 2; ++end) {
             SideLine line = frames[s][end];
-            line.a -= Outward(side) * median * std::sqrt(1.0 + line.b * line.b);
+            line.a -= Outward(side) * gaps[2 * s + end] * std::sqrt(1.0 + line.b * line.b);
             chosen.lines[s][end] = line;
         }
-        chosen.fromFrame[s] = median;
+        chosen.fromFrame[s] = 0.5 * (gaps[2 * s] + gaps[2 * s + 1]);
     }
     return chosen;
 }

@@ -180,10 +180,10 @@ TEST_F(MergedLinesTest, ANeatLineMergedWithTheBorderOnEverySideIsTheInnermostLin
     geometry::CornerPoints truth{};
     const FindResult found = Find(40573, 202, 150.0, truth);
     ASSERT_TRUE(found.Found()) << found.refusal;
-    EXPECT_LT(WorstError(*found.corners, truth), 1.0);
+    EXPECT_LT(WorstError(*found.corners, truth), 0.75);
     for (std::size_t side = 0; side < 4; ++side) {
         ASSERT_TRUE(found.fromFrame[side].has_value()) << "side " << side;
-        EXPECT_EQ(*found.fromFrame[side], *found.fromFrame[0]);
+        EXPECT_NEAR(*found.fromFrame[side], *found.fromFrame[0], 1.5);
         EXPECT_FALSE(found.fromFainter[side].has_value()) << "side " << side;
     }
 
