@@ -1,7 +1,7 @@
 // The corner finder on turned and misnamed scans: which way is up, and is
 // this the named sheet.
 //
-//   georef-corners-identity [--count N] [--dpi D] [--first SEED]
+//   georef-corners-identity [--count N] [--dpi D] [--first SEED] [--all-labels]
 //
 // Turned: N seeds, each drawn clean and worn (every condition from the
 // seed), each turned by 0, 90, 180 and 270 degrees; a scan counts as right
@@ -11,7 +11,9 @@
 // across), in the four letterings; a correctly named scan refused for its
 // identity is a false refusal, a misnamed one accepted whose title or
 // labels were legible is a miss. Prints one line per scan and the figures:
-// how often the title and each corner label were read.
+// how often the title and each corner label were read. The labels are read
+// as the programs read them, only where the title does not name the sheet;
+// --all-labels reads every label, to tell how legible each one is.
 
 #include <array>
 #include <cmath>
@@ -23,6 +25,7 @@
 
 #include "corners/find_corners.hpp"
 #include "corners/sheet_identity.hpp"
+#include "corners/sheet_reading.hpp"
 #include "synthesis/realistic_scan.hpp"
 
 namespace {
@@ -57,6 +60,7 @@ struct ReadCounts {
     std::array<int, 4> longitude{};
     std::array<int, 4> latitude{};
     int anything = 0;
+    int skipped = 0;  // the title named the sheet: labels not read
 
     void Add(const georef::corners::FindResult& found) {
         if (!found.reading.attempted) {
@@ -71,13 +75,14 @@ struct ReadCounts {
             any = any || found.reading.longitude[k] || found.reading.latitude[k];
         }
         anything += any;
+        skipped += found.reading.labelsSkipped;
     }
     void Print(const char* what) const {
         const auto pc = [this](int n) { return scans > 0 ? 100.0 * n / scans : 0.0; };
         std::printf("%s: %d scans read; title %.0f %%; longitude LD %.0f LH %.0f PH %.0f PD %.0f %%; latitude LD %.0f "
-                    "LH %.0f PH %.0f PD %.0f %%; something legible %.0f %%\n",
+                    "LH %.0f PH %.0f PD %.0f %%; something legible %.0f %%; labels not needed %.0f %%\n",
                     what, scans, pc(title), pc(longitude[0]), pc(longitude[1]), pc(longitude[2]), pc(longitude[3]),
-                    pc(latitude[0]), pc(latitude[1]), pc(latitude[2]), pc(latitude[3]), pc(anything));
+                    pc(latitude[0]), pc(latitude[1]), pc(latitude[2]), pc(latitude[3]), pc(anything), pc(skipped));
     }
 };
 
@@ -87,14 +92,22 @@ int main(int argc, char** argv) {
     int count = 6;
     double dpi = 200.0;
     int first = 1;
-    for (int k = 1; k + 1 < argc; k += 2) {
+    for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
+        if (arg == "--all-labels") {
+            georef::corners::SetLabelReading(georef::corners::LabelReading::always);
+            continue;
+        }
+        if (k + 1 >= argc) {
+            break;
+        }
+        ++k;
         if (arg == "--count") {
-            count = std::atoi(argv[k + 1]);
+            count = std::atoi(argv[k]);
         } else if (arg == "--dpi") {
-            dpi = std::atof(argv[k + 1]);
+            dpi = std::atof(argv[k]);
         } else if (arg == "--first") {
-            first = std::atoi(argv[k + 1]);
+            first = std::atoi(argv[k]);
         }
     }
     const std::filesystem::path dir =

@@ -272,6 +272,9 @@ std::string DescribeReading(const SheetReading& reading) {
                       (lon ? AngleText(*lon) : "-") + " " + (lat ? AngleText(*lat) : "-");
         }
     }
+    if (labels.empty() && reading.labelsSkipped) {
+        return text + "; corner labels not read (the title names the sheet)";
+    }
     return text + "; corner labels " + (labels.empty() ? "not read" : labels);
 }
 

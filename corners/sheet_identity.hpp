@@ -35,6 +35,7 @@ struct SheetReading {
     std::string unreadableReason;    // why no reading was made
     std::string titleText;           // read above the top side, blanks collapsed
     std::optional<int> titleSheet;   // the sheet the title names
+    bool labelsSkipped = false;      // the title named the sheet read for: no label was read
     std::array<std::string, 4> longitudeText{};
     std::array<std::string, 4> latitudeText{};
     std::array<std::optional<double>, 4> longitude{};  // degrees east of Ferro

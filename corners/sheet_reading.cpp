@@ -1,6 +1,7 @@
 #include "corners/sheet_reading.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cmath>
 #include <memory>
@@ -49,6 +50,8 @@ constexpr double kPaperReach = 1.5;
 constexpr int kWindowMargin = 3;
 
 const char* const kLabelCharacters = "0123456789'\"\u00b0";
+
+std::atomic<LabelReading> g_labelReading{LabelReading::whenNeeded};
 
 // Tesseract may run its networks on several OpenMP threads; the reading is
 // a few small crops, and a batch keeps every core busy with sheets, so the
@@ -259,6 +262,10 @@ cv::Mat CropPlacement::Cut(const TextCrop& crop, const cv::Rect& window, const c
     return clean;
 }
 
+void SetLabelReading(LabelReading mode) noexcept { g_labelReading.store(mode); }
+
+LabelReading CurrentLabelReading() noexcept { return g_labelReading.load(); }
+
 SheetReading ReadCrops(const std::vector<TextCrop>& crops, const std::vector<cv::Mat>& cut) {
     SheetReading reading;
     tesseract::TessBaseAPI* const api = ThreadEngine();
@@ -322,16 +329,33 @@ std::vector<cv::Rect> ReadingWindows(int sheetNumber, const std::array<PlanePoin
 
 SheetReading ReadSheet(int sheetNumber, const std::array<PlanePoint, 4>& sheetCorners,
                        const std::vector<cv::Rect>& windows, const std::vector<cv::Mat>& pixels) {
-    const std::vector<TextCrop> crops = SheetTextCrops(sheetNumber);
+    const std::vector<TextCrop> crops = SheetTextCrops(sheetNumber);  // the title first, then the labels
     const CropPlacement placement(sheetNumber, sheetCorners);
-    std::vector<cv::Mat> cut;
-    for (std::size_t i = 0; i < crops.size(); ++i) {
+    const auto cut = [&](std::size_t i) {
         // What lies beyond the scan is read as paper.
-        cut.push_back(i >= windows.size() || i >= pixels.size() || windows[i].empty()
-                          ? cv::Mat(1, 1, CV_8U, cv::Scalar(255))
-                          : placement.Cut(crops[i], windows[i], pixels[i]));
+        return i >= windows.size() || i >= pixels.size() || windows[i].empty()
+                   ? cv::Mat(1, 1, CV_8U, cv::Scalar(255))
+                   : placement.Cut(crops[i], windows[i], pixels[i]);
+    };
+    SheetReading reading = ReadCrops({crops.front()}, {cut(0)});
+    if (!reading.attempted) {
+        return reading;
     }
-    return ReadCrops(crops, cut);
+    if (reading.titleSheet == sheetNumber && CurrentLabelReading() == LabelReading::whenNeeded) {
+        reading.labelsSkipped = true;
+        return reading;
+    }
+    const std::vector<TextCrop> labelCrops(crops.begin() + 1, crops.end());
+    std::vector<cv::Mat> labelCuts;
+    for (std::size_t i = 1; i < crops.size(); ++i) {
+        labelCuts.push_back(cut(i));
+    }
+    const SheetReading labels = ReadCrops(labelCrops, labelCuts);
+    reading.longitudeText = labels.longitudeText;
+    reading.latitudeText = labels.latitudeText;
+    reading.longitude = labels.longitude;
+    reading.latitude = labels.latitude;
+    return reading;
 }
 
 }  // namespace georef::corners

@@ -51,6 +51,16 @@ private:
     double m_heightMillimetres = 0.0;
 };
 
+// Whether a reading goes on to the corner labels when the title already
+// names the sheet read for. The labels add nothing to the verdict then (the
+// title alone identifies the sheet) and cost about three times the title's
+// reading, so by default they are read only when the title names another
+// sheet or none. `always` reads every label, to measure how legible each
+// is. Process-wide; set it before readings start.
+enum class LabelReading { whenNeeded, always };
+void SetLabelReading(LabelReading mode) noexcept;
+LabelReading CurrentLabelReading() noexcept;
+
 // Reads the crops (cut by Cut) with Tesseract and fills what was read.
 // Never throws for what it cannot read: an engine that cannot start leaves
 // the reading not attempted, with the reason.
@@ -63,7 +73,8 @@ std::vector<cv::Rect> ReadingWindows(int sheetNumber, const std::array<PlanePoin
                                      double slackPixels, const cv::Size& image);
 
 // The reading of a sheet whose neat line's corners are known (LD, LH, PH,
-// PD of the sheet, plane frame), from the pixels of its ReadingWindows.
+// PD of the sheet, plane frame), from the pixels of its ReadingWindows: the
+// title first, then the corner labels as LabelReading says.
 SheetReading ReadSheet(int sheetNumber, const std::array<PlanePoint, 4>& sheetCorners,
                        const std::vector<cv::Rect>& windows, const std::vector<cv::Mat>& pixels);
 

@@ -2,15 +2,18 @@
 // refused naming what it reads, also turned upside down and through the
 // program; the right sheet in each period lettering is read and accepted;
 // a title that names another sheet over the sheet's own corner labels is
-// taken as misread, with a note.
+// taken as misread, with a note. The corner labels are read only where the
+// title does not name the sheet.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "corners/find_corners.hpp"
+#include "corners/sheet_reading.hpp"
 #include "support/in_process.hpp"
 #include "support/raster/jpeg_file.hpp"
 #include "support/temp_dir.hpp"
@@ -25,6 +28,20 @@ using synthesis::RealisticScanOptions;
 using synthesis::SheetCorner;
 using synthesis::VariedRealisticOptions;
 using synthesis::WriteRealisticScan;
+
+// How the labels are read, for one test.
+class LabelReadingFor {
+public:
+    explicit LabelReadingFor(corners::LabelReading mode) : m_was(corners::CurrentLabelReading()) {
+        corners::SetLabelReading(mode);
+    }
+    ~LabelReadingFor() { corners::SetLabelReading(m_was); }
+    LabelReadingFor(const LabelReadingFor&) = delete;
+    LabelReadingFor& operator=(const LabelReadingFor&) = delete;
+
+private:
+    corners::LabelReading m_was;
+};
 
 class SheetIdentityScansTest : public ::testing::Test {
 protected:
@@ -97,6 +114,7 @@ TEST_F(SheetIdentityScansTest, TheDecodedScanAndAKeptEngineReadAsTheFileDoes) {
 }
 
 TEST_F(SheetIdentityScansTest, TheRightSheetIsReadInEveryLetteringAndAccepted) {
+    const LabelReadingFor every(corners::LabelReading::always);  // how legible the labels are
     for (const Lettering style : {Lettering::plain, Lettering::serif, Lettering::italic, Lettering::smallCaps}) {
         RealisticScanOptions options = VariedRealisticOptions(21);
         options.lettering = style;
@@ -111,6 +129,53 @@ TEST_F(SheetIdentityScansTest, TheRightSheetIsReadInEveryLetteringAndAccepted) {
         EXPECT_EQ(found.identity.labelsAgreeing, found.identity.labelsRead);
         EXPECT_TRUE(found.identity.message.empty()) << found.identity.message;
     }
+}
+
+// The title that names the sheet identifies it alone: the labels are not
+// read, and the verdict is the one a reading of every label gives. A title
+// naming another sheet, or none legible, has the labels read to decide.
+TEST_F(SheetIdentityScansTest, TheLabelsAreReadOnlyWhenTheTitleDoesNotNameTheSheet) {
+    RealisticScanOptions options;
+    options.dpi = 150.0;
+    const synthesis::RealisticScan drawn = WriteRealisticScan(40573, m_dir.File("40573.jpg"), options);
+    test::JpegImage pixels = test::ReadJpeg(m_dir.File("40573.jpg"));
+    const corners::ScanImage scan(m_dir.File("40573.jpg"), pixels.rgb.data(), pixels.width, pixels.height);
+
+    const corners::IdentityCheck named = corners::CheckSheetIdentity(40573, scan, drawn.corners);
+    EXPECT_EQ(named.reading.titleSheet, 40573);
+    EXPECT_TRUE(named.reading.labelsSkipped);
+    EXPECT_EQ(named.verdict.labelsRead, 0);
+    EXPECT_FALSE(named.verdict.contradicted);
+    EXPECT_EQ(corners::ReadingNote(named.reading, named.verdict),
+              "read: title 4057/3; corner labels not read (the title names the sheet)");
+    {
+        const LabelReadingFor every(corners::LabelReading::always);
+        const corners::IdentityCheck all = corners::CheckSheetIdentity(40573, scan, drawn.corners);
+        EXPECT_EQ(all.reading.titleSheet, 40573);
+        EXPECT_FALSE(all.reading.labelsSkipped);
+        EXPECT_GE(all.verdict.labelsAgreeing, 6) << corners::DescribeReading(all.reading);
+        EXPECT_FALSE(all.verdict.contradicted);
+    }
+
+    const corners::IdentityCheck other = corners::CheckSheetIdentity(40574, scan, drawn.corners);
+    EXPECT_FALSE(other.reading.labelsSkipped);
+    EXPECT_GE(other.verdict.labelsRead, 6) << corners::DescribeReading(other.reading);
+    EXPECT_TRUE(other.verdict.contradicted);
+    EXPECT_EQ(other.verdict.message, "the scan reads 4057/3, not 4057/4");
+
+    // The margin above the top side blanked, title and all: the labels left are read.
+    const double topY = std::max(drawn.corners[1].y, drawn.corners[2].y);  // up from the bottom edge
+    const int blankRows = pixels.height - static_cast<int>(topY) - 8;
+    ASSERT_GT(blankRows, 0);
+    std::fill(pixels.rgb.begin(), pixels.rgb.begin() + static_cast<std::ptrdiff_t>(blankRows) * pixels.width * 3, 255);
+    const corners::ScanImage untitled(m_dir.File("40573.jpg"), pixels.rgb.data(), pixels.width, pixels.height);
+    const corners::IdentityCheck labelsOnly = corners::CheckSheetIdentity(40573, untitled, drawn.corners);
+    EXPECT_FALSE(labelsOnly.reading.titleSheet);
+    EXPECT_FALSE(labelsOnly.reading.labelsSkipped);
+    EXPECT_GE(labelsOnly.verdict.labelsAgreeing, 4) << corners::DescribeReading(labelsOnly.reading);
+    EXPECT_FALSE(labelsOnly.verdict.contradicted);
+    const corners::IdentityCheck labelsOfAnother = corners::CheckSheetIdentity(40574, untitled, drawn.corners);
+    EXPECT_TRUE(labelsOfAnother.verdict.contradicted) << labelsOfAnother.verdict.message;
 }
 
 TEST_F(SheetIdentityScansTest, AMisprintedTitleOverTheSheetsOwnLabelsIsANote) {
