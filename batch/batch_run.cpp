@@ -25,6 +25,7 @@
 #include "batch/leftovers.hpp"
 #include "driver/run.hpp"
 #include "driver/run_parameters.hpp"
+#include "gdal_support/dataset_handle.hpp"
 #include "geometry/corner_fit_report.hpp"
 #include "geometry/map_scale.hpp"
 #include "geometry/sheet_geometry.hpp"
@@ -476,7 +477,7 @@ BatchReport RunBatch(const BatchOptions& options, const std::vector<SheetInput>&
     }
 
     // Process-wide GDAL state is set once, before any worker reads a scan.
-    GDALAllRegister();
+    gdal_support::RegisterDrivers();
     GDALSetCacheMax64(std::min(GDALGetCacheMax64(), kSharedReadCacheBytes));
 
     const std::vector<SheetInput> order = LockFriendlyOrder(sheets);

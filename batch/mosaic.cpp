@@ -63,7 +63,7 @@ int WriteMosaic(const std::string& outputDirectory, int tileSize) {
         throw std::runtime_error("the tiles span more than a raster can hold");
     }
 
-    GDALAllRegister();
+    gdal_support::RegisterDrivers();
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("VRT");
     if (driver == nullptr) {
         throw std::runtime_error("GDAL has no VRT driver");

@@ -15,6 +15,11 @@ struct DatasetCloser {
 // An open dataset (GDALDatasetH), or empty.
 using DatasetHandle = std::unique_ptr<void, DatasetCloser>;
 
+// GDAL's drivers registered, once in a process (GDALAllRegister looks
+// through the plugin folder again at every call: about half a millisecond,
+// paid per tile where each read or write registered them).
+void RegisterDrivers();
+
 // The raster at `path` opened read-only (drivers registered) without GDAL
 // listing its folder: its side files (.aux.xml, world file, overviews,
 // mask) are still found, each looked up by its own name. In a folder of

@@ -258,7 +258,7 @@ Mosaic::Mosaic(Mosaic&&) noexcept = default;
 Mosaic& Mosaic::operator=(Mosaic&&) noexcept = default;
 
 Mosaic Mosaic::Open(const std::string& path) {
-    GDALAllRegister();
+    gdal_support::RegisterDrivers();
     const gdal_support::QuietErrors quiet;
     auto d = std::make_unique<Dataset>();
     d->handle.reset(GDALOpen(path.c_str(), GA_ReadOnly));
@@ -409,7 +409,7 @@ std::string Mosaic::ImageKey(const SharedEdge* edge, int maxPixels, const StripO
 
 void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int height, int quality,
                const JpegFileOptions& fileOptions) {
-    GDALAllRegister();
+    gdal_support::RegisterDrivers();
     const gdal_support::QuietErrors quiet;
     GDALDriverH mem = GDALGetDriverByName("MEM");
     GDALDriverH jpeg = GDALGetDriverByName("JPEG");
@@ -431,16 +431,20 @@ void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int
     }
     const std::string qualityOption = "QUALITY=" + std::to_string(quality);
     const std::string commentOption = "COMMENT=" + fileOptions.comment;
-    const char* createOptions[] = {qualityOption.c_str(), fileOptions.comment.empty() ? nullptr : commentOption.c_str(),
-                                   nullptr};
+    const char* createOptions[] = {"QUIET_DELETE_ON_CREATE_COPY=NO", qualityOption.c_str(),
+                                   fileOptions.comment.empty() ? nullptr : commentOption.c_str(), nullptr};
     // GDAL opens the file it has written; the folder's other files (the
     // kept reductions of thousands of tiles, the page's images) are nothing
     // to it, and listing them for side files made each write take twice as
     // long in a folder of 15 000.
+    // Nor need it open the file again, or first delete what lies under the
+    // temporary name: the file is new and is not read here.
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
     CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
+    CPLSetThreadLocalConfigOption("GDAL_OPEN_AFTER_COPY", "NO");
     DatasetHandle written(GDALCreateCopy(jpeg, file->TemporaryName().c_str(), Handle(image), FALSE,
                                          const_cast<char**>(createOptions), nullptr, nullptr));
+    CPLSetThreadLocalConfigOption("GDAL_OPEN_AFTER_COPY", nullptr);
     CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", nullptr);
     CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
     const bool complete = written != nullptr;
@@ -456,7 +460,7 @@ void WriteJpeg(const std::string& path, const unsigned char* rgb, int width, int
 }
 
 std::optional<std::pair<int, int>> ImageSize(const std::string& path) {
-    GDALAllRegister();
+    gdal_support::RegisterDrivers();
     const gdal_support::QuietErrors quiet;
     const DatasetHandle d(GDALOpen(path.c_str(), GA_ReadOnly));
     if (!d) {

@@ -33,7 +33,7 @@ int Reduced(int pixels, int step = kTileReduction) noexcept { return (pixels + s
 // Opens an image GDAL reads without listing its folder for side files (the
 // tiles' folder holds thousands of them); the caller reads it at once.
 gdal_support::DatasetHandle OpenAlone(const std::string& path) {
-    GDALAllRegister();
+    gdal_support::RegisterDrivers();
     const gdal_support::ThreadConfig noListing("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
     return gdal_support::DatasetHandle(GDALOpen(path.c_str(), GA_ReadOnly));
 }

@@ -206,7 +206,7 @@ struct MosaicReader::Dataset {
 };
 
 MosaicReader::MosaicReader(const std::string& path) : m_dataset(std::make_unique<Dataset>()) {
-    GDALAllRegister();
+    gdal_support::RegisterDrivers();
     gdal_support::QuietErrors quiet;
     Dataset& d = *m_dataset;
     d.handle.reset(GDALOpen(path.c_str(), GA_ReadOnly));
