@@ -131,6 +131,26 @@ std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, do
 
 namespace {
 
+// The outer edge of a side's frame next to the corner at one end, from the
+// look over the side to its middle: the outermost straight line along which
+// that stretch's profiles come back from ink to paper, on most of them,
+// fitted again over the part next to the corner that the first look
+// measures. Empty when it is not seen so.
+std::optional<SideLine> FrameNearOneEnd(Side side, std::size_t end, const Look& second) {
+    const StretchPlan& plan = second.plans[StretchesOf(side, second.plans)[end]];
+    const Stretch& stretch = second.stretches[StretchesOf(side, second.plans)[end]];
+    const std::vector<LineFit> lines = RiseLines(stretch, kFrameShare);
+    if (lines.empty()) {
+        return std::nullopt;
+    }
+    const double at = plan.stop;
+    const SideLine outermost = std::max_element(lines.begin(), lines.end(), [side, at](const LineFit& a, const LineFit& b) {
+                                   return Outward(side) * a.line.Across(at) < Outward(side) * b.line.Across(at);
+                               })->line;
+    const double reach = kSpanShare / kWholeSpanShare * std::fabs(plan.stop - plan.start);
+    return RisesNearCorner(plan, stretch, outermost, reach);
+}
+
 // Each side's neat line next to its corners, the sides found unchanged
 // unless their gap disagrees (as PlaceFromFrame below).
 StageResult<FramePlacedLines> PlaceLines(const std::array<std::optional<FoundSide>, 4>& found, const Look& first,
@@ -281,11 +301,21 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
 }
 
 std::optional<std::string> LinesMeetFrame(const SideEndLines& lines, const std::array<bool, 4>& moved,
-                                               const Look& first, const Look& second, double dpi) {
+                                          const std::array<std::array<bool, 2>, 4>& torn, const Look& first,
+                                          const Look& second, double dpi) {
     const double agreement = std::max(1.5, MmToPixels(kMovedGapAgreementMm, dpi));
     std::array<std::optional<std::array<double, 2>>, 4> gaps;
     for (Side side : kSides) {
         const std::size_t s = static_cast<std::size_t>(side);
+        if (torn[s][0] != torn[s][1]) {
+            const std::size_t end = torn[s][0] ? 1 : 0;
+            if (const std::optional<SideLine> frame = FrameNearOneEnd(side, end, second)) {
+                const double gap =
+                    Outside(side, *frame, lines[s][end], first.plans[StretchesOf(side, first.plans)[end]].start);
+                gaps[s] = std::array<double, 2>{gap, gap};
+            }
+            continue;
+        }
         if (const std::optional<std::array<SideLine, 2>> frame = FrameOf(side, second, dpi)) {
             const std::array<std::size_t, 2> at = StretchesOf(side, first.plans);
             gaps[s] = std::array<double, 2>{};
@@ -294,6 +324,8 @@ std::optional<std::string> LinesMeetFrame(const SideEndLines& lines, const std::
             }
         }
     }
+    const bool anyTorn = std::any_of(torn.begin(), torn.end(), [](const auto& t) { return t[0] || t[1]; });
+    const bool anyMoved = std::any_of(moved.begin(), moved.end(), [](bool m) { return m; });
     char text[300];
     for (Side side : kSides) {
         const std::size_t s = static_cast<std::size_t>(side);
@@ -317,6 +349,14 @@ std::optional<std::string> LinesMeetFrame(const SideEndLines& lines, const std::
                              others.end());
             const double median = others[others.size() / 2];
             const double inside = std::max((*gaps[s])[0], (*gaps[s])[1]) - median;
+            const double outside = median - std::min((*gaps[s])[0], (*gaps[s])[1]);
+            if (anyTorn && anyMoved && outside > agreement) {
+                std::snprintf(text, sizeof text,
+                              "%s: the line taken lies %.1f and %.1f pixels inside the border's outer frame, the "
+                              "other sides' neat lines %.1f (the border's line, its neat line merged with it?)",
+                              SideName(side), (*gaps[s])[0], (*gaps[s])[1], median);
+                return std::string(text);
+            }
             if (inside > kTakenGapSlack * agreement) {
                 std::snprintf(text, sizeof text,
                               "%s: the neat line taken lies %.1f and %.1f pixels inside the border's outer frame, "

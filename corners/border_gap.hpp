@@ -66,9 +66,15 @@ std::optional<std::string> PlaceFromFrame(std::array<std::optional<SideChoice>, 
 // its neat line lies further inside its frame than the other sides' by more
 // than twice that agreement, where its frame and two other sides' are seen
 // (a road drawn along the whole side, into both corners, taken for the neat
-// line).
+// line). torn: per side and end, carried on to a corner torn off while the
+// other end runs into its own; such a side's frame and gap are seen next to
+// that other corner only, and taken for both ends. When a side was carried
+// so and another moved, a side not moved lying further out than the others'
+// median by more than the agreement is refused too: it kept the border's
+// line, its fainter line unseen.
 inline constexpr double kMovedGapAgreementMm = 0.25;
 std::optional<std::string> LinesMeetFrame(const SideEndLines& lines, const std::array<bool, 4>& moved,
-                                               const Look& first, const Look& second, double dpi);
+                                          const std::array<std::array<bool, 2>, 4>& torn, const Look& first,
+                                          const Look& second, double dpi);
 
 }  // namespace georef::corners

@@ -72,7 +72,10 @@ namespace georef::corners {
 // 16: below 200 dpi, when no side takes one line at both ends, the neat line
 // is taken as the innermost line inside the border's outer frame where it
 // lies alike next to all eight side ends.
-inline constexpr int kFinderRevision = 16;
+// 17: when nothing else chooses every side, a line showing only a band's
+// inner edge is carried on to a corner torn off, and moved onto the fainter
+// line inside it as far as next to its other corner.
+inline constexpr int kFinderRevision = 17;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

@@ -86,15 +86,29 @@ std::string FainterRefusal(Side side, const FainterLine& near0, const FainterLin
 // The fainter lines inside each side's line taken near its two corners,
 // where both show.
 using FainterPairs = std::array<std::optional<std::array<FainterLine, 2>>, 4>;
+// Per side and end: carried on to a corner torn off while the side's other
+// end runs into its own (ChosenLines::fromOtherEnd).
+using TornEnds = std::array<std::array<bool, 2>, 4>;
 
+// A side carried on to a corner torn off shows nothing next to that corner:
+// its fainter line lies there as far inside the line taken as next to the
+// other corner (the border is printed parallel to the neat line).
 FainterPairs FainterLinesInside(const std::vector<StretchPlan>& plans, const std::vector<cv::Mat>& greys,
-                                const SideEndLines& lines, double dpi) {
+                                const SideEndLines& lines, double dpi, const TornEnds& torn) {
     FainterPairs pairs;
     for (Side side : kSides) {
+        const auto s = static_cast<std::size_t>(side);
         const std::array<std::size_t, 2> at = StretchesOf(side, plans);
         std::array<std::optional<FainterLine>, 2> seen;
         for (std::size_t end = 0; end < 2; ++end) {
-            seen[end] = FainterLineInside(plans[at[end]], greys[at[end]], lines[static_cast<std::size_t>(side)][end], dpi);
+            if (!torn[s][end]) {
+                seen[end] = FainterLineInside(plans[at[end]], greys[at[end]], lines[s][end], dpi);
+            }
+        }
+        for (std::size_t end = 0; end < 2; ++end) {
+            if (torn[s][end]) {
+                seen[end] = seen[1 - end];
+            }
         }
         if (seen[0] && seen[1] && std::min(seen[0]->edge, seen[1]->edge) >= kFainterEdge) {
             pairs[static_cast<std::size_t>(side)] = std::array<FainterLine, 2>{*seen[0], *seen[1]};
@@ -113,13 +127,14 @@ FainterPairs FainterLinesInside(const std::vector<StretchPlan>& plans, const std
 // of sides so moved cannot be moved as they were; and when the lines moved
 // onto show yet another fainter line inside them (a road along the side?).
 // fromFrame: the gap each side was placed with from its frame, if so,
-// corrected where the sides that gave it were moved. moved: per side, how
-// far inside the line taken the neat line was taken near each corner.
+// corrected where the sides that gave it were moved; torn: the ends carried
+// on to a corner torn off. moved: per side, how far inside the line taken
+// the neat line was taken near each corner.
 StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans, const std::vector<cv::Mat>& greys,
                                            SideEndLines lines, std::array<std::optional<double>, 4>& fromFrame,
-                                           double dpi,
+                                           double dpi, const TornEnds& torn,
                                            std::array<std::optional<std::array<double, 2>>, 4>& moved) {
-    const FainterPairs pairs = FainterLinesInside(plans, greys, lines, dpi);
+    const FainterPairs pairs = FainterLinesInside(plans, greys, lines, dpi, torn);
     for (Side side : kSides) {
         const auto s = static_cast<std::size_t>(side);
         if (!pairs[s]) {
@@ -177,7 +192,7 @@ StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans
     if (!anyMoved) {
         return lines;
     }
-    const FainterPairs again = FainterLinesInside(plans, greys, lines, dpi);
+    const FainterPairs again = FainterLinesInside(plans, greys, lines, dpi, torn);
     for (Side side : kSides) {
         const auto s = static_cast<std::size_t>(side);
         if (again[s]) {
@@ -360,19 +375,32 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     // hidden may show a line's own dip (its centre half the width between
     // its edges beyond the inner edge) or a step into solid ink (half the
     // drawn width beyond): the first is tried on both looks, the second
-    // only when neither chooses every side.
+    // only when neither chooses every side. Lines carried on to a corner
+    // torn off that show only their inner edge (a band's) are taken only
+    // when nothing else chooses every side; the refusal is then the first.
+    bool bandsTaken = false;  // the lines last chosen were chosen so
     const auto choose = [&](std::optional<double> edgeToEdge, std::optional<double> drawn) {
-        StageResult<ChosenLines> lines = ChooseLines(first, second ? &*second : nullptr, edgeToEdge, dpi);
-        if (!lines.Found() && lookAgain()) {
-            lines = ChooseLines(first, &*second, edgeToEdge, dpi);
-        }
-        if (!lines.Found() && drawn != edgeToEdge) {
-            StageResult<ChosenLines> stepped = ChooseLines(first, second ? &*second : nullptr, drawn, dpi);
-            if (stepped.Found()) {
-                return stepped;
+        std::optional<StageResult<ChosenLines>> refused;
+        for (const bool bands : {false, true}) {
+            bandsTaken = bands;
+            StageResult<ChosenLines> lines = ChooseLines(first, second ? &*second : nullptr, edgeToEdge, dpi, bands);
+            if (!lines.Found() && lookAgain()) {
+                lines = ChooseLines(first, &*second, edgeToEdge, dpi, bands);
+            }
+            if (!lines.Found() && drawn != edgeToEdge) {
+                StageResult<ChosenLines> stepped = ChooseLines(first, second ? &*second : nullptr, drawn, dpi, bands);
+                if (stepped.Found()) {
+                    return stepped;
+                }
+            }
+            if (lines.Found() || !second) {
+                return lines;
+            }
+            if (!refused) {
+                refused = lines;
             }
         }
-        return lines;
+        return *refused;
     };
     const StageResult<ChosenLines> chosen = choose(EdgeToEdgeWidth(first.plans, first.stretches, nullptr),
                                                    DrawnWidth(first.plans, first.stretches, nullptr));
@@ -406,10 +434,12 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     RefinedFrame frame;
     frame.fromFrame = centres->fromFrame;
     // Lines found inside the frames are the innermost already: a fainter
-    // line inside them is the map's.
+    // line inside them is the map's. The ends carried on to a corner torn
+    // off, on lines chosen as a band's inner edge.
+    const TornEnds torn = bandsTaken && !inside ? centres->fromOtherEnd : TornEnds{};
     const StageResult<SideEndLines> neat =
         inside ? StageResult<SideEndLines>(centres->lines)
-               : OntoFainterLines(first.plans, greys, centres->lines, frame.fromFrame, dpi, frame.fromFainter);
+               : OntoFainterLines(first.plans, greys, centres->lines, frame.fromFrame, dpi, torn, frame.fromFainter);
     if (!neat.Found()) {
         return RefineResult::Refused(neat.Refusal());
     }
@@ -426,7 +456,8 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
                                      "against the border's outer frame (it runs off the scan)");
     }
     if (second) {
-        if (const std::optional<std::string> why = LinesMeetFrame(*neat, moved, first, *second, dpi)) {
+        if (const std::optional<std::string> why =
+                LinesMeetFrame(*neat, moved, torn, first, *second, dpi)) {
             return RefineResult::Refused(*why);
         }
     }

@@ -39,8 +39,35 @@ constexpr double kWholeCarry = 0.7;
 // side's outermost line within this, pixels or millimetres on the paper.
 constexpr double kGapAgreement = 1.5;
 constexpr double kGapAgreementMm = 0.2;
+// The band an edge-only line is the inner edge of ends within this,
+// millimetres on the paper, on this share of the line's profiles at least.
+constexpr double kBandMm = 2.5;
+constexpr double kBandShare = 0.5;
 
 // ---- Choosing each side's line ---------------------------------------------
+
+// A line seen only as an edge from paper into ink is the inner edge of a
+// printed band (a filled border merged with a thin neat line at a low
+// resolution) when the ink comes back to paper along a straight line a
+// border's width outside it, parallel to it where it shows, on most of its
+// profiles; the paper's edge against a dark scanner bed never does.
+bool BandOutside(const StretchPlan& plan, const Stretch& stretch, const StretchLine& l, int outward, double dpi) {
+    std::vector<CentrePoint> outside;
+    for (const CentrePoint& p : stretch.rises) {
+        const double d = outward * (p.across - l.line.Across(p.along));
+        if (d > 2.0 * kSupportDistance && d < MmToPixels(kBandMm, dpi)) {
+            outside.push_back(p);
+        }
+    }
+    const std::optional<LineFit> fit = FitRobustly(Consensus(outside));
+    if (!fit || fit->used < kBandShare * l.used) {
+        return false;
+    }
+    const double from = plan.start + (plan.stop > plan.start ? 1.0 : -1.0) * l.fromCorner;
+    const double apartFrom = fit->line.Across(from) - l.line.Across(from);
+    const double apartStop = fit->line.Across(plan.stop) - l.line.Across(plan.stop);
+    return std::fabs(apartFrom - apartStop) <= 2.0 * kSupportDistance;
+}
 
 // Of the lines seen at both ends of the side, the neat line is the
 // innermost that runs straight from one end to the other and shows right up
@@ -57,8 +84,12 @@ constexpr double kGapAgreementMm = 0.2;
 // side's profiles; and a line inside the one chosen that runs into one
 // corner, shows on most of the side and stops short of the other corner,
 // where the chosen line runs on, is the neat line worn away or hidden there
-// (by hatching), the line outside it the border's.
-SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& plans, double tolerance, bool whole) {
+// (by hatching), the line outside it the border's. A line carried on so
+// may show only its inner edge when a filled border merges with it, if a
+// band's outer edge runs outside it at both ends (stretches: the look's,
+// given on the second look).
+SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& plans, double tolerance, bool whole,
+                     const std::vector<Stretch>* stretches = nullptr, double dpi = 0.0) {
     const int outward = Outward(seen.side);
     SidePairing pairing;
     double innermost = 0.0;
@@ -114,7 +145,10 @@ SidePairing PairEnds(const SideLinesSeen& seen, const std::vector<StretchPlan>& 
             // the paper's edge against a dark scanner bed never does.
             const bool drawn = a.bothEdges + b.bothEdges >= kLineShare * (a.used + b.used);
             if (atCorner < kCornerShare) {
-                if (drawn && carriable(a, 0) && carriable(b, 1) && (!whole || present(a, b) >= kWholePresent)) {
+                const bool band = !drawn && whole && stretches != nullptr &&
+                                  BandOutside(plans[seen.stretch[0]], (*stretches)[seen.stretch[0]], a, outward, dpi) &&
+                                  BandOutside(plans[seen.stretch[1]], (*stretches)[seen.stretch[1]], b, outward, dpi);
+                if ((drawn || band) && carriable(a, 0) && carriable(b, 1) && (!whole || present(a, b) >= kWholePresent)) {
                     carried.push_back({a, b});
                 } else if (whole && drawn && std::max(a.atCorner, b.atCorner) >= kCornerShare &&
                            present(a, b) >= kWornPresent) {
@@ -306,9 +340,13 @@ std::optional<std::array<StretchLine, 2>> FollowInnerLine(const SideLinesSeen& s
 // be followed so. Lines fitted next to their corners may agree within the
 // bow allowed at the middle and yet be two lines: the border's near one
 // corner, where the outer frame is not seen, and the frame near the other.
+// torn: where the line taken is carried on to a corner torn off (nothing
+// runs into it), the frame is torn off with it: the lines seen at that end
+// are not compared with the other end's, only a line followed from one
+// corner into the other tells.
 // The refusal, after the side's name, or empty.
 std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const std::array<StretchLine, 2>& chosen,
-                                              const Look& look, double tolerance, double dpi) {
+                                              const Look& look, double tolerance, double dpi, bool torn = false) {
     const std::vector<StretchPlan>& plans = look.plans;
     const int outward = Outward(seen.side);
     std::array<const StretchLine*, 2> outermost{};
@@ -344,6 +382,13 @@ std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const s
         }
     }
     if (!reference) {
+        for (std::size_t end = 0; torn && end < 2; ++end) {
+            if (chosen[end].atCorner < kCornerShare &&
+                std::none_of(seen.lines[end].begin(), seen.lines[end].end(),
+                             [](const StretchLine& l) { return !l.nearCornerOnly && l.atCorner >= kCornerShare; })) {
+                return std::nullopt;
+            }
+        }
         if (!outermost[0] || !outermost[1] ||
             std::fabs(outermost[0]->line.Across(seen.middle) - outermost[1]->line.Across(seen.middle)) > tolerance) {
             return std::nullopt;
@@ -370,7 +415,7 @@ std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const s
 // second look was taken, on the second. The refusal is the first look's
 // when the second sees no more.
 StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* second, std::optional<double> width,
-                                   double dpi, double tolerance) {
+                                   double dpi, double tolerance, bool bands) {
     SideChoice choice;
     choice.look = &first;
     choice.seen = SeeSide(side, first, width, dpi, kKeptShare, 4, true);
@@ -401,7 +446,7 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
     SideChoice again;
     again.look = second;
     again.seen = SeeSide(side, *second, width, dpi, kWholeKeptShare, kWholeLines);
-    again.pairing = PairEnds(again.seen, second->plans, tolerance, true);
+    again.pairing = PairEnds(again.seen, second->plans, tolerance, true, bands ? &second->stretches : nullptr, dpi);
     if (!again.pairing.chosen) {
         // The second look's figures when it saw a line stop short of an empty corner.
         if (again.pairing.shortOf >= 0.0) {
@@ -414,7 +459,7 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
         return StageResult<SideChoice>::Refused(SideName(side) + *why);
     }
     if (const std::optional<std::string> why =
-            EndsTakeOtherLines(again.seen, *again.pairing.chosen, *second, tolerance, dpi)) {
+            EndsTakeOtherLines(again.seen, *again.pairing.chosen, *second, tolerance, dpi, bands)) {
         return StageResult<SideChoice>::Refused(SideName(side) + *why);
     }
     return again;
@@ -422,12 +467,13 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
 
 }  // namespace
 
-StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi) {
+StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi,
+                                     bool bands) {
     const double tolerance = std::max(3.0, MmToPixels(kBowToleranceMm, dpi));
     std::array<std::optional<SideChoice>, 4> sides;
     std::optional<std::string> refusal;  // the first side's refused
     for (Side side : kSides) {
-        StageResult<SideChoice> choice = ChooseSide(side, first, second, width, dpi, tolerance);
+        StageResult<SideChoice> choice = ChooseSide(side, first, second, width, dpi, tolerance, bands);
         if (choice.Found()) {
             sides[static_cast<std::size_t>(side)] = *choice;
         } else if (!refusal) {

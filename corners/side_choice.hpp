@@ -53,7 +53,11 @@ struct ChosenLines {
 std::array<std::size_t, 2> StretchesOf(Side side, const std::vector<StretchPlan>& plans);
 
 // width: the drawn width, when known, for lines whose outer edge is hidden;
-// second: the second look, when taken. The refusal names the side and why.
-StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi);
+// second: the second look, when taken; bands: on the second look, a line
+// that shows only its inner edge may be carried on to a corner torn off when
+// a band's outer edge runs outside it (a filled border merged with the neat
+// line). The refusal names the side and why.
+StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi,
+                                     bool bands = false);
 
 }  // namespace georef::corners

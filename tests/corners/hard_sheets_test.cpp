@@ -71,6 +71,39 @@ TEST_F(HardSheetsTest, ATearOverAQuarterOfTheSidesIsCarriedOnFromWhatIsLeft) {
     EXPECT_EQ(found.extrapolated[0] + found.extrapolated[1] + found.extrapolated[3], 0.0);
 }
 
+TEST_F(HardSheetsTest, ATornCornerWhoseBorderMergesWithTheNeatLineIsCarriedOnAndTakenInside) {
+    // Seed 203 at 150 dpi: a 0.7 px neat line merged with the filled border
+    // (every side is taken on the fainter line some 4 px inside the
+    // border's), with PD torn off over a quarter of its sides. The bottom
+    // side shows only the border's inner edge, never both edges of a line;
+    // the first look next to PD sees nothing: it was refused ("right side
+    // near PD: no straight dark line over 40 % of 322 profiles"). Over a lid
+    // and over a dark bed.
+    for (const double bed : {0.0, 8.0}) {
+        SCOPED_TRACE(bed > 0.0 ? "over a dark bed" : "over a light lid");
+        synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(203);
+        options.dpi = 150.0;
+        options.bedMillimetres = bed;
+        options.tornCorner = synthesis::SheetCorner::pd;
+        options.tearReach = 0.2625;
+        const std::string path = m_dir.File("merged-torn.jpg");
+        const synthesis::RealisticScan scan = synthesis::WriteRealisticScan(40574, path, options);
+        const FindResult found = FindCorners(40574, path);
+        ASSERT_TRUE(found.Found()) << found.refusal;
+        EXPECT_LT(WorstError(*found.corners, scan.corners), 0.75);
+        EXPECT_GT(found.extrapolated[3], 900.0);
+        EXPECT_EQ(found.extrapolated[0] + found.extrapolated[1] + found.extrapolated[2], 0.0);
+        // The torn sides moved inside the border's line as far near PD as
+        // near their other corners, like the sides whole.
+        for (Side side : {Side::right, Side::bottom}) {
+            const auto& moved = found.fromFainter[static_cast<std::size_t>(side)];
+            ASSERT_TRUE(moved) << SideName(side);
+            EXPECT_EQ((*moved)[0], (*moved)[1]) << SideName(side);
+            EXPECT_GT((*moved)[0], 3.0) << SideName(side);
+        }
+    }
+}
+
 TEST_F(HardSheetsTest, WornLinesAndHatchingKeepTheExactCornersAndTheirOptionsAreChecked) {
     synthesis::RealisticScanOptions plain;
     plain.dpi = 60.0;
