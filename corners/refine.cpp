@@ -216,10 +216,9 @@ StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans
 // A road, hatching or lettering against the line next to a corner, a
 // corner torn off or a frame not seen leave it empty (the scan keeps its
 // refusal). second: the look over each side to its middle, which reaches
-// the frame.
-std::optional<ChosenLines> InsideTheFrames(const ScanImage& scan, const Look& second, double dpi) {
+// the frame; pixels: its windows' pixels, as read for its plans.
+std::optional<ChosenLines> InsideTheFrames(const Look& second, const std::vector<cv::Mat>& pixels, double dpi) {
     std::array<std::array<SideLine, 2>, 4> frames;
-    std::vector<cv::Rect> windows;
     for (Side side : kSides) {
         const std::optional<std::array<SideLine, 2>> frame = FrameOf(side, second, dpi);
         if (!frame) {
@@ -227,10 +226,6 @@ std::optional<ChosenLines> InsideTheFrames(const ScanImage& scan, const Look& se
         }
         frames[static_cast<std::size_t>(side)] = *frame;
     }
-    for (const StretchPlan& p : second.plans) {
-        windows.push_back(p.window);
-    }
-    const std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
     std::vector<double> gaps;
     for (Side side : kSides) {
         const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
@@ -324,49 +319,93 @@ std::vector<Stretch> MeasureStretches(const std::vector<StretchPlan>& plans, con
     return stretches;
 }
 
-// The refinement with lines as faint as minimumDepth (share of the
-// contrast) counted.
-RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge,
-                             const std::vector<cv::Rect>& alsoRead, int threads, double minimumDepth) {
-    Look first;
-    first.plans = PlanStretches(coarse, dpi, kSpanShare, 0.0, minimumDepth);
+// The pixels of the refinement's windows, read in one pass over the scan
+// (a JPEG is decoded once for them all): the stretches of the look next to
+// the corners, of the look over each side to its middle (none when those
+// run off the scan), and the windows asked to be read along. RGB, plane
+// frame, each in its plan's order. The windows do not depend on the depth
+// of the lines counted, so both refinements below measure the same pixels.
+struct WindowPixels {
+    std::optional<std::string> refusal;  // a stretch next to a corner runs off the scan
+    std::vector<cv::Mat> first;
+    std::vector<cv::Mat> second;
+    std::vector<cv::Mat> along;
+};
+
+// The look next to the corners and the look over each side to its middle
+// as planned with lines as faint as minimumDepth counted.
+std::vector<StretchPlan> FirstPlans(const CoarseFrame& coarse, double dpi, double minimumDepth) {
+    return PlanStretches(coarse, dpi, kSpanShare, 0.0, minimumDepth);
+}
+std::vector<StretchPlan> SecondPlans(const CoarseFrame& coarse, double dpi, double minimumDepth) {
+    return PlanStretches(coarse, dpi, kWholeSpanShare, kWholeFurtherOutMm, minimumDepth);
+}
+
+bool OnScan(const std::vector<StretchPlan>& plans, const cv::Rect& image) {
+    return std::all_of(plans.begin(), plans.end(),
+                       [&image](const StretchPlan& p) { return (p.window & image).area() == p.window.area(); });
+}
+
+// Reads every window of the refinement in one pass, or none when a stretch
+// next to a corner runs off the scan.
+WindowPixels ReadRefinementWindows(const ScanImage& scan, const CoarseFrame& coarse, double dpi,
+                                                const std::vector<cv::Rect>& alsoRead) {
+    const std::vector<StretchPlan> first = FirstPlans(coarse, dpi, kMinimumDepth);
+    const std::vector<StretchPlan> second = SecondPlans(coarse, dpi, kMinimumDepth);
     const cv::Rect image(0, 0, scan.Width(), scan.Height());
     std::vector<cv::Rect> windows;
-    for (const StretchPlan& p : first.plans) {
+    for (const StretchPlan& p : first) {
         if ((p.window & image).area() < p.window.area()) {
-            return RefineResult::Refused(Where(p.side, p.corner) + ": the line runs off the scan");
+            WindowPixels refused;
+            refused.refusal = Where(p.side, p.corner) + ": the line runs off the scan";
+            return refused;
         }
         windows.push_back(p.window);
     }
     windows.insert(windows.end(), alsoRead.begin(), alsoRead.end());
-    std::vector<cv::Mat> along;
-    std::vector<cv::Mat> greys;  // each stretch's window, oriented
-    {
-        std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
-        first.stretches = MeasureStretches(first.plans, pixels, threads);
-        for (std::size_t k = 0; k < first.plans.size(); ++k) {
-            greys.push_back(OrientedGrey(first.plans[k], pixels[k]));
+    const bool secondOnScan = OnScan(second, image);
+    if (secondOnScan) {
+        for (const StretchPlan& p : second) {
+            windows.push_back(p.window);
         }
-        along.assign(std::make_move_iterator(pixels.begin() + static_cast<std::ptrdiff_t>(first.plans.size())),
-                     std::make_move_iterator(pixels.end()));
     }
-    // The second look, over each side to its middle, read only when the
-    // first refuses; none when its stretches would run off the scan.
+    std::vector<cv::Mat> pixels = scan.ReadWindows(windows);
+    const auto take = [&pixels](std::size_t from, std::size_t count) {
+        const auto begin = pixels.begin() + static_cast<std::ptrdiff_t>(from);
+        return std::vector<cv::Mat>(std::make_move_iterator(begin),
+                                    std::make_move_iterator(begin + static_cast<std::ptrdiff_t>(count)));
+    };
+    WindowPixels read;
+    read.first = take(0, first.size());
+    read.along = take(first.size(), alsoRead.size());
+    if (secondOnScan) {
+        read.second = take(first.size() + alsoRead.size(), second.size());
+    }
+    return read;
+}
+
+// The refinement with lines as faint as minimumDepth (share of the
+// contrast) counted, on the windows' pixels.
+RefineResult RefineWithDepth(const CoarseFrame& coarse, double dpi, Edge edge, const WindowPixels& pixels,
+                             int threads, double minimumDepth) {
+    Look first;
+    first.plans = FirstPlans(coarse, dpi, minimumDepth);
+    std::vector<cv::Mat> greys;  // each stretch's window, oriented
+    first.stretches = MeasureStretches(first.plans, pixels.first, threads);
+    for (std::size_t k = 0; k < first.plans.size(); ++k) {
+        greys.push_back(OrientedGrey(first.plans[k], pixels.first[k]));
+    }
+    // The second look, over each side to its middle, measured only when
+    // the first refuses or the frame is checked; none when its stretches
+    // would run off the scan.
     std::optional<Look> second;
     const auto lookAgain = [&]() {
-        if (second) {
+        if (second || pixels.second.empty()) {
             return false;
         }
         Look look;
-        look.plans = PlanStretches(coarse, dpi, kWholeSpanShare, kWholeFurtherOutMm, minimumDepth);
-        std::vector<cv::Rect> more;
-        for (const StretchPlan& p : look.plans) {
-            if ((p.window & image).area() < p.window.area()) {
-                return false;
-            }
-            more.push_back(p.window);
-        }
-        look.stretches = MeasureStretches(look.plans, scan.ReadWindows(more), threads);
+        look.plans = SecondPlans(coarse, dpi, minimumDepth);
+        look.stretches = MeasureStretches(look.plans, pixels.second, threads);
         second = std::move(look);
         return true;
     };
@@ -410,7 +449,7 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     // inside the border's outer frame.
     std::optional<ChosenLines> inside;
     if (!chosen.Found() && minimumDepth < kMinimumDepth && (second || lookAgain())) {
-        inside = InsideTheFrames(scan, *second, dpi);
+        inside = InsideTheFrames(*second, pixels.second, dpi);
     }
     if (!chosen.Found() && !inside) {
         return RefineResult::Refused(chosen.Refusal());
@@ -468,7 +507,6 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
     taken.lines = *neat;
     frame.otherEnds = FromOtherEnds(taken, edge, width.value_or(0.0));
     frame.lineWidth = width.value_or(0.0);
-    frame.alsoRead = std::move(along);
     return frame;
 }
 
@@ -476,15 +514,26 @@ RefineResult RefineWithDepth(const ScanImage& scan, const CoarseFrame& coarse, d
 
 RefineResult RefineFullResolution(const ScanImage& scan, const CoarseFrame& coarse, double dpi, Edge edge,
                                   const std::vector<cv::Rect>& alsoRead, int threads) {
-    RefineResult refined = RefineWithDepth(scan, coarse, dpi, edge, alsoRead, threads, kMinimumDepth);
+    WindowPixels pixels = ReadRefinementWindows(scan, coarse, dpi, alsoRead);
+    if (pixels.refusal) {
+        return RefineResult::Refused(*pixels.refusal);
+    }
+    RefineResult refined = RefineWithDepth(coarse, dpi, edge, pixels, threads, kMinimumDepth);
     // Below kFullDepthDpi a thin neat line blurred next to its corners may
     // be too faint to count: a refused scan is looked at once more counting
     // fainter lines, and keeps its first refusal when that refuses too.
-    if (refined.Found() || !(FaintDepth(dpi) < kMinimumDepth)) {
+    if (!refined.Found() && FaintDepth(dpi) < kMinimumDepth) {
+        RefineResult faint = RefineWithDepth(coarse, dpi, edge, pixels, threads, FaintDepth(dpi));
+        if (faint.Found()) {
+            refined = std::move(faint);
+        }
+    }
+    if (!refined.Found()) {
         return refined;
     }
-    RefineResult faint = RefineWithDepth(scan, coarse, dpi, edge, alsoRead, threads, FaintDepth(dpi));
-    return faint.Found() ? faint : refined;
+    RefinedFrame frame = *refined;
+    frame.alsoRead = std::move(pixels.along);
+    return frame;
 }
 
 }  // namespace georef::corners
