@@ -68,9 +68,11 @@ double Outside(Side side, const SideLine& outer, const SideLine& inner, double a
 std::vector<LineFit> RiseLines(const Stretch& stretch, double share) {
     std::vector<CentrePoint> remaining = stretch.rises;
     const double wanted = std::max<double>(kMinimumProfiles, share * stretch.profiles);
+    // A fit uses at most the points the consensus keeps, one per profile.
+    const int least = static_cast<int>(std::ceil(wanted));
     std::vector<LineFit> lines;
     for (int round = 0; round < kFrameLines && !remaining.empty(); ++round) {
-        const std::optional<LineFit> fit = FitRobustly(Consensus(remaining));
+        const std::optional<LineFit> fit = FitRobustly(Consensus(remaining, least));
         if (!fit || fit->used < wanted) {
             break;
         }

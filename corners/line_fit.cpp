@@ -64,7 +64,7 @@ std::optional<LineFit> FitRobustly(const std::vector<CentrePoint>& points) {
     return fit;
 }
 
-std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points) {
+std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points, int least) {
     if (points.size() < 2) {
         return points;
     }
@@ -168,8 +168,9 @@ std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points) {
     // The line taken is the first, in the order tried below, of those with
     // the most support. A few pairs spread over both ends are tried first:
     // the best of them is a floor that the line taken reaches, so any line
-    // that cannot reach it is left as early as it can be.
-    int floor = 0;
+    // that cannot reach it is left as early as it can be, as is any line
+    // below the least support asked.
+    int floor = least;
     for (std::size_t k = 0; k < std::min(early.size(), late.size()); ++k) {
         if (const auto tried = support(early[k], late[late.size() - 1 - k], floor)) {
             floor = std::max(floor, tried->first);

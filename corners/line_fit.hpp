@@ -37,8 +37,11 @@ std::optional<LineFit> FitRobustly(const std::vector<CentrePoint>& points);
 // The points of the line that most profiles support: lines through pairs of
 // points from the two ends of the stretch are tried, and for the one that
 // runs within kSupportDistance of a point on the most profiles, the nearest
-// such point of each profile is kept. points: in profile order.
-std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points);
+// such point of each profile is kept. points: in profile order. least: a
+// line supported on fewer profiles is of no use to the caller; when no line
+// reaches it, fewer than least points are returned, and lines that cannot
+// reach it are left early.
+std::vector<CentrePoint> Consensus(const std::vector<CentrePoint>& points, int least = 0);
 
 // The nearest point of each profile within reach of the line (pixels).
 // points: in profile order.

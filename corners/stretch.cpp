@@ -185,8 +185,9 @@ std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& st
     std::vector<CentrePoint> remaining = CentrePoints(plan, stretch, width);
     const double wanted = std::max<double>(kMinimumProfiles, keptShare * stretch.profiles);
     std::vector<StretchLine> lines;
+    // A fit uses at most the points the consensus keeps, one per profile.
     for (int round = 0; round < mostLines && !remaining.empty(); ++round) {
-        const std::vector<CentrePoint> agreed = Consensus(remaining);
+        const std::vector<CentrePoint> agreed = Consensus(remaining, static_cast<int>(std::ceil(wanted)));
         const std::optional<LineFit> fit = FitRobustly(agreed);
         if (!fit || fit->used < wanted) {
             break;
@@ -209,7 +210,7 @@ std::vector<StretchLine> StretchLines(const StretchPlan& plan, const Stretch& st
     }
     const double wantedNear = std::max<double>(kMinimumProfiles, 0.5 * keptShare * stretch.profiles);
     for (int round = 0; round < kNearCornerLines && !near.empty(); ++round) {
-        const std::vector<CentrePoint> agreed = Consensus(near);
+        const std::vector<CentrePoint> agreed = Consensus(near, static_cast<int>(std::ceil(wantedNear)));
         const std::optional<LineFit> fit = FitRobustly(agreed);
         if (!fit || fit->used < wantedNear) {
             break;

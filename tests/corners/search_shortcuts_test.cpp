@@ -138,6 +138,34 @@ TEST(Consensus, TakesTheLineThePlainWayTakes) {
     ExpectSamePoints(PlainConsensus(oneAlong), Consensus(oneAlong), "one along");
 }
 
+// With a least support asked, the line taken is the plain way's whenever
+// that line reaches it; otherwise fewer points than asked come back, so a
+// caller that needs that many stops as it would have.
+TEST(Consensus, WithALeastSupportTakesThePlainLineOrTooFewPoints) {
+    cv::RNG rng(21);
+    int reached = 0;
+    int missed = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        const int profiles = trial % 3 == 0 ? 40 : 200;
+        const std::vector<CentrePoint> points = StretchCentres(rng, profiles, 3.0, trial % 2 == 0 ? 0.25 : 0.0);
+        const std::vector<CentrePoint> plain = PlainConsensus(points);
+        for (const int least : {1, static_cast<int>(plain.size()), static_cast<int>(plain.size()) + 1,
+                                profiles / 2, profiles}) {
+            const std::vector<CentrePoint> got = Consensus(points, least);
+            const std::string what = "trial " + std::to_string(trial) + " least " + std::to_string(least);
+            if (static_cast<int>(plain.size()) >= least) {
+                ExpectSamePoints(plain, got, what);
+                ++reached;
+            } else {
+                EXPECT_LT(static_cast<int>(got.size()), least) << what;
+                ++missed;
+            }
+        }
+    }
+    EXPECT_GT(reached, 40);
+    EXPECT_GT(missed, 40);
+}
+
 // The edge response of a drawn scan's reduced copy, from ink to paper seen
 // from the given direction (as the search makes them: the brightest
 // channel, a Sobel filter, 8 bits).
