@@ -26,7 +26,9 @@ constexpr int kMaximumEdge = 200000;
 // GDAL's block cache while reading: a few strips, not a decoded copy of the
 // whole scan.
 constexpr GIntBig kReadCacheBytes = 32 * 1024 * 1024;
-// Rows of one strip of the windows pass: about 8 MiB of RGB at 8500 columns.
+// Rows of one strip of the windows pass: about 8 MiB of RGB at 8500 columns,
+// well within GDAL's cache, so every window meeting a strip finds the strip's
+// rows decoded by the first that read them.
 constexpr int kStripBytes = 8 * 1024 * 1024;
 
 // While alive, makes the JPEG driver of this thread fail on the JPEG
@@ -273,30 +275,27 @@ std::vector<cv::Mat> ScanImage::ReadWindows(const std::vector<cv::Rect>& windows
         }
         return result;
     }
+    // Each strip of rows is read window by window straight into the
+    // windows, the parts starting higher first: the rows a part needs were
+    // decoded into GDAL's cache by the part before it or lie further down,
+    // so a JPEG is never decoded again from its start.
     const int stripRows = std::max(16, kStripBytes / (3 * m_width));
-    cv::Mat strip;
+    std::vector<std::size_t> order;
     for (int row = top; row < bottom; row += stripRows) {
-        const int rows = std::min(stripRows, bottom - row);
-        // Columns of the windows that meet this strip.
-        int left = m_width;
-        int right = 0;
-        for (const cv::Rect& w : clipped) {
-            if (!w.empty() && w.y < row + rows && w.y + w.height > row) {
-                left = std::min(left, w.x);
-                right = std::max(right, w.x + w.width);
-            }
-        }
-        if (left >= right) {
-            continue;
-        }
-        strip.create(rows, right - left, CV_8UC3);
-        Read(left, row, right - left, rows, strip);
+        const cv::Rect strip(0, row, m_width, std::min(stripRows, bottom - row));
+        order.clear();
         for (std::size_t k = 0; k < clipped.size(); ++k) {
-            const cv::Rect part = clipped[k] & cv::Rect(left, row, right - left, rows);
-            if (part.empty()) {
-                continue;
+            if (!(clipped[k] & strip).empty()) {
+                order.push_back(k);
             }
-            strip(part - cv::Point(left, row)).copyTo(result[k](part - clipped[k].tl()));
+        }
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return std::max(clipped[a].y, row) < std::max(clipped[b].y, row);
+        });
+        for (const std::size_t k : order) {
+            const cv::Rect part = clipped[k] & strip;
+            cv::Mat into = result[k](part - clipped[k].tl());
+            Read(part.x, part.y, part.width, part.height, into);
         }
     }
     return result;

@@ -55,8 +55,9 @@ public:
     int KeptReduction() const;
 
     // Full-resolution RGB (CV_8UC3) copies of the given windows, clipped to
-    // the image, read in one pass from top to bottom in strips, so memory
-    // stays at the windows and one strip.
+    // the image, read in one pass from top to bottom, strip by strip
+    // straight into the windows, so memory stays at the windows (and GDAL's
+    // cache of a few strips).
     std::vector<cv::Mat> ReadWindows(const std::vector<cv::Rect>& windows) const;
 
 private:
