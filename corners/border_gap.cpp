@@ -43,6 +43,12 @@ constexpr double kLeastBow = 3.0;
 // frame stands alone or merges with the filled minutes inside it.
 constexpr int kFrameLines = 6;
 constexpr double kFrameShare = 0.5;
+// Next to a corner torn off, the frame's outer edge may show on this share
+// of the profiles of its end's stretch only (0.4 where 0.3 of the side is
+// torn away).
+constexpr double kTornFrameShare = 0.3;
+// A frame first seen within this many profiles of its corner runs into it.
+constexpr double kRunsIntoCorner = 3.0;
 // Least share of the profiles next to a corner that show the neat line.
 constexpr double kLineAtCorner = 0.5;
 // The gaps measured next to the corners of the sides found agree within
@@ -83,12 +89,14 @@ std::vector<LineFit> RiseLines(const Stretch& stretch, double share) {
 }
 
 // The line fitted again to the rises within kSupportDistance of it on the
-// profiles up to `reach` pixels along from the one next to the corner.
+// profiles from `from` to `from + reach` pixels along from the one next to
+// the corner.
 std::optional<SideLine> RisesNearCorner(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
-                                        double reach) {
+                                        double reach, double from = 0.0) {
     std::vector<CentrePoint> near;
     for (const CentrePoint& p : stretch.rises) {
-        if (std::fabs(p.along - plan.start) <= reach && std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
+        const double along = std::fabs(p.along - plan.start) - from;
+        if (along >= 0.0 && along <= reach && std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
             near.push_back(p);
         }
     }
@@ -99,14 +107,47 @@ std::optional<SideLine> RisesNearCorner(const StretchPlan& plan, const Stretch& 
     return fit->line;
 }
 
-}  // namespace
+// Along distance from the profile next to the corner to the first of the
+// profiles from which the rises within kSupportDistance of `line` show on
+// half the profiles over the next `reach` pixels: 0 where the frame runs
+// into the corner, further where the corner is torn off. Empty when that
+// is nowhere so.
+std::optional<double> FrameSeenFrom(const StretchPlan& plan, const Stretch& stretch, const SideLine& line,
+                                    double reach) {
+    std::vector<double> along;
+    for (const CentrePoint& p : stretch.rises) {
+        if (std::fabs(p.across - line.Across(p.along)) <= kSupportDistance) {
+            along.push_back(std::fabs(p.along - plan.start));
+        }
+    }
+    std::sort(along.begin(), along.end());
+    const double wanted = std::max<double>(kMinimumProfiles, 0.5 * reach / plan.profileStep);
+    for (std::size_t k = 0, end = 0; k < along.size(); ++k) {
+        while (end < along.size() && along[end] <= along[k] + reach) {
+            ++end;
+        }
+        if (static_cast<double>(end - k) >= wanted) {
+            return along[k];
+        }
+    }
+    return std::nullopt;
+}
 
-std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, double dpi) {
+// The outermost straight rise line at each end of a side, when the two
+// agree at the side's middle; empty otherwise. One end may show it on as
+// little as `tornShare` of its profiles (a corner torn off with the frame).
+std::optional<std::array<SideLine, 2>> OutermostRiseLines(Side side, const Look& second, double dpi,
+                                                          double tornShare = kFrameShare) {
     const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
     const double middle = 0.5 * (second.plans[at[0]].start + second.plans[at[1]].start);
     std::array<SideLine, 2> outermost;
+    bool weakened = false;
     for (std::size_t end = 0; end < 2; ++end) {
-        const std::vector<LineFit> lines = RiseLines(second.stretches[at[end]], kFrameShare);
+        std::vector<LineFit> lines = RiseLines(second.stretches[at[end]], kFrameShare);
+        if (lines.empty() && !weakened && tornShare < kFrameShare) {
+            lines = RiseLines(second.stretches[at[end]], tornShare);
+            weakened = true;
+        }
         if (lines.empty()) {
             return std::nullopt;
         }
@@ -118,11 +159,49 @@ std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, do
     if (std::fabs(outermost[0].Across(middle) - outermost[1].Across(middle)) > tolerance) {
         return std::nullopt;
     }
+    return outermost;
+}
+
+}  // namespace
+
+std::optional<std::array<FrameEnd, 2>> FrameEndsOf(Side side, const Look& second, double dpi) {
+    const std::optional<std::array<SideLine, 2>> outermost = OutermostRiseLines(side, second, dpi, kTornFrameShare);
+    if (!outermost) {
+        return std::nullopt;
+    }
+    const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
+    std::array<FrameEnd, 2> ends;
+    for (std::size_t end = 0; end < 2; ++end) {
+        const StretchPlan& plan = second.plans[at[end]];
+        const Stretch& stretch = second.stretches[at[end]];
+        const double reach = kSpanShare / kWholeSpanShare * std::fabs(plan.stop - plan.start);
+        const std::optional<double> from = FrameSeenFrom(plan, stretch, (*outermost)[end], reach);
+        if (!from) {
+            return std::nullopt;
+        }
+        // A frame seen within a few profiles of its corner runs into it.
+        ends[end].fromCorner = *from > kRunsIntoCorner * plan.profileStep ? *from : 0.0;
+        const std::optional<SideLine> fitted =
+            RisesNearCorner(plan, stretch, (*outermost)[end], reach, ends[end].fromCorner);
+        if (!fitted) {
+            return std::nullopt;
+        }
+        ends[end].line = *fitted;
+    }
+    return ends;
+}
+
+std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, double dpi) {
+    const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
+    const std::optional<std::array<SideLine, 2>> outermost = OutermostRiseLines(side, second, dpi);
+    if (!outermost) {
+        return std::nullopt;
+    }
     std::array<SideLine, 2> near;
     for (std::size_t end = 0; end < 2; ++end) {
         const StretchPlan& plan = second.plans[at[end]];
         const double reach = kSpanShare / kWholeSpanShare * std::fabs(plan.stop - plan.start);
-        const std::optional<SideLine> fitted = RisesNearCorner(plan, second.stretches[at[end]], outermost[end], reach);
+        const std::optional<SideLine> fitted = RisesNearCorner(plan, second.stretches[at[end]], (*outermost)[end], reach);
         if (!fitted) {
             return std::nullopt;
         }

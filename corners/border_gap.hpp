@@ -34,6 +34,18 @@ namespace georef::corners {
 // is not seen so.
 std::optional<std::array<SideLine, 2>> FrameOf(Side side, const Look& second, double dpi);
 
+// The same where a corner of the side may be torn off, the frame with it:
+// next to such a corner the frame is fitted over as much of the side from
+// where it is first seen on half the profiles, and fromCorner says how far
+// along from the profile next to the corner that is (pixels; 0 where the
+// frame runs into the corner). Empty when the two ends' outermost lines
+// do not agree or an end shows too little of its frame.
+struct FrameEnd {
+    SideLine line;
+    double fromCorner = 0.0;
+};
+std::optional<std::array<FrameEnd, 2>> FrameEndsOf(Side side, const Look& second, double dpi);
+
 // Places from their frame the sides not chosen (empty in `sides`), and
 // the sides chosen next to their corners whose gap to the frame next to a
 // corner differs from the other sides' (they took another line there).

@@ -31,17 +31,19 @@ constexpr double kBellFlank = 0.6065306597126334;
 
 // The mean of the stretch's profiles next to its corner, aligned on the
 // line: sample k at kStep k - kBehind pixels inside it. Empty when too few
-// profiles lie within the window.
+// profiles lie within the window. from: the profiles averaged begin this
+// far along from the one next to the corner, pixels.
 std::vector<double> AlignedProfile(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line, double dpi,
-                                   double reachMm = kReachMm) {
+                                   double reachMm = kReachMm, double from = 0.0) {
     const cv::Rect& oriented = plan.oriented;
     const double direction = plan.stop >= plan.start ? 1.0 : -1.0;
-    const double zone = std::min(MmToPixels(kZoneMm, dpi), std::fabs(plan.stop - plan.start));
+    const double zone = std::min(MmToPixels(kZoneMm, dpi), std::fabs(plan.stop - plan.start) - from);
     const int samples = static_cast<int>((MmToPixels(reachMm, dpi) + kBehind) / kStep) + 1;
     std::vector<double> sum(static_cast<std::size_t>(samples), 0.0);
     std::vector<double> row(static_cast<std::size_t>(samples));
     int rows = 0;
-    for (double along = plan.start; direction * (along - plan.start) <= zone; along += direction) {
+    const double first = plan.start + direction * from;
+    for (double along = first; direction * (along - first) <= zone; along += direction) {
         const int r = static_cast<int>(std::lround(along)) - oriented.y;
         if (r < 0 || r >= grey.rows) {
             continue;
@@ -158,8 +160,8 @@ std::optional<FainterLine> FainterLineInside(const StretchPlan& plan, const cv::
 }
 
 std::vector<double> LineCentresInside(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line,
-                                      double dpi) {
-    const std::vector<double> P = AlignedProfile(plan, grey, line, dpi, kFrameReachMm);
+                                      double dpi, double from) {
+    const std::vector<double> P = AlignedProfile(plan, grey, line, dpi, kFrameReachMm, from);
     if (P.size() < 8) {
         return {};
     }

@@ -44,9 +44,11 @@ std::optional<FainterLine> FainterLineInside(const StretchPlan& plan, const cv::
 // inward, steep as kFainterEdge at least) and its bell's spread, as
 // FainterLine::centre: pixels inside `line`, outermost first. A line merged
 // with the one outside it, showing only as a shoulder on its inner flank,
-// counts. grey: OrientedGrey of the stretch.
+// counts. grey: OrientedGrey of the stretch; from: the profiles averaged
+// begin this far along from the one next to the corner, pixels (beyond a
+// corner torn off).
 inline constexpr double kFainterEdge = 0.04;
 std::vector<double> LineCentresInside(const StretchPlan& plan, const cv::Mat& grey, const SideLine& line,
-                                      double dpi);
+                                      double dpi, double from = 0.0);
 
 }  // namespace georef::corners

@@ -213,16 +213,34 @@ StageResult<SideEndLines> OntoFainterLines(const std::vector<StretchPlan>& plans
 // side ends, must agree within kMovedGapAgreementMm of their median
 // everywhere; each end of a side is then its frame moved inward by its own
 // gap (the line's own place there, as measured).
-// A road, hatching or lettering against the line next to a corner, a
-// corner torn off or a frame not seen leave it empty (the scan keeps its
-// refusal). second: the look over each side to its middle, which reaches
-// the frame; pixels: its windows' pixels, as read for its plans.
+// One corner may be torn off, the frame with it: its two sides' frames
+// and gaps are then measured from where the frame is first seen beyond the
+// tear, and their lines carried on to the corner, as long as half the side
+// is present (kLongestFrameCarry of the look's stretch).
+// A road, hatching or lettering against the line next to a corner, more
+// than one corner torn off or a frame not seen leave it empty (the scan
+// keeps its refusal). second: the look over each side to its middle, which
+// reaches the frame; pixels: its windows' pixels, as read for its plans.
+constexpr double kLongestFrameCarry = 0.7;
 std::optional<ChosenLines> InsideTheFrames(const Look& second, const std::vector<cv::Mat>& pixels, double dpi) {
-    std::array<std::array<SideLine, 2>, 4> frames;
+    std::array<std::array<FrameEnd, 2>, 4> frames;
+    std::optional<int> torn;  // the corner torn off, if any
     for (Side side : kSides) {
-        const std::optional<std::array<SideLine, 2>> frame = FrameOf(side, second, dpi);
+        const std::optional<std::array<FrameEnd, 2>> frame = FrameEndsOf(side, second, dpi);
         if (!frame) {
             return std::nullopt;
+        }
+        const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
+        for (std::size_t end = 0; end < 2; ++end) {
+            const StretchPlan& plan = second.plans[at[end]];
+            if ((*frame)[end].fromCorner <= 0.0) {
+                continue;
+            }
+            if ((torn && *torn != plan.corner) ||
+                (*frame)[end].fromCorner > kLongestFrameCarry * std::fabs(plan.stop - plan.start)) {
+                return std::nullopt;
+            }
+            torn = plan.corner;
         }
         frames[static_cast<std::size_t>(side)] = *frame;
     }
@@ -231,8 +249,9 @@ std::optional<ChosenLines> InsideTheFrames(const Look& second, const std::vector
         const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
         for (std::size_t end = 0; end < 2; ++end) {
             const StretchPlan& plan = second.plans[at[end]];
-            const std::vector<double> centres = LineCentresInside(
-                plan, OrientedGrey(plan, pixels[at[end]]), frames[static_cast<std::size_t>(side)][end], dpi);
+            const FrameEnd& frame = frames[static_cast<std::size_t>(side)][end];
+            const std::vector<double> centres =
+                LineCentresInside(plan, OrientedGrey(plan, pixels[at[end]]), frame.line, dpi, frame.fromCorner);
             if (centres.empty()) {
                 return std::nullopt;
             }
@@ -249,10 +268,17 @@ std::optional<ChosenLines> InsideTheFrames(const Look& second, const std::vector
     ChosenLines chosen;
     for (Side side : kSides) {
         const auto s = static_cast<std::size_t>(side);
+        const std::array<std::size_t, 2> at = StretchesOf(side, second.plans);
         for (std::size_t end = 0; end < 2; ++end) {
-            SideLine line = frames[s][end];
+            const FrameEnd& frame = frames[s][end];
+            SideLine line = frame.line;
             line.a -= Outward(side) * gaps[2 * s + end] * std::sqrt(1.0 + line.b * line.b);
             chosen.lines[s][end] = line;
+            if (frame.fromCorner > 0.0) {
+                double& far = chosen.carried[static_cast<std::size_t>(second.plans[at[end]].corner)];
+                far = std::max(far, frame.fromCorner);
+                chosen.fromOtherEnd[s][end] = true;
+            }
         }
         chosen.fromFrame[s] = 0.5 * (gaps[2 * s] + gaps[2 * s + 1]);
     }
