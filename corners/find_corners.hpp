@@ -75,7 +75,10 @@ namespace georef::corners {
 // 17: when nothing else chooses every side, a line showing only a band's
 // inner edge is carried on to a corner torn off, and moved onto the fainter
 // line inside it as far as next to its other corner.
-inline constexpr int kFinderRevision = 17;
+// 18: a neat line merged with the border on every side is found so too
+// when one corner is torn off with the frame: its two sides are
+// measured beyond the tear and carried on to it.
+inline constexpr int kFinderRevision = 18;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge
