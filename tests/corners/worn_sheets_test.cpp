@@ -43,18 +43,24 @@ protected:
 
 TEST_F(WornSheetsTest, TooLittleOfTheLineLeftIsRefusedNotAnsweredWrong) {
     // A third of two sides torn off with the corner and 40 % of what is left
-    // worn away: less than half of those sides shows the line.
+    // worn away: less than half of those sides shows the line. Refused, or
+    // (the neat line merged with the border at this resolution) PH carried
+    // on from the border's frame, seen on two thirds of both sides, exactly.
     synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(202);
     options.dpi = 150.0;
     options.tornCorner = synthesis::SheetCorner::ph;
     options.tearReach = 0.3;
     options.wornShare = 0.4;
     const std::string path = m_dir.File("hopeless.jpg");
-    synthesis::WriteRealisticScan(40573, path, options);
+    const geometry::CornerPoints truth = synthesis::WriteRealisticScan(40573, path, options).corners;
     const FindResult found = FindCorners(40573, path);
-    EXPECT_FALSE(found.Found());
-    EXPECT_FALSE(found.corners);
-    EXPECT_FALSE(found.refusal.empty());
+    if (found.Found()) {
+        EXPECT_LT(WorstError(*found.corners, truth), 1.5);
+        EXPECT_GT(found.extrapolated[2], 0.0);
+    } else {
+        EXPECT_FALSE(found.corners);
+        EXPECT_FALSE(found.refusal.empty());
+    }
 }
 
 TEST_F(WornSheetsTest, ANeatLineWornAwayInPiecesIsFoundFromThePiecesOnOneLine) {
