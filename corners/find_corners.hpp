@@ -78,7 +78,10 @@ namespace georef::corners {
 // 18: a neat line merged with the border on every side is found so too
 // when one corner is torn off with the frame: its two sides are
 // measured beyond the tear and carried on to it.
-inline constexpr int kFinderRevision = 18;
+// 19: a neat line inside the border's line, running into one corner, is
+// followed into the other through hatching that hides it next to that
+// corner, when it shows on most of the stretch there.
+inline constexpr int kFinderRevision = 19;
 
 struct FindOptions {
     Edge edge = Edge::centre;   // which line of the drawn neat line is the sheet's edge

@@ -287,8 +287,10 @@ std::optional<std::string> InnerLineAtOneEnd(const SideLinesSeen& seen, const st
 // may fade beside the border's darker line, or show only its inner edge
 // there, over too few profiles to count as a line. Followed along its own
 // straight place to the other end, it is the side's line when it shows
-// there next to the corner, and lies as far inside the line chosen (the
-// border's, running into both corners) near one corner as near the other.
+// there next to the corner, or over most of the stretch up to a stretch
+// next to the corner hidden by hatching, and lies as far inside the line
+// chosen (the border's, running into both corners) near one corner as near
+// the other.
 // The pair, end 0 then end 1, or empty.
 std::optional<std::array<StretchLine, 2>> FollowInnerLine(const SideLinesSeen& seen,
                                                           const std::array<StretchLine, 2>& chosen,
@@ -307,8 +309,17 @@ std::optional<std::array<StretchLine, 2>> FollowInnerLine(const SideLinesSeen& s
             }
             const std::optional<StretchLine> on =
                 FollowLine(there, look.stretches[seen.stretch[other]], l.line, seen.width, dpi, 2.0 * kSupportDistance);
-            if (!on || on->atCorner < kCornerShare ||
-                std::fabs(on->line.Across(there.start) - l.line.Across(there.start)) > kSupportDistance) {
+            if (!on || std::fabs(on->line.Across(there.start) - l.line.Across(there.start)) > kSupportDistance) {
+                continue;
+            }
+            // Hidden next to that corner (by hatching) while the line
+            // outside it runs into it: carried on as a worn line is, when it
+            // shows on most of the stretch and stops short of the corner by
+            // at most half the stretch.
+            const bool hidden = on->atCorner < kCornerShare && chosen[other].atCorner >= kCornerShare &&
+                                on->used >= kWornPresent * look.stretches[seen.stretch[other]].profiles &&
+                                on->fromCorner <= kLongestCarry * std::fabs(there.stop - there.start);
+            if (on->atCorner < kCornerShare && !hidden) {
                 continue;
             }
             const double insideThere = outward * (chosen[other].line.Across(there.start) - on->line.Across(there.start));
@@ -429,6 +440,9 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
                 FollowInnerLine(choice.seen, *choice.pairing.chosen, first, dpi)) {
             SideChoice inner = choice;
             inner.pairing.chosen = followed;
+            for (std::size_t end = 0; end < 2; ++end) {
+                inner.pairing.carried[end] = (*followed)[end].atCorner < kCornerShare;
+            }
             if (!InnerLineAtOneEnd(inner.seen, *followed, first.plans) &&
                 !EndsTakeOtherLines(inner.seen, *followed, first, tolerance, dpi)) {
                 return inner;

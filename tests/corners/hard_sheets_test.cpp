@@ -1,8 +1,9 @@
 // The corner finder on the hard sheets: a corner torn off over a light lid
 // or a dark scanner bed is carried on from its sides' lines, to a fraction
 // of a pixel, and said to be; a tear that leaves too little of the sides is
-// refused with its figures; a worn neat line and dense hatching at the
-// corners keep the exact corners, and their options are checked.
+// refused with its figures; a neat line hidden by hatching next to a corner
+// is followed into it; a worn neat line and dense hatching at the corners
+// keep the exact corners, and their options are checked.
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,30 @@ TEST_F(HardSheetsTest, ATornCornerWhoseBorderMergesWithTheNeatLineIsCarriedOnAnd
             EXPECT_GT((*moved)[0], 3.0) << SideName(side);
         }
     }
+}
+
+TEST_F(HardSheetsTest, ANeatLineHiddenByHatchingNextToOneCornerIsFollowedIntoIt) {
+    // Seed 200 at 150 dpi: dense hatching over LD and LH hides the 0.8 px
+    // neat line next to them on the top and bottom sides, while the
+    // border's line outside it runs into every corner; a road runs along
+    // the left side. The neat line, seen on most of the stretches next to
+    // LD and LH and running into PD and PH, is followed through the
+    // hatching as far inside the border's line there as next to PD and PH.
+    // It was refused ("left side: the only line along it is an edge from
+    // paper to dark (the paper's edge?), not a drawn line").
+    synthesis::RealisticScanOptions options = synthesis::VariedRealisticOptions(200);
+    options.dpi = 150.0;
+    options.hatchedCorners = 2;
+    options.decoy = Side::left;
+    const std::string path = m_dir.File("hatched.jpg");
+    const synthesis::RealisticScan scan = synthesis::WriteRealisticScan(40571, path, options);
+    const FindResult found = FindCorners(40571, path);
+    ASSERT_TRUE(found.Found()) << found.refusal;
+    EXPECT_LT(WorstError(*found.corners, scan.corners), 0.5);
+    // Carried on through the hatching to LD and LH only, and said to be.
+    EXPECT_GT(found.extrapolated[0], 60.0);
+    EXPECT_GT(found.extrapolated[1], 60.0);
+    EXPECT_EQ(found.extrapolated[2] + found.extrapolated[3], 0.0);
 }
 
 TEST_F(HardSheetsTest, WornLinesAndHatchingKeepTheExactCornersAndTheirOptionsAreChecked) {
