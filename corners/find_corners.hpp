@@ -80,7 +80,8 @@ namespace georef::corners {
 // measured beyond the tear and carried on to it.
 // 19: a neat line inside the border's line, running into one corner, is
 // followed into the other through hatching that hides it next to that
-// corner, when it shows on most of the stretch there.
+// corner, when it shows on most of the stretch there and nothing else
+// chooses every side.
 inline constexpr int kFinderRevision = 19;
 
 struct FindOptions {

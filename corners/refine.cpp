@@ -442,18 +442,24 @@ RefineResult RefineWithDepth(const CoarseFrame& coarse, double dpi, Edge edge, c
     // drawn width beyond): the first is tried on both looks, the second
     // only when neither chooses every side. Lines carried on to a corner
     // torn off that show only their inner edge (a band's) are taken only
-    // when nothing else chooses every side; the refusal is then the first.
+    // when nothing else chooses every side, and after them lines followed
+    // through hatching that hides them next to one corner; the refusal is
+    // then the first.
     bool bandsTaken = false;  // the lines last chosen were chosen so
     const auto choose = [&](std::optional<double> edgeToEdge, std::optional<double> drawn) {
         std::optional<StageResult<ChosenLines>> refused;
-        for (const bool bands : {false, true}) {
+        for (const int pass : {0, 1, 2}) {
+            const bool bands = pass == 1;
+            const bool hidden = pass == 2;
             bandsTaken = bands;
-            StageResult<ChosenLines> lines = ChooseLines(first, second ? &*second : nullptr, edgeToEdge, dpi, bands);
+            StageResult<ChosenLines> lines =
+                ChooseLines(first, second ? &*second : nullptr, edgeToEdge, dpi, bands, hidden);
             if (!lines.Found() && lookAgain()) {
-                lines = ChooseLines(first, &*second, edgeToEdge, dpi, bands);
+                lines = ChooseLines(first, &*second, edgeToEdge, dpi, bands, hidden);
             }
             if (!lines.Found() && drawn != edgeToEdge) {
-                StageResult<ChosenLines> stepped = ChooseLines(first, second ? &*second : nullptr, drawn, dpi, bands);
+                StageResult<ChosenLines> stepped =
+                    ChooseLines(first, second ? &*second : nullptr, drawn, dpi, bands, hidden);
                 if (stepped.Found()) {
                     return stepped;
                 }

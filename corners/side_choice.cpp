@@ -294,7 +294,7 @@ std::optional<std::string> InnerLineAtOneEnd(const SideLinesSeen& seen, const st
 // The pair, end 0 then end 1, or empty.
 std::optional<std::array<StretchLine, 2>> FollowInnerLine(const SideLinesSeen& seen,
                                                           const std::array<StretchLine, 2>& chosen,
-                                                          const Look& look, double dpi) {
+                                                          const Look& look, double dpi, bool hiddenToo) {
     const int outward = Outward(seen.side);
     const double agreement = std::max(kGapAgreement, MmToPixels(kGapAgreementMm, dpi));
     std::optional<std::array<StretchLine, 2>> followed;
@@ -316,7 +316,7 @@ std::optional<std::array<StretchLine, 2>> FollowInnerLine(const SideLinesSeen& s
             // outside it runs into it: carried on as a worn line is, when it
             // shows on most of the stretch and stops short of the corner by
             // at most half the stretch.
-            const bool hidden = on->atCorner < kCornerShare && chosen[other].atCorner >= kCornerShare &&
+            const bool hidden = hiddenToo && on->atCorner < kCornerShare && chosen[other].atCorner >= kCornerShare &&
                                 on->used >= kWornPresent * look.stretches[seen.stretch[other]].profiles &&
                                 on->fromCorner <= kLongestCarry * std::fabs(there.stop - there.start);
             if (on->atCorner < kCornerShare && !hidden) {
@@ -426,7 +426,7 @@ std::optional<std::string> EndsTakeOtherLines(const SideLinesSeen& seen, const s
 // second look was taken, on the second. The refusal is the first look's
 // when the second sees no more.
 StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* second, std::optional<double> width,
-                                   double dpi, double tolerance, bool bands) {
+                                   double dpi, double tolerance, bool bands, bool hiddenFirst) {
     SideChoice choice;
     choice.look = &first;
     choice.seen = SeeSide(side, first, width, dpi, kKeptShare, 4, true);
@@ -436,16 +436,26 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
         refusal = SideName(side) + WhyNoPair(choice.seen, choice.pairing, first.plans, first.stretches, tolerance);
     } else if (const std::optional<std::string> why = InnerLineAtOneEnd(choice.seen, *choice.pairing.chosen, first.plans)) {
         refusal = SideName(side) + *why;
-        if (const std::optional<std::array<StretchLine, 2>> followed =
-                FollowInnerLine(choice.seen, *choice.pairing.chosen, first, dpi)) {
+        const auto follow = [&](bool hiddenToo) -> std::optional<SideChoice> {
+            const std::optional<std::array<StretchLine, 2>> followed =
+                FollowInnerLine(choice.seen, *choice.pairing.chosen, first, dpi, hiddenToo);
+            if (!followed || InnerLineAtOneEnd(choice.seen, *followed, first.plans) ||
+                EndsTakeOtherLines(choice.seen, *followed, first, tolerance, dpi)) {
+                return std::nullopt;
+            }
             SideChoice inner = choice;
             inner.pairing.chosen = followed;
             for (std::size_t end = 0; end < 2; ++end) {
                 inner.pairing.carried[end] = (*followed)[end].atCorner < kCornerShare;
             }
-            if (!InnerLineAtOneEnd(inner.seen, *followed, first.plans) &&
-                !EndsTakeOtherLines(inner.seen, *followed, first, tolerance, dpi)) {
-                return inner;
+            return inner;
+        };
+        if (std::optional<SideChoice> inner = follow(false)) {
+            return *inner;
+        }
+        if (hiddenFirst && second != nullptr) {
+            if (std::optional<SideChoice> inner = follow(true)) {
+                return *inner;
             }
         }
     } else if (const std::optional<std::string> other =
@@ -482,12 +492,12 @@ StageResult<SideChoice> ChooseSide(Side side, const Look& first, const Look* sec
 }  // namespace
 
 StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi,
-                                     bool bands) {
+                                     bool bands, bool hidden) {
     const double tolerance = std::max(3.0, MmToPixels(kBowToleranceMm, dpi));
     std::array<std::optional<SideChoice>, 4> sides;
     std::optional<std::string> refusal;  // the first side's refused
     for (Side side : kSides) {
-        StageResult<SideChoice> choice = ChooseSide(side, first, second, width, dpi, tolerance, bands);
+        StageResult<SideChoice> choice = ChooseSide(side, first, second, width, dpi, tolerance, bands, hidden);
         if (choice.Found()) {
             sides[static_cast<std::size_t>(side)] = *choice;
         } else if (!refusal) {

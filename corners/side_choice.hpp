@@ -56,8 +56,11 @@ std::array<std::size_t, 2> StretchesOf(Side side, const std::vector<StretchPlan>
 // second: the second look, when taken; bands: on the second look, a line
 // that shows only its inner edge may be carried on to a corner torn off when
 // a band's outer edge runs outside it (a filled border merged with the neat
-// line). The refusal names the side and why.
+// line); hidden: a line inside the border's that runs into one corner is
+// followed through hatching that hides it next to the other (on the first
+// look, when the second is taken) before the second look is tried. The
+// refusal names the side and why.
 StageResult<ChosenLines> ChooseLines(const Look& first, const Look* second, std::optional<double> width, double dpi,
-                                     bool bands = false);
+                                     bool bands = false, bool hidden = false);
 
 }  // namespace georef::corners
