@@ -375,7 +375,7 @@ bool OnScan(const std::vector<StretchPlan>& plans, const cv::Rect& image) {
 // Reads every window of the refinement in one pass, or none when a stretch
 // next to a corner runs off the scan.
 WindowPixels ReadRefinementWindows(const ScanImage& scan, const CoarseFrame& coarse, double dpi,
-                                                const std::vector<cv::Rect>& alsoRead) {
+                                   const std::vector<cv::Rect>& alsoRead) {
     const std::vector<StretchPlan> first = FirstPlans(coarse, dpi, kMinimumDepth);
     const std::vector<StretchPlan> second = SecondPlans(coarse, dpi, kMinimumDepth);
     const cv::Rect image(0, 0, scan.Width(), scan.Height());
@@ -486,8 +486,8 @@ RefineResult RefineWithDepth(const CoarseFrame& coarse, double dpi, Edge edge, c
     if (!chosen.Found() && !inside) {
         return RefineResult::Refused(chosen.Refusal());
     }
-    const SideEndLines& first_taken = inside ? inside->lines : chosen->lines;
-    const std::optional<double> width = DrawnWidth(first.plans, first.stretches, &first_taken);
+    const SideEndLines& firstTaken = inside ? inside->lines : chosen->lines;
+    const std::optional<double> width = DrawnWidth(first.plans, first.stretches, &firstTaken);
     if (edge != Edge::centre && !width) {
         return RefineResult::Refused("the neat line's width cannot be measured (too few profiles show both its "
                                      "edges); only its centre can be found");
@@ -496,7 +496,7 @@ RefineResult RefineWithDepth(const CoarseFrame& coarse, double dpi, Edge edge, c
     // line blurred at a low resolution: its drawn width put the centres of
     // its profiles merged with the border up to 1.5 px inside (and so the
     // gap to the border's frame measured on its sides), and is not tried.
-    const std::optional<double> edges = EdgeToEdgeWidth(first.plans, first.stretches, &first_taken);
+    const std::optional<double> edges = EdgeToEdgeWidth(first.plans, first.stretches, &firstTaken);
     const std::optional<double> step = width && edges && *width < 0.5 * *edges ? edges : width;
     const StageResult<ChosenLines> centres = inside ? StageResult<ChosenLines>(*inside) : choose(edges, step);
     if (!centres.Found()) {
